@@ -1,0 +1,2 @@
+// Placeholder entry point until start-up is built.
+int main() { return 0; }

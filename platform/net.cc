@@ -1,0 +1,573 @@
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace net {
+namespace {
+
+thread_local int t_last_error = 0;
+std::atomic<int> g_startup_count{0};
+
+int fail_with_errno() {
+  t_last_error = winsock_error_from_errno(errno);
+  return SOCKET_ERROR;
+}
+
+sockaddr_in to_native(const SockAddrIn& a) {
+  sockaddr_in s{};
+  s.sin_family = AF_INET;
+  s.sin_port = a.sin_port;
+  s.sin_addr.s_addr = a.sin_addr;
+  return s;
+}
+
+SockAddrIn from_native(const sockaddr_in& s) {
+  SockAddrIn a{};
+  a.sin_family = AF_INET_;
+  a.sin_port = s.sin_port;
+  a.sin_addr = s.sin_addr.s_addr;
+  return a;
+}
+
+// The directed broadcast of the host's own network; the limited broadcast
+// when that network is 0 or unknown.
+uint32_t ipx_broadcast_address() {
+  uint32_t own = 0;
+  if (!host_own_address(&own)) return INADDR_BROADCAST;
+  uint32_t mask = interface_mask_of(own);
+  if (mask == 0 || (own & mask) == 0) return INADDR_BROADCAST;
+  return own | ~mask;
+}
+
+sockaddr_in ipx_to_native(const SockAddrIpx& a) {
+  sockaddr_in s{};
+  s.sin_family = AF_INET;
+  s.sin_port = a.sa_socket;
+  static const uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  if (std::memcmp(a.sa_nodenum, kBroadcast, 6) == 0) {
+    s.sin_addr.s_addr = ipx_broadcast_address();
+  } else {
+    std::memcpy(&s.sin_addr.s_addr, a.sa_nodenum + 2, 4);
+  }
+  return s;
+}
+
+SockAddrIpx native_to_ipx(const sockaddr_in& s) {
+  SockAddrIpx a{};
+  a.sa_family = AF_IPX_;
+  local_ipx_network(a.sa_netnum);
+  std::memcpy(a.sa_nodenum + 2, &s.sin_addr.s_addr, 4);
+  a.sa_socket = s.sin_port;
+  return a;
+}
+
+bool is_blocking(Socket s) {
+  int flags = fcntl(s, F_GETFL, 0);
+  return flags >= 0 && (flags & O_NONBLOCK) == 0;
+}
+
+int connect_native(Socket s, const sockaddr_in& addr, int bound_ms) {
+  if (bound_ms < 0 || !is_blocking(s)) {
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) ==
+        0)
+      return 0;
+    return fail_with_errno();
+  }
+  // A blocking connect with a bound: connect without blocking, wait, and
+  // read the outcome from SO_ERROR.
+  int flags = fcntl(s, F_GETFL, 0);
+  fcntl(s, F_SETFL, flags | O_NONBLOCK);
+  int rc = ::connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  int err = rc == 0 ? 0 : errno;
+  if (rc != 0 && err == EINPROGRESS) {
+    pollfd p{s, POLLOUT, 0};
+    int n = ::poll(&p, 1, bound_ms);
+    if (n == 0) {
+      err = ETIMEDOUT;
+    } else if (n < 0) {
+      err = errno;
+    } else {
+      socklen_t len = sizeof err;
+      if (getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    }
+  }
+  fcntl(s, F_SETFL, flags);
+  if (err == 0) return 0;
+  t_last_error = winsock_error_from_errno(err);
+  return SOCKET_ERROR;
+}
+
+int wait_for(Socket s, short events, int timeout_ms) {
+  pollfd p{s, events, 0};
+  int n;
+  do {
+    n = ::poll(&p, 1, timeout_ms);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return fail_with_errno();
+  if (n == 0) return 0;
+  if (p.revents & POLLNVAL) {
+    t_last_error = 10038;  // WSAENOTSOCK
+    return SOCKET_ERROR;
+  }
+  // Errors and hang-ups count as ready: the following call reports them.
+  return 1;
+}
+
+// The interface holding the default route, from /proc/net/route.
+bool default_route_interface(char* name, size_t size) {
+  FILE* f = std::fopen("/proc/net/route", "r");
+  if (f == nullptr) return false;
+  char line[256];
+  bool found = false;
+  if (std::fgets(line, sizeof line, f) != nullptr) {  // header
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+      char ifname[64];
+      unsigned long dest = 1;
+      if (std::sscanf(line, "%63s %lx", ifname, &dest) == 2 && dest == 0) {
+        std::snprintf(name, size, "%s", ifname);
+        found = true;
+        break;
+      }
+    }
+  }
+  std::fclose(f);
+  return found;
+}
+
+struct IfaceMatch {
+  uint32_t addr = 0;
+  uint32_t mask = 0;
+  char name[IFNAMSIZ] = {};
+};
+
+bool first_up_non_loopback(IfaceMatch* out) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return false;
+  char preferred[64] = {};
+  bool have_pref = default_route_interface(preferred, sizeof preferred);
+  bool found = false;
+  for (int pass = have_pref ? 0 : 1; pass < 2 && !found; ++pass) {
+    for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+      if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+      if ((i->ifa_flags & IFF_UP) == 0 || (i->ifa_flags & IFF_LOOPBACK))
+        continue;
+      if (pass == 0 && std::strcmp(i->ifa_name, preferred) != 0) continue;
+      out->addr = reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
+      out->mask =
+          i->ifa_netmask
+              ? reinterpret_cast<sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr
+              : 0;
+      std::snprintf(out->name, sizeof out->name, "%s", i->ifa_name);
+      found = true;
+      break;
+    }
+  }
+  freeifaddrs(list);
+  return found;
+}
+
+bool find_interface(uint32_t addr, IfaceMatch* out) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return false;
+  // An exact match first; else the interface whose network holds the
+  // address (127.0.1.1 from the resolver lies on the loopback's network).
+  bool found = false;
+  for (int pass = 0; pass < 2 && !found; ++pass) {
+    for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+      if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+      uint32_t a = reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
+      uint32_t m =
+          i->ifa_netmask
+              ? reinterpret_cast<sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr
+              : 0;
+      if (pass == 0 ? a != addr : (m == 0 || (a & m) != (addr & m))) continue;
+      out->addr = addr;
+      out->mask = m;
+      std::snprintf(out->name, sizeof out->name, "%s", i->ifa_name);
+      found = true;
+      break;
+    }
+  }
+  freeifaddrs(list);
+  return found;
+}
+
+}  // namespace
+
+uint16_t htons_(uint16_t v) { return htons(v); }
+uint16_t ntohs_(uint16_t v) { return ntohs(v); }
+uint32_t htonl_(uint32_t v) { return htonl(v); }
+uint32_t ntohl_(uint32_t v) { return ntohl(v); }
+
+int WSAStartup(uint16_t) {
+  g_startup_count.fetch_add(1);
+  return 0;
+}
+
+int WSACleanup() {
+  g_startup_count.fetch_sub(1);
+  return 0;
+}
+
+int WSAGetLastError() { return t_last_error; }
+void WSASetLastError(int error) { t_last_error = error; }
+
+int winsock_error_from_errno(int err) {
+  switch (err) {
+    case EWOULDBLOCK:
+#if EAGAIN != EWOULDBLOCK
+    case EAGAIN:
+#endif
+    case EINPROGRESS:
+      return WSAEWOULDBLOCK;
+    case ENOBUFS:
+    case ENOMEM:
+    case EMFILE:
+    case ENFILE:
+      return WSAENOBUFS;
+    case EAFNOSUPPORT:
+      return WSAEAFNOSUPPORT;
+    case EADDRINUSE:
+      return WSAEADDRINUSE;
+    case ECONNREFUSED:
+      return WSAECONNREFUSED;
+    case ETIMEDOUT:
+      return WSAETIMEDOUT;
+    case ECONNRESET:
+      return WSAECONNRESET;
+    case ENOTCONN:
+      return WSAENOTCONN;
+    case EINVAL:
+      return WSAEINVAL;
+    case EACCES:
+      return WSAEACCES;
+    default:
+      return 10000 + err;
+  }
+}
+
+bool ipx_enabled() {
+  const char* v = std::getenv("TAV_IPX");
+  return v == nullptr || std::strcmp(v, "off") != 0;
+}
+
+Socket socket(int af, int type, int protocol) {
+  int native_type;
+  if (af == AF_IPX_) {
+    if (!ipx_enabled()) {
+      t_last_error = WSAEAFNOSUPPORT;
+      return INVALID_SOCKET;
+    }
+    if (type == SOCK_DGRAM_ && (protocol == NSPROTO_IPX || protocol == 0)) {
+      native_type = SOCK_DGRAM;
+    } else if (type == SOCK_STREAM_ &&
+               (protocol == NSPROTO_SPX || protocol == 0)) {
+      native_type = SOCK_STREAM;
+    } else {
+      t_last_error = WSAEINVAL;
+      return INVALID_SOCKET;
+    }
+  } else if (af == AF_INET_) {
+    native_type = type == SOCK_STREAM_ ? SOCK_STREAM : SOCK_DGRAM;
+  } else {
+    t_last_error = WSAEAFNOSUPPORT;
+    return INVALID_SOCKET;
+  }
+  int s = ::socket(AF_INET, native_type | SOCK_CLOEXEC, 0);
+  if (s < 0) {
+    fail_with_errno();
+    return INVALID_SOCKET;
+  }
+  if (af == AF_IPX_ && native_type == SOCK_DGRAM) {
+    // IPX datagrams reach the broadcast node without a socket option.
+    int on = 1;
+    setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  }
+  return s;
+}
+
+int closesocket(Socket s) {
+  if (::close(s) == 0) return 0;
+  return fail_with_errno();
+}
+
+int ioctlsocket_fionbio(Socket s, unsigned long on) {
+  int flags = fcntl(s, F_GETFL, 0);
+  if (flags < 0) return fail_with_errno();
+  flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  if (fcntl(s, F_SETFL, flags) != 0) return fail_with_errno();
+  return 0;
+}
+
+int setsockopt_int(Socket s, SockOpt opt, int value) {
+  int name = SO_BROADCAST;
+  switch (opt) {
+    case SockOpt::kBroadcast:
+      name = SO_BROADCAST;
+      break;
+    case SockOpt::kDebug:
+      name = SO_DEBUG;
+      break;
+    case SockOpt::kRcvBuf:
+      name = SO_RCVBUF;
+      break;
+    case SockOpt::kSndBuf:
+      name = SO_SNDBUF;
+      break;
+    case SockOpt::kReuseAddr:
+      name = SO_REUSEADDR;
+      break;
+  }
+  if (::setsockopt(s, SOL_SOCKET, name, &value, sizeof value) == 0) return 0;
+  return fail_with_errno();
+}
+
+int bind(Socket s, const SockAddrIn& addr) {
+  sockaddr_in n = to_native(addr);
+  if (::bind(s, reinterpret_cast<sockaddr*>(&n), sizeof n) == 0) return 0;
+  return fail_with_errno();
+}
+
+int bind(Socket s, const SockAddrIpx& addr) {
+  // Any network and node bind to INADDR_ANY; a given node binds that host.
+  sockaddr_in n{};
+  n.sin_family = AF_INET;
+  n.sin_port = addr.sa_socket;
+  std::memcpy(&n.sin_addr.s_addr, addr.sa_nodenum + 2, 4);
+  if (::bind(s, reinterpret_cast<sockaddr*>(&n), sizeof n) == 0) return 0;
+  return fail_with_errno();
+}
+
+int connect(Socket s, const SockAddrIn& addr) {
+  return connect_native(s, to_native(addr), -1);
+}
+
+int connect(Socket s, const SockAddrIpx& addr) {
+  return connect_native(s, ipx_to_native(addr), kSpxConnectTimeoutMs);
+}
+
+int listen(Socket s, int backlog) {
+  if (::listen(s, backlog) == 0) return 0;
+  return fail_with_errno();
+}
+
+Socket accept(Socket s) {
+  int flags = fcntl(s, F_GETFL, 0);
+  int extra = (flags >= 0 && (flags & O_NONBLOCK)) ? SOCK_NONBLOCK : 0;
+  int c = ::accept4(s, nullptr, nullptr, SOCK_CLOEXEC | extra);
+  if (c < 0) {
+    fail_with_errno();
+    return INVALID_SOCKET;
+  }
+  return c;
+}
+
+int getsockname(Socket s, SockAddrIn* addr) {
+  sockaddr_in n{};
+  socklen_t len = sizeof n;
+  if (::getsockname(s, reinterpret_cast<sockaddr*>(&n), &len) != 0)
+    return fail_with_errno();
+  *addr = from_native(n);
+  return 0;
+}
+
+int getsockname(Socket s, SockAddrIpx* addr) {
+  sockaddr_in n{};
+  socklen_t len = sizeof n;
+  if (::getsockname(s, reinterpret_cast<sockaddr*>(&n), &len) != 0)
+    return fail_with_errno();
+  *addr = native_to_ipx(n);
+  return 0;
+}
+
+int send(Socket s, const void* data, int len) {
+  ssize_t n = ::send(s, data, static_cast<size_t>(len), MSG_NOSIGNAL);
+  if (n < 0) return fail_with_errno();
+  return static_cast<int>(n);
+}
+
+int recv(Socket s, void* data, int len) {
+  ssize_t n = ::recv(s, data, static_cast<size_t>(len), 0);
+  if (n < 0) return fail_with_errno();
+  return static_cast<int>(n);
+}
+
+int sendto(Socket s, const void* data, int len, const SockAddrIn& to) {
+  sockaddr_in n = to_native(to);
+  ssize_t r = ::sendto(s, data, static_cast<size_t>(len), MSG_NOSIGNAL,
+                       reinterpret_cast<sockaddr*>(&n), sizeof n);
+  if (r < 0) return fail_with_errno();
+  return static_cast<int>(r);
+}
+
+int sendto(Socket s, const void* data, int len, const SockAddrIpx& to) {
+  sockaddr_in n = ipx_to_native(to);
+  ssize_t r = ::sendto(s, data, static_cast<size_t>(len), MSG_NOSIGNAL,
+                       reinterpret_cast<sockaddr*>(&n), sizeof n);
+  if (r < 0) return fail_with_errno();
+  return static_cast<int>(r);
+}
+
+int recvfrom(Socket s, void* data, int len, SockAddrIn* from) {
+  sockaddr_in n{};
+  socklen_t nl = sizeof n;
+  ssize_t r = ::recvfrom(s, data, static_cast<size_t>(len), 0,
+                         reinterpret_cast<sockaddr*>(&n), &nl);
+  if (r < 0) return fail_with_errno();
+  if (from != nullptr) *from = from_native(n);
+  return static_cast<int>(r);
+}
+
+int recvfrom(Socket s, void* data, int len, SockAddrIpx* from) {
+  sockaddr_in n{};
+  socklen_t nl = sizeof n;
+  ssize_t r = ::recvfrom(s, data, static_cast<size_t>(len), 0,
+                         reinterpret_cast<sockaddr*>(&n), &nl);
+  if (r < 0) return fail_with_errno();
+  if (from != nullptr) *from = native_to_ipx(n);
+  return static_cast<int>(r);
+}
+
+int wait_readable(Socket s, int timeout_ms) {
+  return wait_for(s, POLLIN, timeout_ms);
+}
+
+int wait_writable(Socket s, int timeout_ms) {
+  return wait_for(s, POLLOUT, timeout_ms);
+}
+
+uint32_t inet_addr(const char* text) {
+  in_addr a{};
+  if (text == nullptr || ::inet_aton(text, &a) == 0) return INADDR_NONE;
+  return a.s_addr;
+}
+
+void inet_ntoa(uint32_t addr, char* out, size_t size) {
+  const auto* b = reinterpret_cast<const uint8_t*>(&addr);
+  std::snprintf(out, size, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+SockAddrIn make_addr_in(uint32_t addr_net, uint16_t port_host) {
+  SockAddrIn a{};
+  a.sin_family = AF_INET_;
+  a.sin_port = htons(port_host);
+  a.sin_addr = addr_net;
+  return a;
+}
+
+int gethostname(char* name, int size) {
+  if (::gethostname(name, static_cast<size_t>(size)) == 0) {
+    name[size - 1] = '\0';
+    return 0;
+  }
+  return fail_with_errno();
+}
+
+bool host_own_address(uint32_t* addr) {
+  IfaceMatch m;
+  if (first_up_non_loopback(&m)) {
+    *addr = m.addr;
+    return true;
+  }
+  char name[256];
+  if (::gethostname(name, sizeof name) == 0) {
+    name[sizeof name - 1] = '\0';
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* res = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &res) == 0 && res != nullptr) {
+      *addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+      ::freeaddrinfo(res);
+      return true;
+    }
+  }
+  *addr = htonl(INADDR_LOOPBACK);
+  return true;
+}
+
+uint32_t interface_mask_of(uint32_t addr) {
+  IfaceMatch m;
+  return find_interface(addr, &m) ? m.mask : 0;
+}
+
+void interface_name_of(uint32_t addr, char* out, size_t size) {
+  IfaceMatch m;
+  if (find_interface(addr, &m)) {
+    std::snprintf(out, size, "%s", m.name);
+  } else if (size > 0) {
+    out[0] = '\0';
+  }
+}
+
+bool resolve_host(const char* name, uint32_t* addr) {
+  char own[256];
+  if (::gethostname(own, sizeof own) == 0) {
+    own[sizeof own - 1] = '\0';
+    if (std::strcmp(own, name) == 0) return host_own_address(addr);
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* res = nullptr;
+  if (::getaddrinfo(name, nullptr, &hints, &res) != 0 || res == nullptr) {
+    t_last_error = 11001;  // WSAHOST_NOT_FOUND
+    return false;
+  }
+  *addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+  ::freeaddrinfo(res);
+  return true;
+}
+
+bool reverse_lookup(uint32_t addr, char* out, size_t size) {
+  sockaddr_in n{};
+  n.sin_family = AF_INET;
+  n.sin_addr.s_addr = addr;
+  char host[NI_MAXHOST];
+  if (::getnameinfo(reinterpret_cast<sockaddr*>(&n), sizeof n, host,
+                    sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
+    return false;
+  std::snprintf(out, size, "%s", host);
+  return true;
+}
+
+int list_interfaces(ConfiguredInterface* out, int max) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return 0;
+  int n = 0;
+  for (ifaddrs* i = list; i != nullptr && n < max; i = i->ifa_next) {
+    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+    if ((i->ifa_flags & IFF_UP) == 0) continue;
+    out[n].address =
+        reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
+    out[n].mask =
+        i->ifa_netmask
+            ? reinterpret_cast<sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr
+            : 0;
+    ++n;
+  }
+  freeifaddrs(list);
+  return n;
+}
+
+void local_ipx_network(uint8_t out[4]) {
+  uint32_t own = 0;
+  uint32_t network = 0;
+  if (host_own_address(&own)) network = own & interface_mask_of(own);
+  std::memcpy(out, &network, 4);  // already big-endian
+}
+
+}  // namespace net

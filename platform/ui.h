@@ -1,0 +1,63 @@
+// Windows, dialogs and messages, in their console form.
+//
+// message_box(): "tav: <text>" on standard error; returns at once (OK).
+// ProgressWindow: a one-line status on standard error while it is a
+// terminal, shown for its lifetime (template 129).
+// DoModal(): the modal dialog as a line-oriented form on the terminal that
+// also takes answers piped to standard input; end of input cancels.
+// Message boxes are safe for concurrent use; dialogs run on one thread.
+#ifndef TAV_PLATFORM_UI_H_
+#define TAV_PLATFORM_UI_H_
+
+#include <string>
+
+void message_box(int text_id);
+void message_box_text(const std::string& text);
+
+class ProgressWindow {
+ public:
+  ProgressWindow();
+  ~ProgressWindow();
+  ProgressWindow(const ProgressWindow&) = delete;
+  ProgressWindow& operator=(const ProgressWindow&) = delete;
+  // Replaces the status text (optional).
+  void set_status(const std::string& text);
+};
+
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+
+// The controls of a dialog as its handler sees them.
+class DialogWindow {
+ public:
+  virtual ~DialogWindow() = default;
+  virtual std::string get_text(int control_id) = 0;
+  virtual void set_text(int control_id, const std::string& text) = 0;
+  virtual int get_check(int control_id) = 0;
+  virtual void set_check(int control_id, int checked) = 0;
+  virtual void enable(int control_id, bool enabled) = 0;
+  virtual bool is_enabled(int control_id) = 0;
+  virtual void set_focus(int control_id) = 0;
+  // Adds an entry to the window's system menu.
+  virtual void append_system_menu(int command_id, const std::string& text) = 0;
+};
+
+// What the program's dialog does on each event.
+class DialogHandler {
+ public:
+  virtual ~DialogHandler() = default;
+  virtual bool OnInitDialog(DialogWindow& w) = 0;
+  // A button or check box was clicked.
+  virtual void OnClicked(DialogWindow& /*w*/, int /*control_id*/) {}
+  // A system-menu command was chosen.
+  virtual void OnSysCommand(DialogWindow& /*w*/, int /*command_id*/) {}
+  // Validate and save; true closes the dialog.
+  virtual bool OnOK(DialogWindow& w) = 0;
+};
+
+// Runs dialog template `template_id` modally; IDOK or IDCANCEL.
+int DoModal(int template_id, DialogHandler& handler);
+// Shows the about box (template 100) modally.
+void show_about_box();
+
+#endif  // TAV_PLATFORM_UI_H_

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what building and testing TAV needs on Debian 12. As root it
+# uses apt-get; otherwise it lists the packages to install.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
+          iproute2 util-linux curl python3 clang-format)
+if [[ "${TAV_WITH_BROWSER:-0}" == 1 ]]; then
+  packages+=(chromium)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' \
+    || missing+=("$p")
+done
+if [[ ${#missing[@]} -eq 0 ]]; then
+  exit 0
+fi
+if [[ $(id -u) -eq 0 ]]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+else
+  echo "setup: please install these Debian packages first (as root):" >&2
+  echo "  apt-get install ${missing[*]}" >&2
+  exit 1
+fi

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the whole test suite: a normal build with
+# warnings as errors, then AddressSanitizer + UBSan, then ThreadSanitizer.
+#   scripts/test.sh            all three builds
+#   scripts/test.sh debug      one build (debug, asan or tsan)
+# Tests run inside private network namespaces; as root they also build
+# networks of several test hosts. Nothing is sent outside them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+builds=("$@")
+[[ ${#builds[@]} -eq 0 ]] && builds=(debug asan tsan)
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+for b in "${builds[@]}"; do
+  echo "=== build $b"
+  scripts/build.sh "$b" -DTAV_WERROR=ON
+  echo "=== test $b"
+  (cd "build/$b" && ctest --output-on-failure --timeout 1500)
+done

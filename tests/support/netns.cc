@@ -1,0 +1,91 @@
+#include "tests/support/netns.h"
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace tav_test {
+namespace {
+
+bool g_private = false;
+bool g_root = false;
+std::string g_problem = "not attempted";
+
+bool write_file(const char* path, const char* text) {
+  int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  ssize_t n = ::write(fd, text, std::strlen(text));
+  ::close(fd);
+  return n == static_cast<ssize_t>(std::strlen(text));
+}
+
+bool bring_up_loopback() {
+  int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return false;
+  ifreq req{};
+  std::snprintf(req.ifr_name, sizeof req.ifr_name, "lo");
+  bool ok = ::ioctl(s, SIOCGIFFLAGS, &req) == 0;
+  if (ok) {
+    req.ifr_flags = static_cast<short>(req.ifr_flags | IFF_UP | IFF_RUNNING);
+    ok = ::ioctl(s, SIOCSIFFLAGS, &req) == 0;
+  }
+  ::close(s);
+  return ok;
+}
+
+}  // namespace
+
+void enter_private_network() {
+  const char* already = std::getenv("TAV_TEST_NETNS");
+  if (already != nullptr && std::strcmp(already, "inherited") == 0) {
+    // A wrapper (scripts/) has already made the namespace for us.
+    g_private = true;
+    g_root = std::getenv("TAV_TEST_HOSTS") != nullptr;
+    g_problem.clear();
+    return;
+  }
+  uid_t uid = ::geteuid();
+  gid_t gid = ::getegid();
+  if (uid == 0) {
+    if (::unshare(CLONE_NEWNET) != 0) {
+      g_problem = std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno);
+      return;
+    }
+    g_root = true;
+  } else {
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+      g_problem = std::string("unshare(CLONE_NEWUSER|CLONE_NEWNET): ") +
+                  std::strerror(errno);
+      return;
+    }
+    char map[64];
+    write_file("/proc/self/setgroups", "deny");
+    std::snprintf(map, sizeof map, "0 %u 1", static_cast<unsigned>(uid));
+    write_file("/proc/self/uid_map", map);
+    std::snprintf(map, sizeof map, "0 %u 1", static_cast<unsigned>(gid));
+    write_file("/proc/self/gid_map", map);
+  }
+  if (!bring_up_loopback()) {
+    g_problem = "cannot bring up the loopback in the new namespace";
+    return;
+  }
+  g_private = true;
+  g_problem.clear();
+  // Child processes (the simulator, tav itself) inherit the namespace.
+  ::setenv("TAV_TEST_NETNS", "inherited", 1);
+  if (g_root) ::setenv("TAV_TEST_HOSTS", "1", 1);
+}
+
+bool in_private_network() { return g_private; }
+const std::string& private_network_problem() { return g_problem; }
+bool can_make_test_hosts() { return g_private && g_root; }
+
+}  // namespace tav_test
