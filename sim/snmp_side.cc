@@ -1,0 +1,8 @@
+#include "sim/sides.h"
+
+namespace sim {
+
+// Placeholder until this side is built.
+bool start_snmp_side(const Config&) { return true; }
+
+}  // namespace sim
