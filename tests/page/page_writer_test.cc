@@ -1,201 +1,148 @@
 // The discovery page's bytes, the help copy, and the page files' failures.
 #include "page/page_writer.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include "platform/catalogue.h"
-#include "platform/files.h"
 #include "platform/net.h"
 #include "tests/page/page_fixture.h"
 
 namespace page_test {
 namespace {
 
-const char kClose[] = "</BODY></HTML>\n";
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+std::string ip_line(const char* a, const char* rest) {
+  return std::string("<A HREF=\"http://") + a + "/\">http://" + a + "/</A> " +
+         rest + "<br>\n";
+}
+std::string ipx_line(const char* name, const char* description) {
+  return std::string("<A HREF=\"http://10.1.2.3:34/") + name + "-HTML/\">" +
+         name + "</A> " + description + "<br>\n";
+}
 
 class PageWriterTest : public PageTest {
  protected:
-  // Checks that `page` ends with `tail` and that what comes before is the
-  // complete head: title, text 114, the refresh and help links, and no
-  // conversion or insert left unfilled.
-  void ExpectHeadThen(const std::string& page, const std::string& tail) {
+  // The page must be the complete head (title, text 114, refresh and help
+  // links, nothing left unfilled) followed by exactly `tail`.
+  void ExpectPage(const std::string& tail) {
+    std::string page = read_file(page_);
     ASSERT_GE(page.size(), tail.size());
     EXPECT_EQ(page.substr(page.size() - tail.size()), tail);
     std::string head = page.substr(0, page.size() - tail.size());
-    EXPECT_NE(head.find("<TITLE>"), std::string::npos);
-    EXPECT_NE(head.find(catalogue_text(114)), std::string::npos);
-    EXPECT_NE(head.find("HREF=\"http://10.1.2.3:34/$$Refresh$\""),
-              std::string::npos)
-        << head;
-    EXPECT_NE(head.find("HREF=\"file://" + dir_ + "/tavhelp.htm\""),
-              std::string::npos)
-        << head;
+    EXPECT_THAT(head, HasSubstr("<TITLE>"));
+    EXPECT_THAT(head, HasSubstr(catalogue_text(114)));
+    EXPECT_THAT(head, HasSubstr("HREF=\"http://10.1.2.3:34/$$Refresh$\""));
+    EXPECT_THAT(head, HasSubstr("HREF=\"file://" + help_ + "\""));
     for (const char* left : {"%s", "%d", "%1", "%2"})
-      EXPECT_EQ(head.find(left), std::string::npos) << left;
-    EXPECT_EQ(head.back(), '\n');
+      EXPECT_THAT(head, Not(HasSubstr(left)));
+    for (int section : {115, 116, 117})
+      EXPECT_THAT(head, Not(HasSubstr(catalogue_text(section))));
   }
 };
 
-TEST_F(PageWriterTest, ThreeIpUnitsAndNoIpx) {
+TEST_F(PageWriterTest, SectionsAndLinesForEachMixOfUnits) {
+  const std::string end = "</BODY></HTML>\n";
   publish({{"192.168.1.20", "VEM_123456", "Print Server"},
            {"192.168.1.21", "VEM_123457", "MIO Based Printer"},
            {"10.0.0.9", "lab-printer", "Print Server"}},
           {});
   ASSERT_EQ(WritePage(), 0);
-  EXPECT_STREQ(discovery_page_path, (dir_ + "/tav-disc.htm").c_str());
-  EXPECT_STREQ(help_page_path, (dir_ + "/tavhelp.htm").c_str());
-  ExpectHeadThen(
-      Page(), catalogue_text(115) +
-                  "<A HREF=\"http://192.168.1.20/\">http://192.168.1.20/</A> "
-                  "VEM_123456 Print Server<br>\n"
-                  "<A HREF=\"http://192.168.1.21/\">http://192.168.1.21/</A> "
-                  "VEM_123457 MIO Based Printer<br>\n"
-                  "<A HREF=\"http://10.0.0.9/\">http://10.0.0.9/</A> "
-                  "lab-printer Print Server<br>\n" +
-                  kClose);
-}
+  EXPECT_STREQ(discovery_page_path, page_.c_str());
+  EXPECT_STREQ(help_page_path, help_.c_str());
+  ExpectPage(catalogue_text(115) +
+             ip_line("192.168.1.20", "VEM_123456 Print Server") +
+             ip_line("192.168.1.21", "VEM_123457 MIO Based Printer") +
+             ip_line("10.0.0.9", "lab-printer Print Server") + end);
 
-TEST_F(PageWriterTest, IpxUnitsOnlyFollowTheHeadDirectly) {
+  // IPX only: 116 right after the head; socket 0 means no web service.
   publish({}, {{"VEM_000001", 0x8060, "Print Server"},
-               {"VEM_000002", 80, "MIO Based Printer"}});
+               {"VEM_000002", 0, "Print Server"},
+               {"VEM_000003", 80, "MIO Based Printer"}});
   ASSERT_EQ(WritePage(), 0);
-  std::string page = Page();
-  ExpectHeadThen(page, catalogue_text(116) +
-                           "<A HREF=\"http://10.1.2.3:34/VEM_000001-HTML/\">"
-                           "VEM_000001</A> Print Server<br>\n"
-                           "<A HREF=\"http://10.1.2.3:34/VEM_000002-HTML/\">"
-                           "VEM_000002</A> MIO Based Printer<br>\n" +
-                           kClose);
-  EXPECT_EQ(page.find(catalogue_text(115)), std::string::npos);
-  EXPECT_EQ(page.find(catalogue_text(117)), std::string::npos);
-}
+  ExpectPage(catalogue_text(116) + ipx_line("VEM_000001", "Print Server") +
+             ipx_line("VEM_000003", "MIO Based Printer") + end);
 
-TEST_F(PageWriterTest, IpxUnitWithoutWebServiceIsLeftOut) {
-  publish({}, {{"VEM_000001", 0, "Print Server"},
-               {"VEM_000002", 80, "Print Server"},
-               {"VEM_000003", 0, "Print Server"}});
+  publish({}, {{"VEM_000002", 0, "Print Server"}});
   ASSERT_EQ(WritePage(), 0);
-  ExpectHeadThen(Page(), catalogue_text(116) +
-                             "<A HREF=\"http://10.1.2.3:34/VEM_000002-HTML/\">"
-                             "VEM_000002</A> Print Server<br>\n" +
-                             kClose);
+  ExpectPage(catalogue_text(116) + end);
 
-  // Even when no IPX unit has a web service, the section is there.
-  publish({}, {{"VEM_000001", 0, "Print Server"}});
+  publish({}, {});
   ASSERT_EQ(WritePage(), 0);
-  ExpectHeadThen(Page(), catalogue_text(116) + kClose);
-}
+  ExpectPage(catalogue_text(117) + end);
 
-TEST_F(PageWriterTest, NoUnitsAtAll) {
-  ASSERT_EQ(WritePage(), 0);
-  ExpectHeadThen(Page(), catalogue_text(117) + kClose);
-}
-
-TEST_F(PageWriterTest, BothKindsInListOrderAndOnlyThePublishedCount) {
-  publish({{"192.168.1.20", "A", "Print Server"}}, {{"B", 80, "Print Server"}});
-  ASSERT_EQ(write_discovery_files(5, 9, discovery_page_path, help_page_path, 1),
+  // Both kinds; counts beyond the published lists read nothing stale.
+  publish({{"192.168.1.20", "A", "Print Server"}}, {{"B", 80, "d"}});
+  ASSERT_EQ(write_discovery_files(5, 9, discovery_page_path, help_page_path, 0),
             0);
-  ExpectHeadThen(Page(),
-                 catalogue_text(115) +
-                     "<A HREF=\"http://192.168.1.20/\">http://192.168.1.20/"
-                     "</A> A Print Server<br>\n" +
-                     catalogue_text(116) +
-                     "<A HREF=\"http://10.1.2.3:34/B-HTML/\">B</A> Print "
-                     "Server<br>\n" +
-                     kClose);
+  ExpectPage(catalogue_text(115) + ip_line("192.168.1.20", "A Print Server") +
+             catalogue_text(116) + ipx_line("B", "d") + end);
 }
 
-TEST_F(PageWriterTest, NamesAndDescriptionsFromDevicesCannotInjectMarkup) {
+TEST_F(PageWriterTest, NamesFromDevicesCannotInjectMarkup) {
   publish({{"192.168.1.20", "<script>x()</script>", "a \"b\" & 'c'"}},
-          {{"\"><img src=x onerror=y>", 80, "<b>bold</b>"}});
+          {{"\"><img src=x>", 80, "<b>"}});
   ASSERT_EQ(WritePage(), 0);
-  std::string page = Page();
-  EXPECT_NE(page.find("</A> &lt;script&gt;x()&lt;/script&gt; a &quot;b&quot; "
-                      "&amp; &#39;c&#39;<br>\n"),
-            std::string::npos);
-  EXPECT_NE(page.find("<A HREF=\"http://10.1.2.3:34/"
-                      "&quot;&gt;&lt;img src=x onerror=y&gt;-HTML/\">"
-                      "&quot;&gt;&lt;img src=x onerror=y&gt;</A> "
-                      "&lt;b&gt;bold&lt;/b&gt;<br>\n"),
-            std::string::npos);
-  EXPECT_EQ(page.find("<script>"), std::string::npos);
-  EXPECT_EQ(page.find("<img"), std::string::npos);
+  std::string page = read_file(page_);
+  EXPECT_THAT(page, HasSubstr("&lt;script&gt;x()&lt;/script&gt; a &quot;b"
+                              "&quot; &amp; &#39;c&#39;<br>"));
+  EXPECT_THAT(page,
+              HasSubstr(ipx_line("&quot;&gt;&lt;img src=x&gt;", "&lt;b&gt;")));
+  EXPECT_THAT(page, Not(HasSubstr("<script>")));
+  EXPECT_THAT(page, Not(HasSubstr("<img")));
 }
 
-TEST_F(PageWriterTest, PercentSignsInThePathsNeverActAsConversions) {
-  EXPECT_EQ(file_url_path("/tmp/a b/%s%d?#\"&\\:x.htm"),
-            "/tmp/a%20b/%25s%25d%3F%23%22%26%5C%3Ax.htm");
-  std::string page_path = dir_ + "/tav-disc.htm";
-  ASSERT_EQ(write_discovery_page(page_path.c_str(), 0, 0, "/h %s%d%n/x.htm"),
-            1);
-  std::string page = Page();
-  EXPECT_NE(page.find("HREF=\"file:///h%20%25s%25d%25n/x.htm\""),
-            std::string::npos);
-  EXPECT_NE(page.find("HREF=\"http://10.1.2.3:34/$$Refresh$\""),
-            std::string::npos);
+TEST_F(PageWriterTest, PercentSignsInTheHelpPathStayLiteral) {
+  EXPECT_EQ(file_url_path("/a b/%s?#\"&\\:.htm"),
+            "/a%20b/%25s%3F%23%22%26%5C%3A.htm");
+  ASSERT_EQ(write_discovery_page(page_.c_str(), 0, 0, "/h %s%d%n.htm"), 1);
+  std::string page = read_file(page_);
+  EXPECT_THAT(page, HasSubstr("HREF=\"file:///h%20%25s%25d%25n.htm\""));
+  EXPECT_THAT(page, HasSubstr("HREF=\"http://10.1.2.3:34/$$Refresh$\""));
 }
 
-TEST_F(PageWriterTest, RefreshReplacesThePageButNotTheHelpCopy) {
-  publish({{"192.168.1.20", "OLD", "Print Server"}}, {});
+TEST_F(PageWriterTest, HelpCopyIsMadeOnceAndTheLocalSourceComesFirst) {
   ASSERT_EQ(WritePage(1), 0);
-  std::string help = dir_ + "/tavhelp.htm";
-  ASSERT_EQ(read_file(help),
+  EXPECT_EQ(read_file(help_),
             read_file(source_dir() + "/catalogue/tavhelp.htm"));
-  write_file(help, "changed by the user");
+  write_file(help_, "changed since");
+  publish({}, {{"NEW", 80, "d"}});
+  ASSERT_EQ(WritePage(0), 0);  // a refresh
+  EXPECT_THAT(read_file(page_), HasSubstr("NEW-HTML"));
+  EXPECT_EQ(read_file(help_), "changed since");
 
-  publish({}, {{"NEW", 80, "Print Server"}});
-  ASSERT_EQ(WritePage(0), 0);
-  std::string page = Page();
-  EXPECT_EQ(page.find("OLD"), std::string::npos);
-  EXPECT_NE(page.find("NEW-HTML"), std::string::npos);
-  EXPECT_EQ(read_file(help), "changed by the user");
-  EXPECT_STREQ(help_page_path, help.c_str());
-}
-
-TEST_F(PageWriterTest, HelpSourceInTheCurrentFolderComesFirst) {
   write_file("tavhelp.htm", "local help");
-  ASSERT_EQ(WritePage(), 0);
-  EXPECT_EQ(read_file(help_page_path), "local help");
+  ASSERT_EQ(WritePage(1), 0);
+  EXPECT_EQ(read_file(help_), "local help");
 }
 
 TEST_F(PageWriterTest, MissingHelpSourceStillWritesThePage) {
-  std::string empty = make_temp_dir("nocat");
-  ::setenv("TAV_CATALOGUE", (empty + "/resc.cat").c_str(), 1);
+  ::setenv("TAV_CATALOGUE", (make_temp_dir("nocat") + "/resc.cat").c_str(), 1);
   testing::internal::CaptureStderr();
   int result = WritePage();
   std::string err = testing::internal::GetCapturedStderr();
   ::setenv("TAV_CATALOGUE", catalogue_path().c_str(), 1);
   EXPECT_EQ(result, 0);
-  EXPECT_NE(err.find("tav: " + catalogue_text(111)), std::string::npos) << err;
-  EXPECT_TRUE(exists(discovery_page_path));
-  EXPECT_FALSE(exists(help_page_path));
+  EXPECT_THAT(err, HasSubstr("tav: " + catalogue_text(111)));
+  EXPECT_TRUE(file_exists(page_));
+  EXPECT_FALSE(file_exists(help_));
 }
 
 TEST_F(PageWriterTest, PlantedSymlinksAreNeverFollowed) {
-  std::string victim_dir = make_temp_dir("victim");
-  std::string victim = victim_dir + "/victim";
+  std::string victim = make_temp_dir("victim") + "/victim";
   write_file(victim, "precious");
-
-  // At the page path: the page fails, the help copy goes too.
-  ASSERT_EQ(::symlink(victim.c_str(), (dir_ + "/tav-disc.htm").c_str()), 0);
+  ASSERT_EQ(::symlink(victim.c_str(), page_.c_str()), 0);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(WritePage(), -1);
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("tav: " + catalogue_text(106)), std::string::npos) << err;
-  EXPECT_EQ(read_file(victim), "precious");
-  EXPECT_FALSE(exists(dir_ + "/tavhelp.htm"));
+  EXPECT_EQ(WritePage(), -1);  // the help copy goes with the page
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("tav: " + catalogue_text(106)));
+  EXPECT_FALSE(file_exists(help_));
 
-  // At the help path: the help copy fails, the page is still written.
-  remove_file(dir_ + "/tav-disc.htm");
-  ASSERT_EQ(::symlink(victim.c_str(), (dir_ + "/tavhelp.htm").c_str()), 0);
+  remove_file(page_);
+  ASSERT_EQ(::symlink(victim.c_str(), help_.c_str()), 0);
   testing::internal::CaptureStderr();
   EXPECT_EQ(WritePage(), 0);
-  err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("tav: " + catalogue_text(112)), std::string::npos) << err;
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("tav: " + catalogue_text(112)));
   EXPECT_EQ(read_file(victim), "precious");
-  EXPECT_NE(Page().find("</BODY></HTML>"), std::string::npos);
 }
 
 bool failing_lookup(const char*, uint32_t*) {
@@ -212,10 +159,9 @@ TEST_F(PageWriterTest, HostWithoutAddressEndsTheProgramWithMessage134) {
         WritePage();
       },
       testing::ExitedWithCode(1),
-      testing::HasSubstr("tav: " +
-                         format_text(catalogue_text(134), {host, 11001})));
-  EXPECT_FALSE(exists(dir_ + "/tav-disc.htm"));
-  EXPECT_FALSE(exists(dir_ + "/tavhelp.htm"));
+      HasSubstr("tav: " + format_text(catalogue_text(134), {host, 11001})));
+  EXPECT_FALSE(file_exists(page_));
+  EXPECT_FALSE(file_exists(help_));
 }
 
 }  // namespace
