@@ -53,9 +53,12 @@ struct Hive {
       if (iequal(k.path, path)) return &k;
     return nullptr;
   }
-  // A key exists when it has a section or lies above one.
+  // A key exists when it has a section or lies above one. SOFTWARE and
+  // SOFTWARE\Classes exist on every machine.
   bool key_exists(const std::string& path) const {
-    if (path.empty()) return true;
+    if (path.empty() || iequal(path, "SOFTWARE") ||
+        iequal(path, "SOFTWARE\\Classes"))
+      return true;
     for (const auto& k : keys) {
       if (k.path.size() < path.size()) continue;
       if (strncasecmp(k.path.c_str(), path.c_str(), path.size()) != 0) continue;
