@@ -1,5 +1,6 @@
 #include "platform/ui.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -66,11 +67,34 @@ bool read_line(FILE* in, FILE* out, std::string* line) {
   return true;
 }
 
+// Writes text indented, broken between words before column 78.
+void print_wrapped(FILE* out, const std::string& text, size_t indent) {
+  constexpr size_t kWidth = 78;
+  std::string line(indent, ' ');
+  size_t start = 0;
+  bool empty = true;
+  while (start < text.size()) {
+    size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    std::string word = text.substr(start, end - start);
+    start = end + 1;
+    if (word.empty()) continue;
+    if (!empty && line.size() + 1 + word.size() > kWidth) {
+      std::fprintf(out, "%s\n", line.c_str());
+      line.assign(indent, ' ');
+      empty = true;
+    }
+    if (!empty) line += ' ';
+    line += word;
+    empty = false;
+  }
+  std::fprintf(out, "%s\n", line.c_str());
+}
+
 void print_template_texts(const DialogTemplate& t, FILE* out) {
   if (!t.title.empty()) std::fprintf(out, "%s\n", t.title.c_str());
   for (const auto& c : t.controls)
-    if (c.kind == "text")
-      std::fprintf(out, "  %s\n", strip_accelerators(c.label).c_str());
+    if (c.kind == "text") print_wrapped(out, strip_accelerators(c.label), 2);
 }
 
 struct Control {
@@ -199,7 +223,7 @@ class ConsoleDialog : public DialogWindow {
     int n = 0;
     for (const auto& c : controls_) {
       if (c.kind == "text") {
-        std::fprintf(out, "      %s\n", c.label.c_str());
+        print_wrapped(out, c.label, 6);
         continue;
       }
       if (!selectable(c)) continue;
@@ -265,8 +289,42 @@ int DoModal(int template_id, DialogHandler& handler) {
   return DoModal(template_id, handler, stdin, stderr);
 }
 
+namespace {
+
+// While a form runs at a terminal, standard output that is the same
+// terminal is parked on /dev/null: the settings store's reports would
+// otherwise break into the form. A window of the desktop has no console for
+// them either; redirected output still receives them.
+class ParkedStdout {
+ public:
+  ParkedStdout(FILE* in, FILE* out) {
+    if (!isatty(fileno(in)) || !isatty(fileno(out)) || !isatty(STDOUT_FILENO))
+      return;
+    std::fflush(stdout);
+    int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0) return;
+    saved_ = ::dup(STDOUT_FILENO);
+    if (saved_ >= 0) ::dup2(null, STDOUT_FILENO);
+    ::close(null);
+  }
+  ~ParkedStdout() {
+    if (saved_ < 0) return;
+    std::fflush(stdout);
+    ::dup2(saved_, STDOUT_FILENO);
+    ::close(saved_);
+  }
+  ParkedStdout(const ParkedStdout&) = delete;
+  ParkedStdout& operator=(const ParkedStdout&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+}  // namespace
+
 int DoModal(int template_id, DialogHandler& handler, FILE* in, FILE* out) {
   ConsoleDialog dialog(catalogue_dialog(template_id));
+  ParkedStdout parked(in, out);
   FILE* saved = t_form_out;
   t_form_out = out;
   int result = dialog.run(handler, in, out);

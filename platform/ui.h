@@ -11,7 +11,9 @@
 // (or "ok") confirms through OnOK, "q" cancels, and so does the end of
 // input. A disabled control is shown as such and cannot be changed. When
 // OnOK fails and has given the focus to an edit box, that box is asked for
-// at once. Standard output is left to the program's reports.
+// at once. Standard output is left to the program's reports; while the form
+// runs at a terminal and standard output is a terminal too, it is parked on
+// /dev/null so that those reports do not break into the form.
 // Message boxes are safe for concurrent use; dialogs run on one thread.
 #ifndef TAV_PLATFORM_UI_H_
 #define TAV_PLATFORM_UI_H_
