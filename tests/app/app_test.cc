@@ -39,16 +39,6 @@ TEST(ChooseRunModeTest, WholeTailComparedWithoutRegardToCase) {
   EXPECT_EQ(choose_run_mode("--help now"), RunMode::kNormal);
 }
 
-TEST(RouteStartupMessageTest, EachSocketLibraryErrorHasItsMessage) {
-  EXPECT_EQ(route_startup_message(10091), 125);
-  EXPECT_EQ(route_startup_message(10092), 126);
-  EXPECT_EQ(route_startup_message(10036), 127);
-  EXPECT_EQ(route_startup_message(10067), 130);
-  EXPECT_EQ(route_startup_message(10014), 131);
-  EXPECT_EQ(route_startup_message(10022), 132);
-  EXPECT_EQ(route_startup_message(0), 132);
-}
-
 class RecordingRunner : public CommandRunner {
  public:
   int run_hidden(const std::vector<std::string>& argv) override {

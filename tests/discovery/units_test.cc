@@ -154,20 +154,6 @@ TEST(SortUnitsTest, BytewiseCaseSensitiveAndUnsigned) {
   EXPECT_EQ(sorted_names<IpxUnitRecord>(names, sort_ipx_units), expected);
 }
 
-TEST(SortUnitsTest, SortMovesWholeRecords) {
-  UnitRecord list[2] = {};
-  std::strcpy(list[0].name, "b");
-  std::strcpy(list[0].description, "second");
-  list[0].address.sin_addr = 2;
-  std::strcpy(list[1].name, "a");
-  std::strcpy(list[1].description, "first");
-  list[1].address.sin_addr = 1;
-  sort_units(list, 2);
-  EXPECT_STREQ(list[0].description, "first");
-  EXPECT_EQ(list[0].address.sin_addr, 1u);
-  EXPECT_STREQ(list[1].description, "second");
-}
-
 TEST(PublishedUnitsTest, SnapshotIsACopyOfTheCountedRecords) {
   std::vector<UnitRecord> list(3);
   for (int i = 0; i < 3; ++i) {
