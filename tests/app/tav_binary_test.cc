@@ -101,9 +101,13 @@ TEST_F(TavBinaryTest, MissingCatalogueEndsSilently) {
 
 TEST_F(TavBinaryTest, HelpAndVersionPrintTheirTextAndSucceed) {
   TAV_REQUIRE_PRIVATE_NETWORK();
+  if (catalogue_text(201).empty() || catalogue_text(202).empty()) {
+    GTEST_SKIP() << "texts 201 (usage) and 202 (version) are not in the "
+                    "catalogue";
+  }
   TavRun help = Run({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out, "");
+  EXPECT_EQ(help.out.find(catalogue_text(201)), 0u) << help.out;
   EXPECT_EQ(help.err, "");
   TavRun version = Run({"--version"});
   EXPECT_EQ(version.status, 0);
