@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -516,13 +517,34 @@ std::string desktop_html_command() {
   return std::string();
 }
 
+std::string env_text(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : "";
+}
+
 std::string system_html_command() {
   const char* browser = std::getenv("BROWSER");
   if (browser != nullptr) {
     std::string command = command_from_browser_variable(browser);
     if (!command.empty()) return command;
   }
-  return desktop_html_command();
+  // Opening the command's key walks several components, each asking the
+  // desktop; its answer is kept for a few seconds.
+  static std::mutex mutex;
+  static std::string cached_for, cached;
+  static std::chrono::steady_clock::time_point cached_at;
+  std::string key = env_text("PATH") + '\n' + env_text("HOME") + '\n' +
+                    env_text("XDG_DATA_HOME") + '\n' +
+                    env_text("XDG_DATA_DIRS") + '\n' +
+                    env_text("XDG_CONFIG_HOME");
+  std::lock_guard<std::mutex> lock(mutex);
+  auto now = std::chrono::steady_clock::now();
+  if (key != cached_for || now - cached_at > std::chrono::seconds(10)) {
+    cached = desktop_html_command();
+    cached_for = key;
+    cached_at = now;
+  }
+  return cached;
 }
 
 bool is_prefix_path(const std::string& path, const char* full) {

@@ -26,6 +26,8 @@
 //   else " \"%1\"" is appended) or the Exec= line of the desktop entry that
 //   `xdg-mime query default text/html` names (%u %U %f %F become "%1" in
 //   quotes, other field codes are dropped).
+//   SOFTWARE and SOFTWARE\Classes exist on every machine, as on Windows.
+//   The desktop's answer is kept for up to 10 s.
 // - Safe for concurrent use from several threads and processes.
 #ifndef TAV_PLATFORM_SETTINGS_HIVE_H_
 #define TAV_PLATFORM_SETTINGS_HIVE_H_

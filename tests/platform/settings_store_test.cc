@@ -122,12 +122,4 @@ TEST(SettingsStore, OnlyNoInAnyCaseDisablesASearch) {
   GetCapturedStdout();
 }
 
-TEST(SettingsStore, EmptyKeyPathOpensTheRoot) {
-  ScratchHive hive;
-  const char* const empty[] = {nullptr};
-  HKEY key = open_key(empty);
-  EXPECT_NE(key, -1);
-  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-}
-
 }  // namespace
