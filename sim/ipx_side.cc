@@ -268,8 +268,8 @@ bool IpxSide::start(std::string* error) {
       for (auto& c : loop.connections) {
         if (c.reply_due < 0 || c.reply_due > now) continue;
         std::vector<uint8_t> r = c.unit->description_reply();
-        ::send(c.fd, r.data(), r.size(), MSG_NOSIGNAL);
         served_.fetch_add(1);
+        ::send(c.fd, r.data(), r.size(), MSG_NOSIGNAL);
         c.reply_due = -1;
       }
 
