@@ -43,6 +43,12 @@ TEST(IpxEndToEnd, FindsSimulatedUnitsWithNamesAndDescriptions) {
       "name=LocOnly,ip=127.0.0.5,ipx=on,wdx=16384,http=16385,sap=off",
       "name=Foreign,ip=127.0.0.6,ipx=on,wdx=16384,http=16385,"
       "signature=foreign",
+      // Names without NUL: the SAP entries are skipped, the locator's
+      // 20 bytes make the name.
+      "name=NoNul,ip=127.0.0.7,ipx=on,no-nul=on",
+      "name=Big,ip=127.0.0.8,ipx=on,sap-entries=8,locator=off",
+      "name=Zero,ip=127.0.0.9,ipx=on,zero-sockets=on",
+      "name=Late,ip=127.0.0.10,ipx=on,delay=1500,locator=off",
   }));
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;
@@ -52,13 +58,14 @@ TEST(IpxEndToEnd, FindsSimulatedUnitsWithNamesAndDescriptions) {
     count = discover_units_using_ipx();
   }
   auto snap = published_ipx_units();
-  ASSERT_EQ(count, 4);
-  ASSERT_EQ(snap->count, 4);
-  // Byte-wise order: upper case before lower case.
-  EXPECT_STREQ(snap->units[0].name, "LocOnly");
-  EXPECT_STREQ(snap->units[1].name, "VEM_000003");
-  EXPECT_STREQ(snap->units[2].name, "Zeta");
-  EXPECT_STREQ(snap->units[3].name, "alpha");
+  const char* expected[] = {"Late",       "LocOnly", "NoNul_______________",
+                            "VEM_000003", "Zero",    "Zeta",
+                            "alpha"};  // byte-wise order
+  ASSERT_EQ(count, 7);
+  ASSERT_EQ(snap->count, 7);
+  for (int i = 0; i < 7; ++i) EXPECT_STREQ(snap->units[i].name, expected[i]);
+  EXPECT_EQ(find(*snap, "Zero")->wdx_port, 0);
+  EXPECT_STREQ(find(*snap, "Zero")->description, "Print Server");
 
   const IpxUnitRecord* zeta = find(*snap, "Zeta");
   ASSERT_NE(zeta, nullptr);
@@ -75,7 +82,7 @@ TEST(IpxEndToEnd, FindsSimulatedUnitsWithNamesAndDescriptions) {
   EXPECT_EQ(net::ntohs_(find(*snap, "VEM_000003")->address.sa_socket), 16391);
   EXPECT_EQ(net::ntohs_(find(*snap, "LocOnly")->address.sa_socket), 16385);
   EXPECT_STREQ(find(*snap, "LocOnly")->description, "Simulated print server");
-  EXPECT_EQ(side.descriptions_served(), 4);
+  EXPECT_EQ(side.descriptions_served(), 6);
 }
 
 }  // namespace
