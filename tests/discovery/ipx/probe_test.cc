@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -165,8 +166,14 @@ TEST_F(ProbeTest, LackOfBuffersLowersTheLimitAndRetries) {
   set_entry(0, 7, 16400);
   probes_running.store(29);  // this probe makes 30
   {
+    // The thread starts before descriptors run out; the probe after.
+    std::atomic<bool> go{false};
+    std::thread probe([&go] {
+      while (!go.load()) Sleep(1);
+      probe_unit(0);
+    });
     NoBuffers no_buffers;
-    std::thread probe([] { probe_unit(0); });
+    go.store(true);
     for (int i = 0; i < 500 && probe_limit.load() == kInitialProbeLimit; ++i)
       Sleep(10);
     no_buffers.release();
