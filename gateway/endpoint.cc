@@ -162,6 +162,18 @@ int get_char(SessionEndpoint* ep, char* out) {
 int read_line(SessionEndpoint* ep, char* out) {
   while (ep->line_length < 2 || (ep->line[ep->line_length - 1] != '\n' &&
                                  ep->line_length < kLineLimit)) {
+    if (ep->line_length >= 2 && ep->recv_pos < ep->recv_count) {
+      // Received bytes are taken up to the line end in one move.
+      int k =
+          std::min(kLineLimit - ep->line_length, ep->recv_count - ep->recv_pos);
+      const char* from = ep->recv_buf + ep->recv_pos;
+      if (const void* nl = std::memchr(from, '\n', static_cast<size_t>(k)))
+        k = static_cast<int>(static_cast<const char*>(nl) - from) + 1;
+      std::memcpy(ep->line + ep->line_length, from, static_cast<size_t>(k));
+      ep->line_length += k;
+      ep->recv_pos += k;
+      continue;
+    }
     char c;
     int r = get_char(ep, &c);
     if (r == -1) {

@@ -27,6 +27,7 @@
 #include "sim/config.h"
 #include "sim/sides.h"
 #include "sim/web_pages.h"
+#include "tests/gateway/loopback.h"
 #include "tests/support/netns.h"
 
 namespace {
@@ -34,30 +35,8 @@ namespace {
 constexpr uint16_t kUnitPort = 8080;
 constexpr uint16_t kRefusingPort = 8090;
 
-IpxUnitRecord unit_record(const char* name, uint16_t port) {
-  IpxUnitRecord r{};
-  std::snprintf(r.name, sizeof r.name, "%s", name);
-  r.address.sa_family = net::AF_IPX_;
-  net::local_ipx_network(r.address.sa_netnum);
-  uint32_t lo = net::inet_addr("127.0.0.1");
-  std::memcpy(r.address.sa_nodenum + 2, &lo, 4);
-  r.address.sa_socket = net::htons_(port);
-  return r;
-}
-
-// Connects to 127.0.0.1:port; -1 when it cannot.
-int connect_to(uint16_t port) {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(s);
-    return -1;
-  }
-  return s;
-}
+using loopback::connect_to;
+using loopback::unit_record;
 
 // Reads until the peer closes (or 30 s pass); a reset counts as the end.
 std::string read_all(int s, int limit_ms = 30000) {

@@ -1,0 +1,47 @@
+// Helpers shared by the gateway's end-to-end tests and its benchmark: an
+// IPX unit record for a unit served on the loopback, and a TCP client
+// connection to a loopback port.
+#ifndef TAV_TESTS_GATEWAY_LOOPBACK_H_
+#define TAV_TESTS_GATEWAY_LOOPBACK_H_
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "discovery/units.h"
+#include "platform/net.h"
+
+namespace loopback {
+
+// A unit whose HTTP socket is TCP port `port` on 127.0.0.1.
+inline IpxUnitRecord unit_record(const char* name, uint16_t port) {
+  IpxUnitRecord r{};
+  std::snprintf(r.name, sizeof r.name, "%s", name);
+  r.address.sa_family = net::AF_IPX_;
+  net::local_ipx_network(r.address.sa_netnum);
+  uint32_t lo = net::inet_addr("127.0.0.1");
+  std::memcpy(r.address.sa_nodenum + 2, &lo, 4);
+  r.address.sa_socket = net::htons_(port);
+  return r;
+}
+
+// Connects to 127.0.0.1:port; -1 when it cannot.
+inline int connect_to(uint16_t port) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(s);
+    return -1;
+  }
+  return s;
+}
+
+}  // namespace loopback
+
+#endif  // TAV_TESTS_GATEWAY_LOOPBACK_H_
