@@ -23,7 +23,7 @@
 #include "platform/threads.h"
 #include "sim/config.h"
 #include "sim/sides.h"
-#include "tests/gateway/loopback.h"
+#include "tests/gateway/harness.h"
 #include "tests/support/netns.h"
 
 namespace {
@@ -43,7 +43,7 @@ double since(std::chrono::steady_clock::time_point t) {
 // Fetches a path and returns the bytes received (headers included).
 size_t fetch(uint16_t port, const std::string& path, Timing* timing = nullptr) {
   auto start = std::chrono::steady_clock::now();
-  int s = loopback::connect_to(port);
+  int s = harness::connect_to(port);
   if (s < 0) return 0;
   std::string req = "GET " + path + " HTTP/1.0\r\n\r\n";
   ::send(s, req.data(), req.size(), MSG_NOSIGNAL);
@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
                                &error) ||
       !sim::start_web_side(config))
     return 1;
-  IpxUnitRecord unit = loopback::unit_record("VEM_1", kUnitPort);
+  IpxUnitRecord unit = harness::unit_record("VEM_1", kUnitPort);
   publish_ipx_units(&unit, 1);
   char dir[] = "/tmp/tav-gw-bench-XXXXXX";
   if (::mkdtemp(dir) == nullptr || ::chdir(dir) != 0) return 1;

@@ -21,13 +21,15 @@
 
 #include "discovery/units.h"
 #include "gateway/listener.h"
+#include "gateway/refresh.h"
 #include "gateway/session.h"
+#include "platform/catalogue.h"
 #include "platform/net.h"
 #include "platform/threads.h"
 #include "sim/config.h"
 #include "sim/sides.h"
 #include "sim/web_pages.h"
-#include "tests/gateway/loopback.h"
+#include "tests/gateway/harness.h"
 #include "tests/support/netns.h"
 
 namespace {
@@ -35,8 +37,8 @@ namespace {
 constexpr uint16_t kUnitPort = 8080;
 constexpr uint16_t kRefusingPort = 8090;
 
-using loopback::connect_to;
-using loopback::unit_record;
+using harness::connect_to;
+using harness::unit_record;
 
 // Reads until the peer closes (or 30 s pass); a reset counts as the end.
 std::string read_all(int s, int limit_ms = 30000) {
@@ -354,6 +356,8 @@ TEST(GatewayWithoutIpx, SessionsStartAndEnd) {
         tav_test::enter_private_network();
         if (!tav_test::in_private_network()) std::_Exit(6);
         ::setenv("TAV_IPX", "off", 1);
+        if (!harness::load_catalogue()) std::_Exit(7);
+        set_refresh_work([] {});
         std::thread([] { gateway_listener(); }).detach();
         int s = -1;
         for (int i = 0; i < 200 && s < 0; ++i) {
@@ -364,6 +368,12 @@ TEST(GatewayWithoutIpx, SessionsStartAndEnd) {
         ::send(s, "GET /VEM_1-HTML/ HTTP/1.0\r\n\r\n", 29, MSG_NOSIGNAL);
         std::string reply = read_all(s, 20000);
         ::close(s);
+        // Only the refresh request is answered.
+        s = connect_to(34);
+        ::send(s, "GET /$$Refresh$ HTTP/1.0\r\n\r\n", 28, MSG_NOSIGNAL);
+        std::string refresh = read_all(s, 20000);
+        ::close(s);
+        if (refresh != catalogue_text(kRefreshRunningText)) std::_Exit(8);
         for (int i = 0; i < 250 && sessions_in_use() > 0; ++i) Sleep(20);
         if (!reply.empty()) std::_Exit(3);
         if (sessions_in_use() != 0) std::_Exit(4);

@@ -358,16 +358,4 @@ TEST_F(MachinesTest, TranscriptDoesNotDependOnChunking) {
   EXPECT_EQ(bytes.to_browser, whole.to_browser);
 }
 
-TEST_F(MachinesTest, RefreshIsRecognisedHoweverItArrives) {
-  std::string req = "GET /$$refresh$ HTTP/1.0\r\nHost: x\r\n\r\n";
-  for (size_t i = 1; i < req.size(); ++i) {
-    Outcome o = exchange(fake::split_at(req, i), {"HTTP/1.0 200 OK\r\n\r\n"});
-    ASSERT_EQ(o.to_unit, "") << i;
-    ASSERT_EQ(o.browser_state, request_state::GATEWAY_DEAD) << i;
-  }
-  Outcome o = exchange(fake::single_bytes(req), {});
-  EXPECT_EQ(o.to_unit, "");
-  EXPECT_EQ(o.browser_state, request_state::GATEWAY_DEAD);
-}
-
 }  // namespace

@@ -1,20 +1,24 @@
-// Helpers shared by the gateway's end-to-end tests and its benchmark: an
-// IPX unit record for a unit served on the loopback, and a TCP client
-// connection to a loopback port.
-#ifndef TAV_TESTS_GATEWAY_LOOPBACK_H_
-#define TAV_TESTS_GATEWAY_LOOPBACK_H_
+// Helpers shared by the gateway's tests and its benchmark: an IPX unit
+// record for a unit served on the loopback, a TCP client connection to a
+// loopback port, and the catalogue of the build.
+#ifndef TAV_TESTS_GATEWAY_HARNESS_H_
+#define TAV_TESTS_GATEWAY_HARNESS_H_
 
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "discovery/units.h"
+#include "platform/catalogue.h"
+#include "platform/files.h"
 #include "platform/net.h"
 
-namespace loopback {
+namespace harness {
 
 // A unit whose HTTP socket is TCP port `port` on 127.0.0.1.
 inline IpxUnitRecord unit_record(const char* name, uint16_t port) {
@@ -42,6 +46,15 @@ inline int connect_to(uint16_t port) {
   return s;
 }
 
-}  // namespace loopback
+// Loads resc.cat of the build ($TAV_BUILD_DIR, else beside tests/).
+inline bool load_catalogue() {
+  if (catalogue_loaded()) return true;
+  const char* build = std::getenv("TAV_BUILD_DIR");
+  if (build != nullptr && catalogue_load(std::string(build) + "/resc.cat"))
+    return true;
+  return catalogue_load(executable_directory() + "/../resc.cat");
+}
 
-#endif  // TAV_TESTS_GATEWAY_LOOPBACK_H_
+}  // namespace harness
+
+#endif  // TAV_TESTS_GATEWAY_HARNESS_H_
