@@ -23,8 +23,10 @@ const char* side_name(const SessionEndpoint* ep) {
   return ep->is_unit_side ? "unit" : "browser";
 }
 
-// The wait before a receive: 5 s the first time on a side, then 0.5 s.
+// The wait before a receive: 5 s the first time on a side, then 0.5 s;
+// none once the phase's deadline has passed.
 int wait_for_data(SessionEndpoint* ep) {
+  if (endpoint_phase_too_long(ep)) return 0;
   int timeout = ep->first_wait ? kFirstWaitMs : kLaterWaitMs;
   ep->first_wait = 0;
   return io().wait_readable(ep->sock, timeout);
@@ -60,9 +62,16 @@ bool endpoint_quiet_too_long(const SessionEndpoint* ep) {
   return io().now_ms(ep->sock) - ep->last_data_ms >= kQuietLimitMs;
 }
 
+bool endpoint_phase_too_long(const SessionEndpoint* ep) {
+  return ep->deadline_ms != 0 && io().now_ms(ep->sock) >= ep->deadline_ms;
+}
+
 void endpoint_mark_active(SessionEndpoint* ep) {
   ep->last_data_ms = io().now_ms(ep->sock);
+  ep->deadline_ms = ep->last_data_ms + kPhaseLimitMs;
 }
+
+void endpoint_end_phase(SessionEndpoint* ep) { ep->deadline_ms = 0; }
 
 int put(SessionEndpoint* ep, const char* data, int length) {
   while (length > 0) {

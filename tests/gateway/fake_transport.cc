@@ -51,9 +51,9 @@ int fake_wait_readable(net::Socket s, int timeout_ms) {
   if (p == nullptr) return net::wait_readable(s, timeout_ms);
   p->wait_timeouts.push_back(timeout_ms);
   bool quiet = at_end(p) ? !p->close_at_end : p->script[p->chunk].empty();
+  p->clock_ms += quiet ? timeout_ms : p->ms_per_chunk;
   if (!quiet) return p->ready = true;
   if (!at_end(p)) ++p->chunk;
-  p->clock_ms += timeout_ms;
   return 0;
 }
 

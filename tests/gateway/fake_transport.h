@@ -21,6 +21,7 @@ struct Peer {
   std::string sent;
   std::vector<int> wait_timeouts;
   int64_t clock_ms = 1000000;
+  int64_t ms_per_chunk = 0;   // time each chunk takes to arrive
   size_t chunk = 0, pos = 0;  // position in the script
   bool ready = false;
 };

@@ -39,8 +39,10 @@ class MachinesTest : public ::testing::Test {
     ipx_present.store(1);
   }
   void TearDown() override { set_host_address_source(nullptr); }
-  static Outcome run(Chunks request, Chunks reply, bool unit_closes = true) {
+  static Outcome run(Chunks request, Chunks reply, bool unit_closes = true,
+                     int64_t ms_per_chunk = 0) {
     fake::Peer browser, unit;
+    browser.ms_per_chunk = unit.ms_per_chunk = ms_per_chunk;
     browser.script = std::move(request);
     browser.close_at_end = false;
     unit.script = std::move(reply);
@@ -101,7 +103,7 @@ TEST_F(MachinesTest, RequestsThatEndWithoutAnAnswer) {
   EXPECT_EQ(run({"GET /VEM_1-HTML/ HTTP/1.0\r\n\r\n"}, {}).to_unit, "");
 }
 
-TEST_F(MachinesTest, QuietPeersAreGivenUp) {
+TEST_F(MachinesTest, SilentAndSlowPeersAreGivenUp) {
   // A silent browser: five waits, 7 s in all.
   fake::Peer browser, unit;
   browser.close_at_end = false;
@@ -120,6 +122,15 @@ TEST_F(MachinesTest, QuietPeersAreGivenUp) {
     EXPECT_EQ(o.unit_state, response_state::GATEWAY_DEAD) << reply;
     EXPECT_GT(o.passes, 100) << reply;
   }
+  // Peers that trickle a byte at a time without end are cut off as well.
+  std::string endless(5000, 'h');
+  Outcome o =
+      run(fake::single_bytes("GET /u/ HTTP/1.0\r\n" + endless), {}, true, 400);
+  EXPECT_EQ(o.browser_state, request_state::GATEWAY_DEAD);
+  EXPECT_EQ(o.to_unit, "");  // cut before the request went out
+  o = run({kGet}, fake::single_bytes("HTTP/1.0 200 OK\r\n" + endless), false,
+          400);
+  EXPECT_EQ(o.to_browser, "HTTP/1.0 200 OK\r\n");
 }
 
 TEST_F(MachinesTest, HeaderFilterHostRewritingAndBody) {
