@@ -1,0 +1,96 @@
+// The endpoint operations against an in-memory peer: lines across
+// receives and waits, the send buffer, the bounded waits.
+#include "gateway/endpoint.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "tests/gateway/fake_transport.h"
+
+namespace {
+
+class EndpointTest : public ::testing::Test {
+ protected:
+  void TearDown() override { fake::detach(ep_.sock); }
+  void use(std::vector<std::string> script, bool close_at_end = true) {
+    fake::detach(ep_.sock);
+    peer_ = fake::Peer();
+    peer_.script = std::move(script);
+    peer_.close_at_end = close_at_end;
+    std::memset(&ep_, 0, sizeof ep_);
+    ep_.sock = fake::attach(&peer_);
+    ep_.first_wait = 1;
+    endpoint_mark_active(&ep_);
+  }
+  std::string line() {
+    int n = read_line(&ep_, out_);
+    return n > 0 ? std::string(out_, static_cast<size_t>(n))
+                 : "<" + std::to_string(n) + ">";
+  }
+  fake::Peer peer_;
+  SessionEndpoint ep_{};
+  char out_[kEndpointBufferSize];
+};
+
+TEST_F(EndpointTest, LinesFromOneReceiveAndAcrossWaits) {
+  // A 600-byte header block that arrives at once needs no wait at all.
+  std::string block = "GET /x HTTP/1.0\r\n";
+  while (block.size() < 598) block += "X-Filler: 0123456789012345678901\r\n";
+  use({block + "\r\n"});
+  std::string joined;
+  while (joined.size() < block.size() + 2) joined += line();
+  EXPECT_EQ(joined, block + "\r\n");
+  EXPECT_TRUE(peer_.wait_timeouts.empty());
+  // A line in two pieces is one line; a quiet wait in the middle returns 0
+  // and the line goes on in the next call. A bare LF joins what follows.
+  use({"GET / HT", "TP/1.0\r\n", "Host: a", "", "\r\n\nab\n"});
+  EXPECT_EQ(line(), "GET / HTTP/1.0\r\n");
+  EXPECT_EQ(line(), "<0>");
+  EXPECT_EQ(line(), "Host: a\r\n");
+  EXPECT_EQ(line(), "\nab\n");
+  EXPECT_EQ(line(), "<-1>");  // closed
+  // 600 characters without LF: 511, then the rest with its end.
+  use({std::string(600, 'a'), "\n"});
+  EXPECT_EQ(line(), std::string(511, 'a'));
+  EXPECT_EQ(line(), std::string(89, 'a') + "\n");
+}
+
+TEST_F(EndpointTest, FirstWaitIsLongLaterWaitsShort) {
+  use({"", "", "x"}, false);
+  char c;
+  EXPECT_EQ(get_char(&ep_, &c), -1);
+  EXPECT_EQ(get_char(&ep_, &c), -1);
+  EXPECT_EQ(get_char(&ep_, &c), 0);
+  EXPECT_EQ(peer_.wait_timeouts, (std::vector<int>{5000, 500, 500}));
+}
+
+TEST_F(EndpointTest, SendBufferGoesOutWhenFullOrFlushed) {
+  use({});
+  std::string full(512, 'f');
+  EXPECT_EQ(put(&ep_, full.data(), 512), 0);
+  EXPECT_EQ(peer_.sent, full);
+  EXPECT_EQ(put(&ep_, "0123456789", 10), 0);
+  EXPECT_EQ(peer_.sent.size(), 512u);
+  EXPECT_EQ(flush_buffer(&ep_), 0);
+  EXPECT_EQ(peer_.sent, full + "0123456789");
+  // A peer that stops reading is given up; the unsent bytes stay counted.
+  use({});
+  peer_.takes = 100;
+  std::string data(300, 'd');
+  EXPECT_EQ(put(&ep_, data.data(), 300), 0);
+  EXPECT_EQ(flush_buffer(&ep_), 1);
+  EXPECT_EQ(ep_.send_count, 200);
+  EXPECT_GE(peer_.clock_ms - 1000000, kQuietLimitMs);
+}
+
+TEST_F(EndpointTest, GetBufferReturnsWhatCameBeforeAClose) {
+  char buf[16];
+  use({"abc", "de"});
+  EXPECT_EQ(get_buffer(&ep_, buf, 16), 5);
+  EXPECT_EQ(std::string(buf, 5), "abcde");
+  EXPECT_EQ(get_buffer(&ep_, buf, 16), -1);
+}
+
+}  // namespace

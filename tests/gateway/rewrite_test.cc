@@ -1,0 +1,124 @@
+// Link rewriting of single lines: the resulting form of each kind of value,
+// the scan's edge cases, the forms capture and the buffer bound.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "gateway/forms_capture.h"
+#include "gateway/link_rewriter.h"
+
+namespace {
+
+const std::string kU = "http://10.0.0.5:34/unit7/";
+
+class RewriteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::strcpy(session_.host_address, "10.0.0.5");
+    std::strcpy(session_.unit.unit_name, "unit7");
+    forms_capture_set("", 0);
+  }
+  std::string rewrite(const std::string& in) {
+    char line[kRewriteLineSize];
+    std::snprintf(line, sizeof line, "%s", in.c_str());
+    rewrite_links(&session_, line);
+    return line;
+  }
+  std::string forms() {
+    char f[kFormsCaptureSize];
+    forms_capture_get(f);
+    return f;
+  }
+  GatewaySession session_{};
+};
+
+TEST_F(RewriteTest, ResultingForms) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"<a href=\"index.htm\">", "<a href=\"" + kU + "index.htm\">"},
+      {"<a href=\"  /index.htm\">", "<a href=\"" + kU + "index.htm\">"},
+      {"<a href=\"  \">", "<a href=\"" + kU + "\">"},
+      {"<a href=\"http://UNIT7/dir/x.htm\">",
+       "<a href=\"" + kU + "dir/x.htm\">"},
+      {"<a href=\"http://unit7\">", "<a href=\"" + kU + "\">"},
+      {"<a href=\"http://other/x\"><a href=\"y\">",
+       "<a href=\"http://other/x\"><a href=\"" + kU + "y\">"},
+      {"<a href=\"javascript:history.back()\">",
+       "<a href=\"javascript:history.back()\">"},
+      {"<a href=\" /javascript:go()\">", "<a href=\"javascript:go()\">"},
+      {"<a href=\"#top\">", "<a href=\"" + kU + "#top\">"},
+      {"<A HREF=\"/Status.htm\">S</A>\r\n",
+       "<A HREF=\"" + kU + "Status.htm\">S</A>\r\n"},
+      {"<img src = \"logo.gif\">", "<img src = \"" + kU + "logo.gif\">"},
+      {"<a href='x'> <a href=x> <a href=\"y\">",
+       "<a href='x'> <a href=x> <a href=\"" + kU + "y\">"},
+      {"<x hrefx=\"a\" datasrc=\"b\">",
+       "<x hrefx=\"a\" datasrc=\"" + kU + "b\">"},
+      {"<a href=\"a\"><img src=\"b\">",
+       "<a href=\"" + kU + "a\"><img src=\"" + kU + "b\">"},
+      {"<script>window.open(\"/help.htm\");</script>",
+       "<script>window.open(\"" + kU + "help.htm\");</script>"},
+      {"<a href=\"x\" x='window.open(\"/h\")'> src=\"y\"",
+       "<a href=\"x\" x='window.open(\"" + kU + "h\")'> src=\"" + kU + "y\""},
+      {"window.open(", "window.open(" + kU.substr(0, kU.size() - 1)},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(rewrite(in), out) << in;
+  // Lines without a complete link come out byte for byte.
+  for (const char* in : {"<p>No links</p>\r\n", "<a href=\"open.htm\r\n",
+                         "href=\"", "", "<a href =\n"})
+    EXPECT_EQ(rewrite(in), in);
+}
+
+TEST_F(RewriteTest, FormsCaptureAndPreviousPage) {
+  EXPECT_EQ(rewrite("<form action=\"http://UNIT7/Forms/cfg\">"),
+            "<form action=\"" + kU + "Forms/cfg\">");
+  EXPECT_EQ(forms(), "cfg");
+  // Only the first link of a line gets it, when "previous page" follows.
+  EXPECT_EQ(rewrite("<a href=\"a\">x</a><a href=\"b\">previous page</a>"),
+            "<a href=\"" + kU + "cfga\">x</a><a href=\"" + kU +
+                "b\">previous page</a>");
+  rewrite("<form action=\"Forms/averyveryverylongname\">");
+  EXPECT_EQ(forms(), "averyveryve");  // cut to 11 characters
+  rewrite("<form action=\"Forms/zzz\"");
+  EXPECT_EQ(forms(), "averyveryve");  // no ">": the capture stays
+  rewrite("<a href=\"x\">Forms/>");
+  EXPECT_EQ(forms(), "");
+  rewrite("no link Forms/none\">");
+  EXPECT_EQ(forms(), "");  // captured only while a first link is rewritten
+}
+
+TEST_F(RewriteTest, RewrittenLineNeverPassesItsBuffer) {
+  // The shortest links with the longest name and address: each adds 106
+  // characters. Those that fit are rewritten, the rest stays as it was.
+  std::memset(session_.unit.unit_name, 'N', kUnitNameSize - 1);
+  std::strcpy(session_.host_address, "255.255.255.255");
+  std::string in;
+  while (in.size() < 504) in += "src=\"\"";
+  in += "\r\n";
+  std::string url =
+      "http://255.255.255.255:34/" + std::string(kUnitNameSize - 1, 'N') + "/";
+  std::string expected;
+  for (int i = 0; i < 4; ++i) expected += "src=\"" + url + "\"";
+  expected += in.substr(4 * 6);
+  EXPECT_EQ(rewrite(in), expected);
+  std::string full = "window.open(\"" + std::string(1010, 'x');
+  EXPECT_EQ(rewrite(full), full);
+}
+
+TEST(FormsCapture, ReadersNeverSeeAHalfWrittenCapture) {
+  auto writer = [](const char* name) {
+    for (int i = 0; i < 2000; ++i) forms_capture_set(name, std::strlen(name));
+  };
+  std::thread a(writer, "aaaaaaaaaaa"), b(writer, "bbbbbbbbbbb");
+  for (int i = 0; i < 2000; ++i) {
+    char f[kFormsCaptureSize];
+    forms_capture_get(f);
+    std::string s = f;
+    EXPECT_TRUE(s.empty() || s == "aaaaaaaaaaa" || s == "bbbbbbbbbbb") << s;
+  }
+  a.join();
+  b.join();
+}
+
+}  // namespace
