@@ -2,11 +2,28 @@
 // loaded from the file resc.cat beside the executable (or share/tav of an
 // install prefix, or $TAV_CATALOGUE).
 //
+// File format (UTF-8, line by line; '#' starts a comment line):
+//   [texts]                     numbered texts follow
+//   108 = one-line text         escapes: \n \r \t \\ ; outer blanks trimmed
+//   113 = <<<                   a block: the lines up to a line ">>>", each
+//   ...                         ending in a line feed, escapes as above
+//   >>>
+//   [dialog 102]                a dialog template
+//   title = Settings
+//   control 1013 check = Search over &IP     kinds: edit check button text
+//   [icon 128]
+//   file = tav.svg
+// Lines that do not parse are skipped.
+//
 // Contract:
 // - catalogue_load() returns false when the file is missing or unreadable.
 // - catalogue_text() of an absent number is the empty text.
 // - fill_inserts() replaces %1 and %2; the inserted texts are never scanned
 //   again.
+// - format_inserts_and_args() does both in one pass, for texts that carry
+//   inserts and printf conversions (the discovery page head): an insert that
+//   holds '%' stays literal, which filling first and formatting the result
+//   would not guarantee.
 // - format_text() uses a catalogue text as a printf-style format with typed
 //   arguments. Only %d %i %u %x %X %c %s %% with flags, width and precision
 //   are honoured; a conversion whose argument is missing or of the wrong
@@ -44,6 +61,10 @@ std::string fill_inserts(const std::string& text, const std::string& insert1,
                          const std::string& insert2 = std::string());
 std::string format_text(const std::string& format,
                         std::initializer_list<FormatArg> args);
+std::string format_inserts_and_args(const std::string& format,
+                                    const std::string& insert1,
+                                    const std::string& insert2,
+                                    std::initializer_list<FormatArg> args);
 
 // A control of a dialog template.
 struct DialogControlTemplate {

@@ -4,20 +4,30 @@
 //
 // Contract:
 // - Calls return Win32 error numbers: 0 success, 2 absent key or value,
-//   234 value larger than the caller's capacity, 5 hive cannot be written,
-//   6 bad handle.
+//   234 value larger than the caller's capacity, 5 hive cannot be written
+//   (or read for a write: an unreadable hive is never overwritten), 6 bad
+//   handle, 87 a name or text the file cannot hold (a line break, an empty
+//   key-name component).
 // - Key and value names compare without regard to case; the first spelling
 //   written is kept. Only REG_SZ values exist; "@" is a key's default value
 //   (value name nullptr or "").
 // - Every read loads the file; every write is read-modify-write under
 //   flock(), written to a temporary file, fsync'ed and renamed over the old
 //   one. A missing file is an empty hive; a missing folder is made on the
-//   first write. Unparsable lines are treated as absent on read; a write
-//   over a damaged hive first keeps a copy of it as registry.reg.bad.
+//   first write; the lock is the file registry.reg.lock beside the hive.
+//   Unparsable lines are treated as absent on read; a write over a damaged
+//   hive first keeps a copy of it as registry.reg.bad. Comment lines (";")
+//   are kept. Keys are created by writing their section.
 // - The system keys SOFTWARE\Classes\.htm and
 //   SOFTWARE\Classes\<class>\Shell\Open\command (default values) are
 //   answered from $BROWSER, then the desktop default for text/html, when
-//   the hive does not hold them.
+//   the hive does not hold them: .htm names the class "htmlfile", whose
+//   command is the first entry of $BROWSER ("%s" becomes "%1" in quotes,
+//   else " \"%1\"" is appended) or the Exec= line of the desktop entry that
+//   `xdg-mime query default text/html` names (%u %U %f %F become "%1" in
+//   quotes, other field codes are dropped).
+//   SOFTWARE and SOFTWARE\Classes exist on every machine, as on Windows.
+//   The desktop's answer is kept for up to 10 s.
 // - Safe for concurrent use from several threads and processes.
 #ifndef TAV_PLATFORM_SETTINGS_HIVE_H_
 #define TAV_PLATFORM_SETTINGS_HIVE_H_
@@ -34,6 +44,7 @@ inline constexpr long ERROR_SUCCESS = 0;
 inline constexpr long ERROR_FILE_NOT_FOUND = 2;
 inline constexpr long ERROR_ACCESS_DENIED = 5;
 inline constexpr long ERROR_INVALID_HANDLE = 6;
+inline constexpr long ERROR_INVALID_PARAMETER = 87;
 inline constexpr long ERROR_MORE_DATA = 234;
 
 // Opens `subkey` (one component, or nullptr for `key` itself) below `key`.

@@ -3,12 +3,22 @@
 // message_box(): "tav: <text>" on standard error; returns at once (OK).
 // ProgressWindow: a one-line status on standard error while it is a
 // terminal, shown for its lifetime (template 129).
-// DoModal(): the modal dialog as a line-oriented form on the terminal that
-// also takes answers piped to standard input; end of input cancels.
+// DoModal(): the modal dialog as a line-oriented form on standard error
+// that reads answers from standard input, typed or piped (piped answers are
+// echoed). The form lists the check boxes and edit boxes of the template
+// by number and the system-menu entries by letter; a number toggles a check
+// box or asks for a new text, a letter runs the menu command, an empty line
+// (or "ok") confirms through OnOK, "q" cancels, and so does the end of
+// input. A disabled control is shown as such and cannot be changed. When
+// OnOK fails and has given the focus to an edit box, that box is asked for
+// at once. Standard output is left to the program's reports; while the form
+// runs at a terminal and standard output is a terminal too, it is parked on
+// /dev/null so that those reports do not break into the form.
 // Message boxes are safe for concurrent use; dialogs run on one thread.
 #ifndef TAV_PLATFORM_UI_H_
 #define TAV_PLATFORM_UI_H_
 
+#include <cstdio>
 #include <string>
 
 void message_box(int text_id);
@@ -57,7 +67,10 @@ class DialogHandler {
 
 // Runs dialog template `template_id` modally; IDOK or IDCANCEL.
 int DoModal(int template_id, DialogHandler& handler);
-// Shows the about box (template 100) modally.
+// The same form on the given streams.
+int DoModal(int template_id, DialogHandler& handler, FILE* in, FILE* out);
+// Shows the about box (template 100): printed into the running form, or on
+// standard error.
 void show_about_box();
 
 #endif  // TAV_PLATFORM_UI_H_

@@ -1,0 +1,130 @@
+"""Private test networks for the demo and the end-to-end tests.
+
+As root, every host is a network namespace of its own (ip netns), joined to
+an Ethernet segment (a bridge in a namespace of its own) by a veth pair;
+a router host joins two segments and forwards between them, directed
+broadcasts included. Nothing is attached to the machine's own network and
+its routing is never touched. Everything is torn down by close()."""
+
+import os
+import signal
+import subprocess
+import time
+
+
+def run(*argv, check=True):
+    r = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                       text=True)
+    if check and r.returncode != 0:
+        raise RuntimeError(f"{' '.join(argv)}: {r.stderr.strip()}")
+    return r
+
+
+def can_make_namespaces():
+    if os.geteuid() != 0:
+        return False, "making test hosts needs root (ip netns)"
+    if run("ip", "-V", check=False).returncode != 0:
+        return False, "the ip command (iproute2) is missing"
+    return True, ""
+
+
+class Network:
+    def __init__(self, tag="net"):
+        self.prefix = f"tav{os.getpid() % 100000}{tag}"
+        self.namespaces = []
+        self.processes = []
+        self.links = 0
+
+    # -- building ---------------------------------------------------------
+
+    def _ns(self, name):
+        ns = f"{self.prefix}-{name}"
+        run("ip", "netns", "add", ns)
+        self.namespaces.append(ns)
+        run("ip", "-n", ns, "link", "set", "lo", "up")
+        return ns
+
+    def segment(self, name):
+        """An Ethernet segment: a bridge in a namespace of its own."""
+        ns = self._ns("sw-" + name)
+        run("ip", "-n", ns, "link", "add", "br0", "type", "bridge")
+        run("ip", "-n", ns, "link", "set", "br0", "up")
+        return ns
+
+    def host(self, name, *attachments, gateway=None, forward=False):
+        """A host with one interface per (segment, "a.b.c.d/len") pair."""
+        ns = self._ns(name)
+        for i, (segment, address) in enumerate(attachments):
+            self.links += 1
+            inner, outer = f"eth{i}", f"p{self.links}"
+            run("ip", "-n", ns, "link", "add", inner, "type", "veth",
+                "peer", "name", outer, "netns", segment)
+            run("ip", "-n", segment, "link", "set", outer, "master", "br0")
+            run("ip", "-n", segment, "link", "set", outer, "up")
+            run("ip", "-n", ns, "addr", "add", address, "broadcast", "+",
+                "dev", inner)
+            run("ip", "-n", ns, "link", "set", inner, "up")
+        if gateway:
+            run("ip", "-n", ns, "route", "add", "default", "via", gateway)
+        if forward:
+            for key in ("net.ipv4.ip_forward=1",
+                        "net.ipv4.conf.all.bc_forwarding=1"):
+                run("ip", "netns", "exec", ns, "sysctl", "-qw", key)
+            for i in range(len(attachments)):
+                run("ip", "netns", "exec", ns, "sysctl", "-qw",
+                    f"net.ipv4.conf.eth{i}.bc_forwarding=1")
+        return ns
+
+    # -- running ----------------------------------------------------------
+
+    def popen(self, ns, argv, **kwargs):
+        p = subprocess.Popen(["ip", "netns", "exec", ns] + list(argv),
+                             start_new_session=True, **kwargs)
+        self.processes.append(p)
+        return p
+
+    def call(self, ns, argv, timeout=120, **kwargs):
+        return subprocess.run(["ip", "netns", "exec", ns] + list(argv),
+                              timeout=timeout, **kwargs)
+
+    def stop(self, p, timeout=5):
+        if p.poll() is None:
+            try:
+                os.killpg(p.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+            try:
+                p.wait(timeout)
+            except subprocess.TimeoutExpired:
+                os.killpg(p.pid, signal.SIGKILL)
+                p.wait()
+
+    def close(self):
+        for p in reversed(self.processes):
+            self.stop(p)
+        self.processes.clear()
+        for ns in reversed(self.namespaces):
+            # Processes left in a namespace would keep it alive: kill them.
+            pids = run("ip", "netns", "pids", ns, check=False).stdout.split()
+            for pid in pids:
+                try:
+                    os.kill(int(pid), signal.SIGKILL)
+                except (ProcessLookupError, ValueError):
+                    pass
+            run("ip", "netns", "del", ns, check=False)
+        self.namespaces.clear()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def wait_for_file(path, timeout=30):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if os.path.exists(path):
+            return True
+        time.sleep(0.1)
+    return False
