@@ -60,6 +60,7 @@ class DriverTest : public testing::Test {
   }
   void TearDown() override {
     if (discard_ != net::INVALID_SOCKET) net::closesocket(discard_);
+    publish_ip_units(ip_unit_list, 0);  // leave no units to later tests
   }
   int discarded() {
     int n = 0;

@@ -76,6 +76,7 @@ TEST(DiscoveryNetworkTest, FindsEveryUnitOnBothSubnetsAndNothingElse) {
     EXPECT_STREQ(u.description, expected[i][2]);
     EXPECT_EQ(net::ntohs_(u.address.sin_port), 10001);
   }
+  publish_ip_units(ip_unit_list, 0);  // leave no units to later tests
 }
 
 TEST(DiscoveryNetworkTest, NoUnitAnsweringReportsZeroAndZero) {
