@@ -102,9 +102,7 @@ void watch_browser(const LaunchRecord& record) {
   int pid = spawn_process(record.arguments);
   if (pid < 0) message_box(107);
   wait_process(pid);
-  remove_file(record.page_path);
-  remove_file(record.help_path);
-  end_process_now(1);
+  remove_page_files_and_exit(record.page_path, record.help_path, 1);
 }
 
 int launch_browser(const char* page_path, const char* help_path) {
@@ -121,9 +119,7 @@ int launch_browser(const char* page_path, const char* help_path) {
     // Without a watcher nothing would ever end the program with the
     // browser; say so as for a browser that cannot be started.
     message_box(107);
-    remove_file(page_path);
-    remove_file(help_path);
-    end_process_now(1);
+    remove_page_files_and_exit(page_path, help_path, 1);
   }
   return 1;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "discovery/units.h"
 #include "platform/catalogue.h"
@@ -16,6 +17,9 @@ char discovery_page_path[kPagePathSize];
 char help_page_path[kPagePathSize];
 
 namespace {
+
+// Serialises writing the page files with deleting them at the end.
+std::mutex g_page_files_mutex;
 
 constexpr const char* kPageFileName = "tav-disc.htm";
 constexpr const char* kHelpFileName = "tavhelp.htm";
@@ -115,6 +119,15 @@ std::string file_url_path(const char* path) {
 
 void set_host_lookup(HostLookup lookup) { g_host_lookup.store(lookup); }
 
+void remove_page_files_and_exit(const std::string& page_path,
+                                const std::string& help_path, int code) {
+  // Held until the process ends: no page write can follow the deletion.
+  g_page_files_mutex.lock();
+  remove_file(page_path);
+  remove_file(help_path);
+  end_process_now(code);
+}
+
 void end_process_now(int code) {
   std::fflush(nullptr);
   remove_private_page_directory();
@@ -201,6 +214,7 @@ int write_discovery_page(const char* page_path, int ip_count, int ipx_count,
 
 int write_discovery_files(int ip_count, int ipx_count, char* page_path,
                           char* help_path, int copy_help) {
+  std::lock_guard<std::mutex> lock(g_page_files_mutex);
   if (copy_help) {
     if (page_file_path(kHelpFileName, help_path)) {
       copy_help_page(help_path);

@@ -69,4 +69,11 @@ void set_host_lookup(HostLookup lookup);
 // so gateway threads still at work cannot trip over torn-down state.
 [[noreturn]] void end_process_now(int code);
 
+// Deletes the page and the help copy and ends the process with `code`. It
+// waits for a page write in progress (a refresh) to finish, and no page is
+// written after it, so the page cannot come back after its deletion.
+[[noreturn]] void remove_page_files_and_exit(const std::string& page_path,
+                                             const std::string& help_path,
+                                             int code);
+
 #endif  // TAV_PAGE_PAGE_WRITER_H_
