@@ -19,4 +19,9 @@ int discover_units_using_ip(uint32_t hop_limit);
 int run_ip_probes(UnitRecord* list, int capacity, uint32_t hop_limit,
                   int starting_count);
 
+// The hop limit of a "Discovery Max Hops" read: 2 when the read failed,
+// else the text's leading decimal integer as an unsigned number (0 for text
+// without one; -1 gives 0xFFFFFFFF, which admits every route).
+uint32_t hop_limit_from_setting(bool read_ok, const char* text);
+
 #endif  // TAV_DISCOVERY_DRIVER_H_

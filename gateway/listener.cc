@@ -1,5 +1,165 @@
 #include "gateway/listener.h"
 
-// Placeholder until the gateway is built.
-int gateway_listener() { return 0; }
-int isIpxPresent() { return 0; }
+#include "gateway/session.h"
+#include "platform/debug_log.h"
+#include "platform/threads.h"
+
+namespace {
+
+enum ListenerState {
+  OPEN_LISTENER,
+  POLL_LISTENER,
+  START_SESSION,
+  AWAIT_ACCEPT,
+  CLOSE_LISTENER,
+  LISTENER_FAILED,
+  BIND_FAILED,
+};
+
+net::Socket listen_socket = net::INVALID_SOCKET;
+
+int open_listener() {
+  listen_socket = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
+  if (listen_socket == net::INVALID_SOCKET) {
+    report("Error opening socket! Error code = %d\n", net::WSAGetLastError());
+    return LISTENER_FAILED;
+  }
+  if (net::ioctlsocket_fionbio(listen_socket, 1) != 0) return LISTENER_FAILED;
+  net::setsockopt_int(listen_socket, net::SockOpt::kReuseAddr, 1);
+  if (net::bind(listen_socket, net::make_addr_in(0, kGatewayPort)) != 0)
+    return BIND_FAILED;
+  net::listen(listen_socket, 5);
+  return POLL_LISTENER;
+}
+
+int poll_listener() {
+  int r = net::wait_readable(listen_socket, 1000);
+  if (r < 0) return LISTENER_FAILED;
+  return r == 0 ? POLL_LISTENER : START_SESSION;
+}
+
+int start_session() {
+  accept_status.store(kAcceptPending);
+  net::Socket s = listen_socket;
+  return start_detached_thread([s] { gateway_thread(s); }) ? AWAIT_ACCEPT
+                                                           : CLOSE_LISTENER;
+}
+
+int await_accept() {
+  Sleep(10);
+  int status = accept_status.load();
+  if (status == kAcceptPending) return AWAIT_ACCEPT;
+  return status == kAccepted ? POLL_LISTENER : CLOSE_LISTENER;
+}
+
+int close_listener() {
+  net::closesocket(listen_socket);
+  listen_socket = net::INVALID_SOCKET;
+  return OPEN_LISTENER;
+}
+
+using Action = int (*)();
+const Action kActions[] = {open_listener, poll_listener, start_session,
+                           await_accept, close_listener};
+
+// One try of session start-up: with budget left it logs, uses one and
+// sleeps; false when the budget is spent.
+bool retry(int* budget) {
+  if (*budget <= 0) return false;
+  DebugLog("gateway_thread():  Will retry after sleep.\n");
+  --*budget;
+  Sleep(200);
+  return true;
+}
+
+void reject(GatewaySession* s) {
+  DebugLog("gateway_thread():  Retries exhausted.  Rejecting connect.\n");
+  accept_status.store(kRejected);
+  if (s->unit.sock != net::INVALID_SOCKET) net::closesocket(s->unit.sock);
+  release_session(s);
+}
+
+}  // namespace
+
+int isIpxPresent() {
+  Sleep(5);
+  net::Socket s = net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX);
+  if (s == net::INVALID_SOCKET) {
+    DebugLog("isIpxPresent():  no IPX stack.\n");
+    return 0;
+  }
+  net::closesocket(s);
+  return 1;
+}
+
+int gateway_listener() {
+  int state = OPEN_LISTENER;
+  while (state != LISTENER_FAILED && state != BIND_FAILED)
+    state = kActions[state]();
+  if (listen_socket != net::INVALID_SOCKET) close_listener();
+  if (state == BIND_FAILED) return 7;
+  report("ERROR!!\n");
+  return 0;
+}
+
+void gateway_thread(net::Socket listen) {
+  GatewaySession* s = find_free_session();
+  if (s == nullptr) {
+    DebugLog("gateway_thread():  no unused connections available.\n");
+    accept_status.store(kRejected);
+    return;
+  }
+  int id = next_session_id.fetch_add(1);
+  s->browser.id = id;
+  s->unit.id = id;
+  DebugLog("gateway_thread():  session %d starting.\n", id);
+  ipx_present.store(isIpxPresent());
+  int budget = 30;
+  if (ipx_present.load() == 1) {
+    for (;;) {
+      s->unit.sock =
+          net::socket(net::AF_IPX_, net::SOCK_STREAM_, net::NSPROTO_SPX);
+      if (s->unit.sock != net::INVALID_SOCKET) break;
+      DebugLog(
+          "gateway_thread():  socket() for SPX socket encountered error "
+          "0x%8.8X\n",
+          static_cast<unsigned>(net::WSAGetLastError()));
+      if (!retry(&budget)) return reject(s);
+    }
+    const net::SockAddrIpx any{net::AF_IPX_, {}, {}, 0};
+    while (net::bind(s->unit.sock, any) != 0) {
+      DebugLog(
+          "gateway_thread():  bind() for SPX socket encountered error "
+          "0x%8.8X\n",
+          static_cast<unsigned>(net::WSAGetLastError()));
+      if (!retry(&budget)) return reject(s);
+    }
+  }
+  for (;;) {
+    s->browser.sock = net::accept(listen);
+    int err = net::WSAGetLastError();
+    accept_status.store(kAccepted);
+    if (s->browser.sock != net::INVALID_SOCKET) break;
+    DebugLog(
+        "gateway_thread():  accept() for IP socket encountered error "
+        "0x%8.8X\n",
+        static_cast<unsigned>(err));
+    if (err != net::WSAENOBUFS || !retry(&budget)) {
+      DebugLog(
+          "gateway_thread():  Retries exhausted or not out of buffers.  "
+          "Rejecting connect.\n");
+      if (s->unit.sock != net::INVALID_SOCKET) net::closesocket(s->unit.sock);
+      release_session(s);
+      return;
+    }
+  }
+  s->browser.connected = 1;
+  s->browser.state = 0;
+  s->unit.state = 0;
+  s->unit.connected = 0;
+  s->unit.is_unit_side = 1;
+  s->browser.first_wait = 1;
+  s->unit.first_wait = 1;
+  s->running = 1;
+  serve_session(s);
+}

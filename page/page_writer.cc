@@ -1,7 +1,234 @@
 #include "page/page_writer.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "discovery/units.h"
+#include "platform/catalogue.h"
+#include "platform/files.h"
+#include "platform/net.h"
+#include "platform/ui.h"
+
 char discovery_page_path[kPagePathSize];
 char help_page_path[kPagePathSize];
 
-// Placeholder until the page writer is built.
-int write_discovery_files(int, int, char*, char*, int) { return -1; }
+namespace {
+
+constexpr const char* kPageFileName = "tav-disc.htm";
+constexpr const char* kHelpFileName = "tavhelp.htm";
+constexpr int kGatewayPort = 34;
+constexpr const char* kRefreshSegmentText = "$$Refresh$";
+constexpr size_t kCopyBlock = 512;
+
+std::atomic<HostLookup> g_host_lookup{nullptr};
+
+// An insert goes into a text that is then used as a printf-style format:
+// its percent signs must stay literal.
+std::string format_safe(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    out += c;
+    if (c == '%') out += '%';
+  }
+  return out;
+}
+
+std::string dotted(uint32_t addr) {
+  char text[16];
+  net::inet_ntoa(addr, text, sizeof text);
+  return text;
+}
+
+// The gateway address in dotted text; ends the process (message 134) when
+// the host's own name has no address.
+std::string gateway_address(const char* help_path) {
+  char host[256] = "";
+  net::gethostname(host, sizeof host);
+  HostLookup lookup = g_host_lookup.load();
+  uint32_t addr = 0;
+  if (!(lookup ? lookup(host, &addr) : net::resolve_host(host, &addr))) {
+    int error = net::WSAGetLastError();
+    message_box_text(format_text(catalogue_text(134), {host, error}));
+    remove_file(help_path);
+    end_process_now(1);
+  }
+  return dotted(addr);
+}
+
+// Builds the page path or help path in the page folder; false when it does
+// not fit the buffer.
+bool page_file_path(const char* name, char* out) {
+  int n = std::snprintf(out, kPagePathSize, "%s/%s", page_directory().c_str(),
+                        name);
+  return n > 0 && n < kPagePathSize;
+}
+
+File open_help_source() {
+  File f = open_file(kHelpFileName, "rb");
+  if (f.is_open()) return f;
+  std::string catalogue = catalogue_default_path();
+  size_t slash = catalogue.rfind('/');
+  if (slash != std::string::npos) {
+    f = open_file(catalogue.substr(0, slash + 1) + kHelpFileName, "rb");
+    if (f.is_open()) return f;
+  }
+  return open_file(executable_directory() + "/" + kHelpFileName, "rb");
+}
+
+}  // namespace
+
+std::string html_escape(const char* text, size_t max_length) {
+  std::string out;
+  size_t n = strnlen(text, max_length);
+  for (size_t i = 0; i < n; ++i) {
+    switch (text[i]) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string file_url_path(const char* path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char* p = path; *p; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+        (c >= '0' && c <= '9') || std::strchr("-._~/", c) != nullptr) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+void set_host_lookup(HostLookup lookup) { g_host_lookup.store(lookup); }
+
+void end_process_now(int code) {
+  std::fflush(nullptr);
+  remove_private_page_directory();
+  std::_Exit(code);
+}
+
+void copy_help_page(const char* dest) {
+  File source = open_help_source();
+  if (!source.is_open()) {
+    message_box(111);
+    return;
+  }
+  File copy = open_file(dest, "wb");
+  if (!copy.is_open()) {
+    message_box(112);
+    return;
+  }
+  char block[kCopyBlock];
+  size_t n;
+  bool ok = true;
+  while ((n = source.read(block, sizeof block)) > 0)
+    ok = copy.write(block, n) && ok;
+  if (!copy.close() || !ok) {
+    // A partial copy would be a broken help page.
+    remove_file(dest);
+    message_box(112);
+  }
+}
+
+int write_discovery_page(const char* page_path, int ip_count, int ipx_count,
+                         const char* help_path) {
+  const std::string insert2 = file_url_path(help_path);
+  const std::string insert1 = catalogue_text(114);
+  const std::string address = gateway_address(help_path);
+  const std::string head =
+      format_text(fill_inserts(catalogue_text(113), format_safe(insert1),
+                               format_safe(insert2)),
+                  {address, kGatewayPort, kRefreshSegmentText});
+
+  std::shared_ptr<const IpUnitSnapshot> ip = published_ip_units();
+  std::shared_ptr<const IpxUnitSnapshot> ipx = published_ipx_units();
+  ip_count = std::max(0, std::min(ip_count, ip->count));
+  ipx_count = std::max(0, std::min(ipx_count, ipx->count));
+
+  std::string page = head;
+  if (ip_count > 0) page += catalogue_text(115);
+  if (ip_count == 0 && ipx_count == 0) page += catalogue_text(117);
+  for (int i = 0; i < ip_count; ++i) {
+    const UnitRecord& u = ip->units[i];
+    const std::string a = dotted(u.address.sin_addr);
+    page += "<A HREF=\"http://" + a + "/\">http://" + a + "/</A> " +
+            html_escape(u.name, sizeof u.name) + " " +
+            html_escape(u.description, sizeof u.description) + "<br>\n";
+  }
+  if (ipx_count > 0) {
+    page += catalogue_text(116);
+    for (int i = 0; i < ipx_count; ++i) {
+      const IpxUnitRecord& u = ipx->units[i];
+      if (u.address.sa_socket == 0) continue;
+      const std::string name = html_escape(u.name, sizeof u.name);
+      page += "<A HREF=\"http://" + address + ":" +
+              std::to_string(kGatewayPort) + "/" + name + "-HTML/\">" + name +
+              "</A> " + html_escape(u.description, sizeof u.description) +
+              "<br>\n";
+    }
+  }
+  page += "</BODY></HTML>\n";
+
+  File f = open_file(page_path, "w");
+  if (!f.is_open()) {
+    message_box(106);
+    return -1;
+  }
+  bool ok = f.write(page);
+  if (!f.close() || !ok) {
+    // A page cut short by a full disk is not a page.
+    remove_file(page_path);
+    message_box(106);
+    return -1;
+  }
+  return 1;
+}
+
+int write_discovery_files(int ip_count, int ipx_count, char* page_path,
+                          char* help_path, int copy_help) {
+  if (copy_help) {
+    if (page_file_path(kHelpFileName, help_path)) {
+      copy_help_page(help_path);
+    } else {
+      help_path[0] = '\0';
+      message_box(112);
+    }
+  }
+  if (!page_file_path(kPageFileName, page_path)) {
+    page_path[0] = '\0';
+    message_box(106);
+    remove_file(help_path);
+    return -1;
+  }
+  if (write_discovery_page(page_path, ip_count, ipx_count, help_path) < 0) {
+    remove_file(help_path);
+    return -1;
+  }
+  return 0;
+}

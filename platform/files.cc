@@ -134,3 +134,5 @@ const std::string& page_directory() {
   });
   return dir;
 }
+
+void remove_private_page_directory() { remove_private_dir(); }

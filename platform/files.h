@@ -53,5 +53,8 @@ bool get_current_directory(char* out, size_t size);
 std::string executable_directory();
 // See above. Always ends without a separator.
 const std::string& page_directory();
+// Removes the private page folder now when one was made and is empty; for a
+// process that ends without running its exit handlers.
+void remove_private_page_directory();
 
 #endif  // TAV_PLATFORM_FILES_H_

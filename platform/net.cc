@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -126,6 +127,24 @@ int wait_for(Socket s, short events, int timeout_ms) {
   }
   // Errors and hang-ups count as ready: the following call reports them.
   return 1;
+}
+
+// Receives one datagram. One longer than the buffer fails with 10040
+// (WSAEMSGSIZE), as Winsock reports it, instead of arriving cut short.
+int recvfrom_native(Socket s, void* data, int len, sockaddr_in* from) {
+  iovec iov{data, static_cast<size_t>(len)};
+  msghdr msg{};
+  msg.msg_name = from;
+  msg.msg_namelen = sizeof *from;
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  ssize_t r = ::recvmsg(s, &msg, 0);
+  if (r < 0) return fail_with_errno();
+  if (msg.msg_flags & MSG_TRUNC) {
+    t_last_error = 10040;  // WSAEMSGSIZE
+    return SOCKET_ERROR;
+  }
+  return static_cast<int>(r);
 }
 
 // The interface holding the default route, from /proc/net/route.
@@ -358,6 +377,13 @@ int connect(Socket s, const SockAddrIn& addr) {
 }
 
 int connect(Socket s, const SockAddrIpx& addr) {
+  // Node 0 names no host. Mapped to 0.0.0.0 it would reach this host's own
+  // services, so it fails as an unreachable address (WSAEADDRNOTAVAIL).
+  static const uint8_t kNoNode[6] = {};
+  if (std::memcmp(addr.sa_nodenum, kNoNode, 6) == 0) {
+    t_last_error = 10049;
+    return SOCKET_ERROR;
+  }
   return connect_native(s, ipx_to_native(addr), kSpxConnectTimeoutMs);
 }
 
@@ -425,22 +451,18 @@ int sendto(Socket s, const void* data, int len, const SockAddrIpx& to) {
 
 int recvfrom(Socket s, void* data, int len, SockAddrIn* from) {
   sockaddr_in n{};
-  socklen_t nl = sizeof n;
-  ssize_t r = ::recvfrom(s, data, static_cast<size_t>(len), 0,
-                         reinterpret_cast<sockaddr*>(&n), &nl);
-  if (r < 0) return fail_with_errno();
+  int r = recvfrom_native(s, data, len, &n);
+  if (r < 0) return r;
   if (from != nullptr) *from = from_native(n);
-  return static_cast<int>(r);
+  return r;
 }
 
 int recvfrom(Socket s, void* data, int len, SockAddrIpx* from) {
   sockaddr_in n{};
-  socklen_t nl = sizeof n;
-  ssize_t r = ::recvfrom(s, data, static_cast<size_t>(len), 0,
-                         reinterpret_cast<sockaddr*>(&n), &nl);
-  if (r < 0) return fail_with_errno();
+  int r = recvfrom_native(s, data, len, &n);
+  if (r < 0) return r;
   if (from != nullptr) *from = native_to_ipx(n);
-  return static_cast<int>(r);
+  return r;
 }
 
 int wait_readable(Socket s, int timeout_ms) {

@@ -1,8 +1,33 @@
+#include <cstdio>
+#include <memory>
+
+#include "sim/rip_responder.h"
 #include "sim/sides.h"
 
 namespace sim {
 
-// Placeholder until this side is built.
-bool start_rip_side(const Config&) { return true; }
+// Plays every router entity; the responder lives as long as the process.
+bool start_rip_side(const Config& config) {
+  std::vector<RipRouter> routers;
+  for (const Entity& e : config.entities) {
+    if (e.kind != "router") continue;
+    RipRouter r;
+    std::string error;
+    if (!rip_router_from_entity(e, &r, &error)) {
+      std::fprintf(stderr, "tav-sim: %s\n", error.c_str());
+      return false;
+    }
+    routers.push_back(std::move(r));
+  }
+  if (routers.empty()) return true;
+  static std::unique_ptr<RipResponder> responder;
+  responder = std::make_unique<RipResponder>(std::move(routers));
+  std::string error;
+  if (!responder->start(&error)) {
+    std::fprintf(stderr, "tav-sim: RIP side: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
 
 }  // namespace sim

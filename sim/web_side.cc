@@ -1,8 +1,154 @@
+// The simulator's web side: each unit entity with an "http" key serves its
+// pages (sim/web_pages.h) over SPX, which under the IPX-over-IPv4 mapping
+// is TCP on the unit's address and HTTP socket number. One thread accepts
+// per unit, one thread serves each connection.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/net.h"
+#include "platform/threads.h"
 #include "sim/sides.h"
+#include "sim/web_pages.h"
 
 namespace sim {
+namespace {
 
-// Placeholder until this side is built.
-bool start_web_side(const Config&) { return true; }
+constexpr int kRequestWaitMs = 10000;
+constexpr size_t kMaxRequestHead = 65536;
+
+bool send_all(net::Socket s, const char* data, size_t n) {
+  while (n > 0) {
+    int k = net::send(s, data, static_cast<int>(std::min<size_t>(n, 1 << 20)));
+    if (k <= 0) return false;
+    data += k;
+    n -= static_cast<size_t>(k);
+  }
+  return true;
+}
+
+// Reads more of the request; false when the browser side closed or waited
+// too long.
+bool read_more(net::Socket s, std::string* request) {
+  if (net::wait_readable(s, kRequestWaitMs) != 1) return false;
+  char buf[4096];
+  int n = net::recv(s, buf, sizeof buf);
+  if (n <= 0) return false;
+  request->append(buf, static_cast<size_t>(n));
+  return true;
+}
+
+size_t content_length_of(const std::string& head) {
+  size_t pos = 0;
+  while ((pos = head.find('\n', pos)) != std::string::npos) {
+    ++pos;
+    const char kName[] = "content-length:";
+    if (head.size() - pos < sizeof kName - 1) break;
+    bool match = true;
+    for (size_t i = 0; i + 1 < sizeof kName && match; ++i)
+      match = static_cast<char>(std::tolower(
+                  static_cast<unsigned char>(head[pos + i]))) == kName[i];
+    if (match)
+      return std::strtoul(head.c_str() + pos + sizeof kName - 1, nullptr, 10);
+  }
+  return 0;
+}
+
+void serve_connection(net::Socket c, const WebUnitOptions& unit) {
+  std::string request;
+  size_t head_end;
+  while ((head_end = request.find("\r\n\r\n")) == std::string::npos &&
+         (head_end = request.find("\n\n")) == std::string::npos) {
+    if (request.size() > kMaxRequestHead || !read_more(c, &request)) {
+      net::closesocket(c);
+      return;
+    }
+  }
+  size_t body_start = head_end + (request[head_end] == '\r' ? 4 : 2);
+  size_t wanted = body_start + content_length_of(request.substr(0, head_end));
+  while (request.size() < wanted && read_more(c, &request)) {
+  }
+  char method[64] = {}, path[2048] = {};
+  std::sscanf(request.c_str(), "%63s %2047s", method, path);
+  WebReply reply = make_web_reply(unit, method, path, request);
+  bool ok = send_all(c, reply.head.data(), reply.head.size());
+  std::sort(
+      reply.events.begin(), reply.events.end(),
+      [](const WebEvent& a, const WebEvent& b) { return a.offset < b.offset; });
+  size_t offset = 0;
+  size_t next_event = 0;
+  static thread_local char buf[65536];
+  while (ok) {
+    size_t limit = sizeof buf;
+    while (next_event < reply.events.size() &&
+           reply.events[next_event].offset <= offset) {
+      const WebEvent& e = reply.events[next_event++];
+      if (e.kind == WebEvent::kClose) {
+        ok = false;
+        break;
+      }
+      Sleep(static_cast<uint32_t>(e.ms));
+    }
+    if (!ok) break;
+    if (next_event < reply.events.size())
+      limit = std::min(limit, reply.events[next_event].offset - offset);
+    size_t n = reply.body(offset, buf, limit);
+    if (n == 0) break;
+    ok = send_all(c, buf, n);
+    offset += n;
+  }
+  net::closesocket(c);
+}
+
+void accept_loop(net::Socket listener, WebUnitOptions unit) {
+  for (;;) {
+    net::Socket c = net::accept(listener);
+    if (c == net::INVALID_SOCKET) {
+      Sleep(10);
+      continue;
+    }
+    if (!start_detached_thread([c, unit] { serve_connection(c, unit); }))
+      net::closesocket(c);
+  }
+}
+
+}  // namespace
+
+bool start_web_side(const Config& config) {
+  for (const Entity& e : config.entities) {
+    if (e.kind != "unit" || !e.has("http")) continue;
+    WebUnitOptions unit;
+    unit.name = e.get("name", unit.name);
+    unit.pause_ms = e.get_number("pause", unit.pause_ms);
+    unit.big_bin_size = e.get_number("bigbin", unit.big_bin_size);
+    unit.big_htm_size = e.get_number("bightm", unit.big_htm_size);
+    long port = e.get_number("http", -1);
+    uint32_t ip = net::inet_addr(e.get("ip", "127.0.0.1").c_str());
+    if (port <= 0 || port > 65535 || ip == 0xFFFFFFFFu) {
+      std::fprintf(stderr, "tav-sim: unit %s: bad ip or http port\n",
+                   unit.name.c_str());
+      return false;
+    }
+    net::Socket s = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
+    if (s != net::INVALID_SOCKET)
+      net::setsockopt_int(s, net::SockOpt::kReuseAddr, 1);
+    if (s == net::INVALID_SOCKET ||
+        net::bind(s, net::make_addr_in(ip, static_cast<uint16_t>(port))) != 0 ||
+        net::listen(s, 64) != 0) {
+      std::fprintf(stderr, "tav-sim: unit %s: cannot serve http on %s:%ld\n",
+                   unit.name.c_str(), e.get("ip", "127.0.0.1").c_str(), port);
+      if (s != net::INVALID_SOCKET) net::closesocket(s);
+      return false;
+    }
+    if (!start_detached_thread([s, unit] { accept_loop(s, unit); })) {
+      net::closesocket(s);
+      return false;
+    }
+  }
+  return true;
+}
 
 }  // namespace sim

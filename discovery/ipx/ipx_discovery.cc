@@ -1,4 +1,257 @@
 #include "discovery/ipx/ipx_discovery.h"
 
-// Placeholder until IPX discovery is built: no unit is found.
-int discover_units_using_ipx() { return 0; }
+#include <cstring>
+
+#include "discovery/ipx/bindery_scan.h"
+#include "discovery/ipx/probe.h"
+#include "platform/debug_log.h"
+#include "platform/threads.h"
+
+namespace {
+
+constexpr size_t kNameSize = sizeof(IpxUnitRecord::name);
+constexpr uint8_t kLocatorSignature[4] = {0xFF, 0xFF, 0xC1, 0x00};
+constexpr int kLocatorNameOffset = 14;
+constexpr int kLocatorNameSize = 20;
+constexpr int kSapNameOffset = 2;  // within a server entry
+
+// An IPX datagram socket that is closed when it goes out of scope.
+class DatagramSocket {
+ public:
+  DatagramSocket()
+      : s_(net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX)) {}
+  ~DatagramSocket() {
+    if (s_ != net::INVALID_SOCKET) net::closesocket(s_);
+  }
+  DatagramSocket(const DatagramSocket&) = delete;
+  DatagramSocket& operator=(const DatagramSocket&) = delete;
+  bool ok() const { return s_ != net::INVALID_SOCKET; }
+  net::Socket get() const { return s_; }
+
+ private:
+  net::Socket s_;
+};
+
+net::SockAddrIpx wildcard_address() {
+  net::SockAddrIpx a{};
+  a.sa_family = net::AF_IPX_;
+  return a;
+}
+
+int send_sap_query(net::Socket s, uint16_t server_type) {
+  const uint8_t query[4] = {0x00, 0x01, static_cast<uint8_t>(server_type >> 8),
+                            static_cast<uint8_t>(server_type & 0xFF)};
+  return net::sendto(s, query, sizeof query, broadcast_destination(kSapSocket));
+}
+
+void copy_name(char* dst, const char* src, size_t n) {
+  std::memcpy(dst, src, n);
+  dst[n] = '\0';
+}
+
+// Adds an entry named `name` (already NUL-terminated) at the end.
+IpxUnitRecord& append(IpxUnitRecord* list, int* count, const char* name) {
+  IpxUnitRecord& u = list[*count];
+  u = IpxUnitRecord{};
+  copy_name(u.name, name, strnlen(name, kNameSize - 1));
+  ++*count;
+  return u;
+}
+
+}  // namespace
+
+int discover_units_using_ipx() {
+  // The platform version value never reports the version whose pending SPX
+  // sockets must be kept, so keep_pending_spx_sockets stays as it is.
+  if (net::WSAStartup(0x0101) != 0) return -1;
+  int count = 0;
+  if (file_servers_present() == 1) {
+    count = ScanBinderyForPS();
+    DebugLog("ScanBinderyForPS() found %d units.\n", count);
+    Sleep(1000);
+  }
+  if (count == 0) {
+    net::Socket locator = net::INVALID_SOCKET;
+    if (open_locator_socket(&locator) != 0) return -1;
+    std::memset(ipx_unit_list, 0, sizeof ipx_unit_list);
+    send_locator_query(locator, broadcast_destination(kLocatorSocket));
+    collect_locator_replies(ipx_unit_list, locator, &count, kIpxUnitCapacity);
+    sap_query_units(ipx_unit_list, &count, kIpxUnitCapacity);
+  }
+  run_probes(count);
+  sort_ipx_units(ipx_unit_list, count);
+  ipx_unit_count = count;
+  publish_ipx_units(ipx_unit_list, count);
+  DebugLog("Exiting from discover_units_using_ipx(), %d units found.\n", count);
+  return count;
+}
+
+void run_probes(int count) {
+  for (int i = 0; i < count; ++i) {
+    while (probes_running.load() >= probe_limit.load()) Sleep(50);
+    start_probe(i);
+    Sleep(1);
+  }
+  do {
+    Sleep(1000);
+  } while (probes_running.load() != 0);
+}
+
+int file_servers_present() {
+  DatagramSocket sock;
+  if (!sock.ok()) return -1;
+  if (net::bind(sock.get(), wildcard_address()) != 0) return -1;
+  if (net::setsockopt_int(sock.get(), net::SockOpt::kBroadcast, 1) != 0)
+    return -1;
+  if (send_sap_query(sock.get(), kFileServerType) == net::SOCKET_ERROR)
+    return -1;
+  int64_t t0 = seconds_now();
+  while (true) {
+    int ready = net::wait_readable(sock.get(), 1000);
+    if (ready == 1) return 1;
+    if (ready != 0) return -1;
+    if (seconds_now() >= t0 + 2) return -1;
+  }
+}
+
+void get_local_ipx_network(uint8_t out[4]) {
+  std::memset(out, 0, 4);
+  DatagramSocket sock;
+  if (!sock.ok()) return;
+  if (net::bind(sock.get(), wildcard_address()) != 0) return;
+  net::SockAddrIpx bound{};
+  if (net::getsockname(sock.get(), &bound) != 0) return;
+  std::memcpy(out, bound.sa_netnum, 4);
+}
+
+net::SockAddrIpx broadcast_destination(uint16_t socket) {
+  net::SockAddrIpx a{};
+  a.sa_family = net::AF_IPX_;
+  get_local_ipx_network(a.sa_netnum);
+  std::memset(a.sa_nodenum, 0xFF, sizeof a.sa_nodenum);
+  a.sa_socket = net::htons_(socket);
+  return a;
+}
+
+int open_locator_socket(net::Socket* out) {
+  net::Socket s = net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX);
+  if (s == net::INVALID_SOCKET) return -1;
+  net::bind(s, wildcard_address());
+  if (net::setsockopt_int(s, net::SockOpt::kBroadcast, 1) != 0) {
+    net::closesocket(s);
+    return -1;
+  }
+  *out = s;
+  return 0;
+}
+
+void send_locator_query(net::Socket s, net::SockAddrIpx destination) {
+  static const uint8_t kQuery[6] = {0xFF, 0xFF, 0xC1, 0x00, 0x01, 0xF4};
+  destination.sa_socket = net::htons_(kLocatorSocket);
+  net::sendto(s, kQuery, sizeof kQuery, destination);
+}
+
+void collect_locator_replies(IpxUnitRecord* list, net::Socket s, int* count,
+                             int capacity) {
+  *count = 0;
+  int64_t t0 = seconds_now();
+  while (true) {
+    int ready = net::wait_readable(s, 2000);
+    if (ready != 0 && ready != 1) break;
+    if (ready == 1) accept_locator_reply(list, s, count, capacity);
+    if (ready == 0 || seconds_now() >= t0 + 4) break;
+  }
+  net::closesocket(s);
+}
+
+void accept_locator_reply(IpxUnitRecord* list, net::Socket s, int* count,
+                          int capacity) {
+  uint8_t reply[kLocatorReplySize];
+  net::SockAddrIpx source{};
+  int received = net::recvfrom(s, reply, sizeof reply, &source);
+  // Signature and both sockets must have arrived; the name is what arrived
+  // of its 20 bytes, up to its NUL.
+  if (received < kLocatorNameOffset) return;
+  if (std::memcmp(reply, kLocatorSignature, 4) != 0) return;
+  if (reply[12] == 0 && reply[13] == 0) return;
+  if (*count >= capacity) return;
+  const char* name = reinterpret_cast<const char*>(reply + kLocatorNameOffset);
+  size_t name_length =
+      strnlen(name, static_cast<size_t>(received) - kLocatorNameOffset);
+  IpxUnitRecord& u = list[*count];
+  u = IpxUnitRecord{};
+  copy_name(u.name, name, name_length);
+  u.address = source;
+  u.address.sa_family = net::AF_IPX_;
+  std::memcpy(&u.address.sa_socket, reply + 12, 2);
+  std::memcpy(&u.wdx_port, reply + 10, 2);
+  ++*count;
+}
+
+void sap_query_units(IpxUnitRecord* list, int* count, int capacity) {
+  DatagramSocket sock;
+  if (!sock.ok()) return;
+  net::bind(sock.get(), wildcard_address());
+  if (net::setsockopt_int(sock.get(), net::SockOpt::kBroadcast, 1) != 0) return;
+  for (int pass = 0; pass < 2; ++pass) {
+    if (send_sap_query(sock.get(), kUnitServiceType) == net::SOCKET_ERROR)
+      return;
+    while (true) {
+      int ready = net::wait_readable(sock.get(), 1000);
+      if (ready == 0) break;
+      if (ready != 1) return;
+      accept_sap_response(sock.get(), list, count, capacity - *count);
+    }
+  }
+}
+
+void accept_sap_response(net::Socket s, IpxUnitRecord* list, int* count,
+                         int free_room) {
+  uint8_t response[kSapResponseSize];
+  net::SockAddrIpx source{};
+  int received = net::recvfrom(s, response, sizeof response, &source);
+  if (received <= 0) return;
+  if (response[0] != 0x00 || response[1] != 0x02) return;
+  int k = received / kSapEntrySize;
+  if (k < 1 || k > 7) return;
+  int n = k < free_room ? k : free_room;
+  for (int i = 0; i < n; ++i) {
+    const uint8_t* entry = response + 2 + kSapEntrySize * i;
+    const char* raw = reinterpret_cast<const char*>(entry + kSapNameOffset);
+    // A name without its NUL is malformed: the entry is skipped.
+    size_t length = strnlen(raw, kNameSize);
+    if (length == kNameSize) continue;
+    char name[kNameSize];
+    copy_name(name, raw, length);
+    net::SockAddrIpx address{};
+    address.sa_family = net::AF_IPX_;
+    std::memcpy(address.sa_netnum, entry + 50, 4);
+    std::memcpy(address.sa_nodenum, entry + 54, 6);
+    std::memcpy(&address.sa_socket, entry + 60, 2);
+
+    if (std::strstr(name, "-HTML") != nullptr &&
+        std::strncmp(name, "CS", 2) != 0) {
+      *std::strchr(name, '-') = '\0';
+      int index = find_ipx_unit(list, name, *count);
+      if (index >= 0) {
+        list[index].address = address;
+      } else {
+        append(list, count, name).address = address;
+      }
+    } else if (std::strchr(name, '-') == nullptr) {
+      int index = find_ipx_unit(list, name, *count);
+      if (index >= 0) {
+        list[index].wdx_port = address.sa_socket;
+      } else {
+        append(list, count, name).wdx_port = address.sa_socket;
+      }
+    }
+  }
+}
+
+int find_ipx_unit(const IpxUnitRecord* list, const char* name, int n) {
+  for (int i = 0; i < n; ++i) {
+    if (std::strncmp(list[i].name, name, kNameSize) == 0) return i;
+  }
+  return -1;
+}

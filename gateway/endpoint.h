@@ -1,0 +1,57 @@
+// Buffered I/O on one side of a gateway session.
+//
+// put() collects outgoing bytes in the endpoint's 512-byte send buffer and
+// writes it out whenever it fills; flush_buffer() writes out what is left
+// (connecting the unit side first). get_char(), read_line() and
+// get_buffer() hand out received bytes one at a time, as lines of at most
+// 511 characters, or as blocks. Every wait for data is bounded: 5 s for the
+// first wait on a side, 0.5 s for later ones; running out of data within a
+// wait is a result of its own, distinct from a lost connection.
+//
+// Results:
+//   put           0 all bytes buffered or written out, 1 a write-out failed
+//   flush_buffer  0 buffer empty afterwards, 1 connect or send failure (a
+//                 peer that takes nothing for kQuietLimitMs is a failure)
+//   get_char      0 a character, -1 nothing within the wait, 1 lost
+//   read_line     length of the line, 0 no complete line yet, -1 lost
+//   get_buffer    bytes delivered (0 none within the wait), -1 error/lost
+//
+// The socket calls go through an EndpointTransport so that the machines
+// above can be run against an in-memory peer in tests.
+#ifndef TAV_GATEWAY_ENDPOINT_H_
+#define TAV_GATEWAY_ENDPOINT_H_
+
+#include <cstdint>
+
+#include "gateway/session.h"
+#include "platform/net.h"
+
+inline constexpr int kFirstWaitMs = 5000;
+inline constexpr int kLaterWaitMs = 500;
+inline constexpr int kLineLimit = 511;
+
+int put(SessionEndpoint* ep, const char* data, int length);
+int flush_buffer(SessionEndpoint* ep);
+int get_char(SessionEndpoint* ep, char* out);
+int read_line(SessionEndpoint* ep, char* out);
+int get_buffer(SessionEndpoint* ep, char* dst, int wanted);
+
+// True when the endpoint has had no data for kQuietLimitMs.
+bool endpoint_quiet_too_long(const SessionEndpoint* ep);
+// Marks the endpoint as having just had data (session start).
+void endpoint_mark_active(SessionEndpoint* ep);
+
+// The socket calls the endpoint operations make, with the results and
+// WSAGetLastError() conventions of platform/net.h.
+struct EndpointTransport {
+  int (*recv)(net::Socket s, void* data, int len);
+  int (*send)(net::Socket s, const void* data, int len);
+  int (*wait_readable)(net::Socket s, int timeout_ms);
+  int (*wait_writable)(net::Socket s, int timeout_ms);
+  int64_t (*now_ms)(net::Socket s);
+};
+// Replaces the transport (nullptr restores the sockets of platform/net).
+// The transport must outlive its use.
+void set_endpoint_transport(const EndpointTransport* transport);
+
+#endif  // TAV_GATEWAY_ENDPOINT_H_

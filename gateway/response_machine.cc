@@ -1,0 +1,243 @@
+#include "gateway/response_machine.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "gateway/endpoint.h"
+#include "gateway/link_rewriter.h"
+#include "gateway/listener.h"
+#include "gateway/request_machine.h"
+#include "gateway/text.h"
+#include "platform/debug_log.h"
+
+namespace {
+
+using namespace response_state;
+
+constexpr int kHeaderLineSize = 1024;
+
+int send_text(GatewaySession* s, const char* text) {
+  return put(&s->browser, text, static_cast<int>(std::strlen(text)));
+}
+
+void add_body_bytes(SessionEndpoint* u, int n) {
+  long long total = static_cast<long long>(u->body_count) + n;
+  u->body_count = static_cast<int32_t>(std::min<long long>(total, INT_MAX));
+}
+
+bool length_reached(const SessionEndpoint* u) {
+  return u->content_length != -1 && u->body_count >= u->content_length;
+}
+
+// A quiet read in a state whose wait has no bound of its own.
+int quiet(GatewaySession* s, int state) {
+  if (!endpoint_quiet_too_long(&s->unit)) return state;
+  DebugLog("ipx2ip_machine():  unit quiet too long, ending session.\n");
+  return GATEWAY_DEAD;
+}
+
+// "Connection: close", and the unit's length for a body that is not HTML.
+// Returns 1 when the length could not be handed on.
+int header_additions(GatewaySession* s) {
+  send_text(s, "Connection: close\r\n");
+  if (s->unit.pass_through == 1 && s->unit.content_length != -1) {
+    char text[48];
+    std::snprintf(text, sizeof text, "Content-Length: %lu\r\n",
+                  static_cast<unsigned long>(s->unit.content_length));
+    if (send_text(s, text) != 0) return 1;
+  }
+  return 0;
+}
+
+// The digits after "Content-Length:"; lengths outside 0..INT_MAX are not
+// taken, so the length stays unknown.
+void note_content_length(SessionEndpoint* u, const char* text) {
+  while (*text == ' ' || *text == '\t') ++text;
+  bool negative = *text == '-';
+  if (*text == '+' || *text == '-') ++text;
+  if (*text < '0' || *text > '9') return;
+  long long v = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    v = v * 10 + (*text - '0');
+    if (v > INT_MAX) return;
+  }
+  if (!negative) u->content_length = static_cast<int32_t>(v);
+}
+
+void note_content_kind(SessionEndpoint* u, const char* line) {
+  char lower[kEndpointBufferSize];
+  size_t i = 0;
+  for (; line[i] != '\0' && i < sizeof lower - 1; ++i) {
+    char c = line[i];
+    lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  lower[i] = '\0';
+  if (std::strstr(lower, "html") == nullptr) u->pass_through = 1;
+}
+
+// Puts "<gateway>:34/" in front of the unit's name in a Refresh or
+// Location line; a line without the name, or one the insertion would not
+// fit, stays as it is. Returns the new length.
+int point_at_gateway(GatewaySession* s, char* line, int length) {
+  if (s->unit.unit_name[0] == '\0') return length;
+  const char* at = find_nocase(line, s->unit.unit_name);
+  if (at == nullptr) return length;
+  char insert[kHostAddressSize + 16];
+  int k = std::snprintf(insert, sizeof insert, "%s:%d/", s->host_address,
+                        kGatewayPort);
+  if (length + k + 1 > kHeaderLineSize) return length;
+  size_t pos = static_cast<size_t>(at - line);
+  std::memmove(line + pos + k, line + pos,
+               static_cast<size_t>(length) - pos + 1);
+  std::memcpy(line + pos, insert, static_cast<size_t>(k));
+  return length + k;
+}
+
+int end_of_headers(GatewaySession* s, const char* line, int length) {
+  if (header_additions(s) != 0) return GATEWAY_DEAD;
+  if (put(&s->browser, line, length) != 0) return GATEWAY_DEAD;
+  s->unit.idle_waits = 2;
+  s->unit.body_count = 0;
+  return s->unit.pass_through == 1 ? PROCESS_OTHER_DATA : PROCESS_HTML_DATA;
+}
+
+int wait_for_spx_connect(GatewaySession* s) {
+  s->unit.content_length = -1;
+  s->unit.pass_through = 0;
+  if (s->unit.connected &&
+      s->browser.state == request_state::WAIT_FOR_DISCONNECT) {
+    endpoint_mark_active(&s->unit);  // the unit's time starts now
+    return process_status_line(s);
+  }
+  return WAIT_FOR_SPX_CONNECT;
+}
+
+int process_headers(GatewaySession* s) {
+  SessionEndpoint* u = &s->unit;
+  char line[kHeaderLineSize];
+  for (;;) {
+    int n = read_line(u, line);
+    if (n < 0) return GATEWAY_DEAD;
+    if (n == 0) return quiet(s, PROCESS_HEADERS);
+    if (n <= 2) return end_of_headers(s, line, n);
+    if (starts_with_nocase(line, "Content-Length:")) {
+      note_content_length(u, line + 15);
+    } else if (starts_with_nocase(line, "Content-Encoding:") ||
+               starts_with_nocase(line, "Content-Type:")) {
+      note_content_kind(u, line);
+    }
+    if (starts_with_nocase(line, "Refresh") ||
+        starts_with_nocase(line, "Location")) {
+      n = point_at_gateway(s, line, n);
+    } else if (starts_with_nocase(line, "Content-Length:")) {
+      continue;
+    }
+    if (put(&s->browser, line, n) != 0) return GATEWAY_DEAD;
+  }
+}
+
+// An empty read in a body: the declared length, or the second silence,
+// ends the reply. A reply without status line has no silences to count
+// (idle_waits starts at 0), so only its quiet bound ends it.
+int body_quiet(GatewaySession* s, int state) {
+  flush_buffer(&s->browser);
+  if (length_reached(&s->unit)) return GATEWAY_DEAD;
+  if (--s->unit.idle_waits == 0) return GATEWAY_DEAD;
+  return quiet(s, state);
+}
+
+int process_other_data(GatewaySession* s) {
+  SessionEndpoint* u = &s->unit;
+  char block[kEndpointBufferSize];
+  for (;;) {
+    if (length_reached(u)) {
+      flush_buffer(&s->browser);
+      return GATEWAY_DEAD;
+    }
+    int wanted = kEndpointBufferSize;
+    if (u->content_length != -1)
+      wanted = std::min(wanted, u->content_length - u->body_count);
+    int n = get_buffer(u, block, wanted);
+    if (n < 0) return GATEWAY_DEAD;
+    if (n == 0) return body_quiet(s, PROCESS_OTHER_DATA);
+    add_body_bytes(u, n);
+    if (put(&s->browser, block, n) != 0) return GATEWAY_DEAD;
+  }
+}
+
+int process_html_data(GatewaySession* s) {
+  SessionEndpoint* u = &s->unit;
+  char line[kRewriteLineSize];
+  for (;;) {
+    int n = read_line(u, line);
+    if (n < 0) return GATEWAY_DEAD;
+    if (n == 0) return body_quiet(s, PROCESS_HTML_DATA);
+    add_body_bytes(u, n);
+    if (n == kLineLimit) {
+      if (put(&s->browser, line, n) != 0) return GATEWAY_DEAD;
+      return process_other_data(s);
+    }
+    int length = n;
+    if (std::strlen(line) == static_cast<size_t>(n)) {
+      rewrite_links(s, line);
+      length = static_cast<int>(std::strlen(line));
+    }  // a line holding a NUL byte is relayed as it came
+    if (put(&s->browser, line, length) != 0) return GATEWAY_DEAD;
+    if (length_reached(u)) {
+      flush_buffer(&s->browser);
+      return GATEWAY_DEAD;
+    }
+  }
+}
+
+using Handler = int (*)(GatewaySession*);
+const Handler kHandlers[] = {wait_for_spx_connect, wait_for_spx_connect,
+                             process_status_line,  process_headers,
+                             process_html_data,    process_other_data};
+const char* const kNames[] = {"GATEWAY_DEAD",         "INITIALIZE",
+                              "WAIT_FOR_SPX_CONNECT", "PROCESS_STATUS_LINE",
+                              "PROCESS_HEADERS",      "PROCESS_HTML_DATA",
+                              "PROCESS_OTHER_DATA"};
+
+}  // namespace
+
+int process_status_line(GatewaySession* s) {
+  SessionEndpoint* u = &s->unit;
+  char line[kHeaderLineSize];
+  int n = read_line(u, line);
+  if (n < 0) {
+    DebugLog("process_status_line():  Error receiving status line.\n");
+    return GATEWAY_DEAD;
+  }
+  if (n == 0) return quiet(s, PROCESS_STATUS_LINE);
+  if (!starts_with_nocase(line, "HTTP")) {
+    send_text(s, "HTTP/1.0 200\r\n");
+    header_additions(s);
+    send_text(s, "\r\n");
+    if (put(&s->browser, line, n) != 0) return GATEWAY_DEAD;
+    if (starts_with_nocase(line, "<html>")) return PROCESS_HTML_DATA;
+    u->pass_through = 1;
+    return PROCESS_OTHER_DATA;
+  }
+  const char* gap = std::strpbrk(line, " \t");
+  if (gap == nullptr) {
+    DebugLog("process_status_line():  Bad status line received.\n");
+    return GATEWAY_DEAD;
+  }
+  char status[kHeaderLineSize + 16];
+  std::snprintf(status, sizeof status, "HTTP/1.0%s", gap);
+  return send_text(s, status) == 0 ? PROCESS_HEADERS : GATEWAY_DEAD;
+}
+
+void ipx2ip_machine(GatewaySession* s) {
+  int state = s->unit.state;
+  bool known = state >= INITIALIZE && state <= PROCESS_OTHER_DATA;
+  DebugLog("ipx2ip_machine(): state = %s\n",
+           known ? kNames[state + 1] : "GATEWAY_DEAD");
+  state = known ? kHandlers[state](s) : GATEWAY_DEAD;
+  if (state < INITIALIZE || state > PROCESS_OTHER_DATA) state = GATEWAY_DEAD;
+  s->unit.state = state;
+  if (state == GATEWAY_DEAD) s->running = -1;
+}

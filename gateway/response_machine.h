@@ -1,0 +1,37 @@
+// The response path: ipx2ip_machine carries the unit's HTTP answer from
+// the unit side of a session back to the browser side.
+//
+// The unit's status line goes out as HTTP/1.0 with the unit's code and
+// text (a reply without status line gets "HTTP/1.0 200" made up); the
+// unit's Content-Length is dropped, Refresh and Location lines get
+// "<gateway>:34/" in front of the unit's name, and "Connection: close" ends
+// every header block, followed by the unit's length again for a body that
+// is not HTML. HTML bodies are relayed line by line through link
+// rewriting, a line of 511 characters or more switches to raw relay; other
+// bodies are relayed raw. The relay ends at the declared length, at the
+// second quiet wait of the body, or when the unit closes.
+//
+// Bounds beyond the design's waits: a unit quiet for kQuietLimitMs before
+// or in its headers, or in a body without status line, ends the session; a
+// raw relay of declared length reads no byte beyond that length.
+#ifndef TAV_GATEWAY_RESPONSE_MACHINE_H_
+#define TAV_GATEWAY_RESPONSE_MACHINE_H_
+
+#include "gateway/session.h"
+
+namespace response_state {
+inline constexpr int GATEWAY_DEAD = -1;
+inline constexpr int INITIALIZE = 0;
+inline constexpr int WAIT_FOR_SPX_CONNECT = 1;
+inline constexpr int PROCESS_STATUS_LINE = 2;
+inline constexpr int PROCESS_HEADERS = 3;
+inline constexpr int PROCESS_HTML_DATA = 4;
+inline constexpr int PROCESS_OTHER_DATA = 5;
+}  // namespace response_state
+
+// One step of the response machine.
+void ipx2ip_machine(GatewaySession* session);
+// The PROCESS_STATUS_LINE handler; returns the next state.
+int process_status_line(GatewaySession* session);
+
+#endif  // TAV_GATEWAY_RESPONSE_MACHINE_H_

@@ -1,0 +1,70 @@
+#include "gateway/session.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "gateway/endpoint.h"
+#include "gateway/request_machine.h"
+#include "gateway/response_machine.h"
+#include "platform/debug_log.h"
+#include "platform/threads.h"
+
+std::atomic<int> accept_status{kAcceptPending};
+std::atomic<int> next_session_id{0};
+std::atomic<int> ipx_present{0};
+
+namespace {
+
+std::mutex g_table_mutex;
+GatewaySession session_table[kSessionSlots];
+bool session_table_ready = false;
+
+}  // namespace
+
+GatewaySession* find_free_session() {
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  if (!session_table_ready) {
+    std::memset(session_table, 0, sizeof session_table);
+    session_table_ready = true;
+  }
+  for (GatewaySession& s : session_table) {
+    if (s.in_use != 0) continue;
+    std::memset(&s, 0, sizeof s);
+    s.in_use = 1;
+    s.browser.sock = net::INVALID_SOCKET;
+    s.unit.sock = net::INVALID_SOCKET;
+    return &s;
+  }
+  return nullptr;
+}
+
+void release_session(GatewaySession* session) {
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  std::memset(session, 0, sizeof *session);
+}
+
+int sessions_in_use() {
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  int n = 0;
+  for (const GatewaySession& s : session_table) n += s.in_use != 0;
+  return n;
+}
+
+void serve_session(GatewaySession* s) {
+  endpoint_mark_active(&s->browser);
+  endpoint_mark_active(&s->unit);
+  while (s->running == 1) {
+    ip2ipx_machine(s);
+    if (ipx_present.load() == 1) {
+      ipx2ip_machine(s);
+    } else if (s->browser.state == request_state::WAIT_FOR_DISCONNECT) {
+      s->running = -1;  // nothing would ever relay the answer
+    }
+    Sleep(1);
+  }
+  DebugLog("gateway_thread():  session %d terminated.\n", s->browser.id);
+  flush_buffer(&s->browser);
+  if (s->browser.sock != net::INVALID_SOCKET) net::closesocket(s->browser.sock);
+  if (s->unit.sock != net::INVALID_SOCKET) net::closesocket(s->unit.sock);
+  release_session(s);
+}

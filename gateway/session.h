@@ -1,0 +1,86 @@
+// The gateway's session records and the table of 10 session slots.
+//
+// A session serves one browser connection and one request: the browser side
+// is the accepted TCP connection, the unit side an SPX connection to the
+// unit the URL names. Every buffer lives inside the record; nothing in a
+// session is allocated on the heap.
+//
+// Shared state and how it is kept race-free:
+// - Slots are claimed (find_free_session) and released (release_session)
+//   under one small lock, so a claim never sees a slot that is being
+//   cleared. After the claim the slot belongs to its session thread alone.
+// - accept_status, next_session_id and ipx_present are atomics.
+#ifndef TAV_GATEWAY_SESSION_H_
+#define TAV_GATEWAY_SESSION_H_
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/net.h"
+
+inline constexpr int kSessionSlots = 10;
+inline constexpr int kEndpointBufferSize = 512;
+inline constexpr int kUnitNameSize = 80;
+inline constexpr int kHostAddressSize = 32;
+
+// A session gives up on a peer that stays quiet (sends nothing, or reads
+// nothing we send) for this long in a state that would otherwise wait
+// without bound, so that a slot is always freed.
+inline constexpr int64_t kQuietLimitMs = 60000;
+
+struct SessionEndpoint {
+  int32_t id;
+  net::Socket sock;
+  int32_t is_unit_side;
+  int32_t first_wait;
+  int32_t content_length;
+  int32_t body_count;
+  int32_t pass_through;
+  int32_t connected;
+  int32_t state;
+  char unit_name[kUnitNameSize];
+  char line[kEndpointBufferSize];
+  char recv_buf[kEndpointBufferSize];
+  char send_buf[kEndpointBufferSize];
+  int32_t send_count;
+  int32_t line_length;
+  int32_t recv_pos;
+  int32_t recv_count;
+  int32_t idle_waits;
+  int32_t got_data;
+  // When this side last delivered data (or the session started): the
+  // measure of the quiet bound above.
+  int64_t last_data_ms;
+};
+
+struct GatewaySession {
+  int32_t in_use;
+  int32_t running;
+  char host_address[kHostAddressSize];
+  SessionEndpoint browser;
+  SessionEndpoint unit;
+};
+
+// The hand-over between the listener and the newest session thread.
+inline constexpr int kAcceptPending = 0;
+inline constexpr int kAccepted = 1;
+inline constexpr int kRejected = 2;
+
+extern std::atomic<int> accept_status;
+extern std::atomic<int> next_session_id;
+extern std::atomic<int> ipx_present;
+
+// Claims the first free slot, cleared, with in_use 1 and both sockets -1;
+// nullptr when all 10 are in use.
+GatewaySession* find_free_session();
+// Clears the slot whole, which frees it.
+void release_session(GatewaySession* session);
+// How many slots are in use now (for tests and the benchmark).
+int sessions_in_use();
+
+// The session loop and the session end, from the moment the browser
+// connection is accepted: steps both machines until one of them dies,
+// writes out the browser side, closes both sockets and frees the slot.
+void serve_session(GatewaySession* session);
+
+#endif  // TAV_GATEWAY_SESSION_H_

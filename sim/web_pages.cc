@@ -1,0 +1,252 @@
+#include "sim/web_pages.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace sim {
+namespace {
+
+using Body = std::function<size_t(size_t, char*, size_t)>;
+
+Body text_body(std::string text) {
+  auto data = std::make_shared<std::string>(std::move(text));
+  return [data](size_t offset, char* out, size_t cap) -> size_t {
+    if (offset >= data->size()) return 0;
+    size_t n = std::min(cap, data->size() - offset);
+    std::memcpy(out, data->data() + offset, n);
+    return n;
+  };
+}
+
+WebReply fixed(std::string head, std::string body) {
+  WebReply r;
+  r.head = std::move(head);
+  r.body_size = body.size();
+  r.body = text_body(std::move(body));
+  return r;
+}
+
+std::string html_head(const char* status = "HTTP/1.0 200 OK") {
+  return std::string(status) + "\r\nContent-Type: text/html\r\n\r\n";
+}
+
+std::string index_page(const std::string& u) {
+  return "<HTML><HEAD><TITLE>" + u +
+         "</TITLE></HEAD>\n"
+         "<BODY>\n"
+         "<a name=\"top\"></a>\n"
+         "<a href=\"status.htm\">Status</a>\n"
+         "<A HREF=\"/config.htm\">Configuration</A>\n"
+         "<a href=\"http://" +
+         u +
+         "/dir/x.htm\">Absolute</a>\n"
+         "<a href=\"http://other.example/x.htm\">Elsewhere</a>\n"
+         "<a href='single.htm'>Single quoted</a>\n"
+         "<img src = \"logo.gif\" alt=\"logo\">\n"
+         "<form action=\"http://" +
+         u +
+         "/Forms/cfg\" method=\"post\"><input type=\"submit\"></form>\n"
+         "<a href=\"back.htm\">previous page</a>\n"
+         "<script>window.open(\"/help.htm\");</script>\n"
+         "<a href=\"javascript:history.back()\">Back</a>\n"
+         "<a href=\"#top\">Top</a>\n"
+         "<a href=\"data.gz\">Packed</a> <a href=\"redirect\">Moved</a>\n"
+         "<a href=\"refresh\">Refresh</a> <a href=\"long.htm\">Long</a>\n"
+         "</BODY></HTML>\n";
+}
+
+// A line of exactly 600 characters (line end included) full of links.
+std::string long_line() {
+  std::string line;
+  while (line.size() < 598) line += "<a href=\"x.htm\">x</a> ";
+  line.resize(598);
+  return line + "\r\n";
+}
+
+const char kBigLine[] =
+    "<p><a href=\"page1.htm\">one</a> <a href=\"/dir/two.htm\">two</a> "
+    "<img src=\"pic.gif\"> <a href=\"http://UNIT/abs.htm\">abs</a> "
+    "<a href=\"http://other/x.htm\">other</a> <a href=\"#top\">top</a></p>\n";
+
+uint32_t crc32(const std::string& data) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char c : data) {
+    crc ^= c;
+    for (int k = 0; k < 8; ++k)
+      crc = (crc >> 1) ^ (0xEDB88320u & (~(crc & 1) + 1));
+  }
+  return ~crc;
+}
+
+void put_le32(std::string* out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>(v >> (8 * i)));
+}
+
+}  // namespace
+
+std::string gzip_stored(const std::string& data) {
+  std::string out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
+  size_t pos = 0;
+  do {
+    size_t n = std::min<size_t>(65535, data.size() - pos);
+    bool last = pos + n == data.size();
+    out.push_back(last ? 1 : 0);
+    out.push_back(static_cast<char>(n & 0xFF));
+    out.push_back(static_cast<char>(n >> 8));
+    out.push_back(static_cast<char>(~n & 0xFF));
+    out.push_back(static_cast<char>((~n >> 8) & 0xFF));
+    out.append(data, pos, n);
+    pos += n;
+  } while (pos < data.size());
+  put_le32(&out, crc32(data));
+  put_le32(&out, static_cast<uint32_t>(data.size()));
+  return out;
+}
+
+std::string web_logo_bytes() {
+  std::string b = "GIF89a";
+  for (size_t i = b.size(); i < 1234; ++i)
+    b.push_back(static_cast<char>((i * 7 + 3) & 0xFF));
+  return b;
+}
+
+std::string web_gzip_plain_page(const std::string& unit) {
+  return "<html><body><a href=\"index.htm\">" + unit + "</a></body></html>\n";
+}
+
+uint8_t web_big_bin_byte(size_t i) {
+  uint64_t x = (static_cast<uint64_t>(i) + 1) * 0x9E3779B97F4A7C15ull;
+  x ^= x >> 29;
+  return static_cast<uint8_t>(x >> 56);
+}
+
+std::string web_body_text(const WebReply& reply) {
+  std::string out;
+  char buf[4096];
+  for (size_t n; (n = reply.body(out.size(), buf, sizeof buf)) > 0;)
+    out.append(buf, n);
+  return out;
+}
+
+WebReply make_web_reply(const WebUnitOptions& unit, const std::string& method,
+                        const std::string& path, const std::string& request) {
+  const std::string& u = unit.name;
+  std::string p = path.substr(0, path.find('?'));
+  if (p == "/" || p == "/index.htm") return fixed(html_head(), index_page(u));
+  if (p == "/status.htm") {
+    std::string body =
+        "<html><body>Status of " + u +
+        ": ready. <a href=\"index.htm\">Home</a></body></html>\n";
+    return fixed(
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+        "Content-Length: " +
+            std::to_string(body.size()) + "\r\n\r\n",
+        body);
+  }
+  if (p == "/logo.gif") {
+    return fixed(
+        "HTTP/1.0 200 OK\r\nContent-Type: image/gif\r\n"
+        "Content-Length: 1234\r\n\r\n",
+        web_logo_bytes());
+  }
+  if (p == "/data.gz") {
+    std::string packed = gzip_stored(web_gzip_plain_page(u));
+    return fixed(
+        "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n"
+        "Content-Encoding: gzip\r\nContent-Length: " +
+            std::to_string(packed.size()) + "\r\n\r\n",
+        packed);
+  }
+  if (p == "/redirect") {
+    return fixed("HTTP/1.0 302 Found\r\nLocation: http://" + u +
+                     "/index.htm\r\nContent-Type: text/html\r\n\r\n",
+                 "<html><body>Moved</body></html>\n");
+  }
+  if (p == "/refresh") {
+    return fixed("HTTP/1.0 200 OK\r\nRefresh: 5; URL=http://" + u +
+                     "/status.htm\r\nContent-Type: text/html\r\n\r\n",
+                 "<html><body>Wait</body></html>\n");
+  }
+  if (p == "/long.htm") {
+    return fixed(html_head(),
+                 "<html><body><a href=\"before.htm\">before</a>\n" +
+                     long_line() + "<a href=\"after.htm\">after</a>\n");
+  }
+  if (p == "/nostatus.htm") {
+    return fixed("",
+                 "<HTML><BODY>\n<a href=\"status.htm\">Status</a>\n"
+                 "</BODY></HTML>\n");
+  }
+  if (p == "/nostatus.txt") {
+    return fixed("",
+                 "plain text without status line\n"
+                 "<a href=\"status.htm\">not rewritten</a>\n");
+  }
+  if (p == "/pause.htm" || p == "/pause2.htm" || p == "/close.htm") {
+    std::string first = "<html><body><a href=\"one.htm\">one</a>\n";
+    std::string second = "<a href=\"two.htm\">two</a>\n";
+    std::string third = "<a href=\"three.htm\">three</a></body></html>\n";
+    WebReply r = fixed(html_head(), first + second + third);
+    if (p == "/close.htm") {
+      r.events.push_back({WebEvent::kClose, first.size()});
+    } else {
+      r.events.push_back({WebEvent::kPause, first.size(), unit.pause_ms});
+      if (p == "/pause2.htm")
+        r.events.push_back(
+            {WebEvent::kPause, first.size() + second.size(), unit.pause_ms});
+    }
+    return r;
+  }
+  if (p == "/cut.bin") {
+    WebReply r = fixed(
+        "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
+        "Content-Length: 4096\r\n\r\n",
+        std::string(4096, 'c'));
+    r.events.push_back({WebEvent::kClose, 2048});
+    return r;
+  }
+  if (p == "/echo") {
+    return fixed(
+        "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n"
+        "Content-Length: " +
+            std::to_string(request.size()) + "\r\n\r\n",
+        request);
+  }
+  if (p == "/big.bin") {
+    WebReply r;
+    r.head =
+        "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
+        "Content-Length: " +
+        std::to_string(unit.big_bin_size) + "\r\n\r\n";
+    r.body_size = static_cast<size_t>(unit.big_bin_size);
+    size_t total = r.body_size;
+    r.body = [total](size_t offset, char* out, size_t cap) -> size_t {
+      size_t n = offset < total ? std::min(cap, total - offset) : 0;
+      for (size_t i = 0; i < n; ++i)
+        out[i] = static_cast<char>(web_big_bin_byte(offset + i));
+      return n;
+    };
+    return r;
+  }
+  if (p == "/big.htm") {
+    std::string line = kBigLine;
+    line.replace(line.find("UNIT"), 4, u);
+    size_t lines = static_cast<size_t>(unit.big_htm_size) / line.size();
+    WebReply r;
+    r.head = html_head();
+    r.body_size = lines * line.size();
+    size_t total = r.body_size;
+    r.body = [line, total](size_t offset, char* out, size_t cap) -> size_t {
+      size_t n = offset < total ? std::min(cap, total - offset) : 0;
+      for (size_t i = 0; i < n; ++i) out[i] = line[(offset + i) % line.size()];
+      return n;
+    };
+    return r;
+  }
+  (void)method;
+  return fixed("HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n",
+               "<html><body>Not found</body></html>\n");
+}
+
+}  // namespace sim

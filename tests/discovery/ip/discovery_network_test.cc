@@ -1,0 +1,92 @@
+// IP discovery end to end on a network of test hosts: the host (this
+// process), units on its own subnet, and units behind a router that a RIP
+// responder announces.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "discovery/driver.h"
+#include "discovery/ip/network_table.h"
+#include "platform/net.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_network.h"
+
+namespace {
+
+using tav_test::TwoSubnetNetwork;
+
+std::string unit_arg(const std::string& address, int number,
+                     const std::string& name, const std::string& description) {
+  char hw[32];
+  int n = number * 8;
+  std::snprintf(hw, sizeof hw, "00-40-AF-%02X-%02X-%02X", (n >> 16) & 0xFF,
+                (n >> 8) & 0xFF, n & 0xFF);
+  return "name=" + name + ",ip=" + address + ",hw=" + hw + ",description=\"" +
+         description + "\"";
+}
+
+TEST(DiscoveryNetworkTest, FindsEveryUnitOnBothSubnetsAndNothingElse) {
+  TAV_REQUIRE_TEST_HOSTS();
+  TwoSubnetNetwork network;
+  ASSERT_TRUE(network.ok()) << network.problem();
+  const std::string a = TwoSubnetNetwork::kSubnetA;
+  const std::string b = TwoSubnetNetwork::kSubnetB;
+  ASSERT_TRUE(network.add_addresses(network.units_a, "eth0", a, 100, 3));
+  ASSERT_TRUE(network.add_addresses(network.units_b, "eth0", b, 100, 2));
+  ASSERT_TRUE(network.start_sim(
+      network.units_a,
+      {"--unit", unit_arg(a + ".100", 100001, "Lobby", "LaserJet 4000"),
+       "--unit", unit_arg(a + ".101", 100002, "Annex", " "), "--unit",
+       unit_arg(a + ".102", 100003, "Basement", "Colour, A3")}));
+  ASSERT_TRUE(network.start_sim(
+      network.units_b,
+      {"--unit", unit_arg(b + ".100", 200001, "Roof", "DesignJet"), "--unit",
+       unit_arg(b + ".101", 200002, "Cellar", std::string(140, 'c'))}));
+  ASSERT_TRUE(network.start_sim(
+      network.rip,
+      {"--router", "ip=" + std::string(TwoSubnetNetwork::kRipAddress) +
+                       ",version=1,routes=" + b + ".0/1"}))
+      << network.problem();
+
+  testing::internal::CaptureStdout();
+  int count = discover_units_using_ip(2);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "Found 5 units out of 5 packets received.\n");
+  ASSERT_EQ(count, 5);
+  ASSERT_EQ(network_count, 2);
+  EXPECT_EQ(broadcast_address_of(network_table[1]),
+            net::inet_addr((b + ".255").c_str()));
+
+  auto units = published_ip_units();
+  ASSERT_EQ(units->count, 5);
+  const char* expected[5][3] = {
+      {"Annex", "10.77.1.101", "MIO Based Printer"},
+      {"Basement", "10.77.1.102", "Colour, A3"},
+      {"Cellar", "10.77.2.101", "Print Server"},
+      {"Lobby", "10.77.1.100", "LaserJet 4000"},
+      {"Roof", "10.77.2.100", "DesignJet"},
+  };
+  for (int i = 0; i < 5; ++i) {
+    const UnitRecord& u = units->units[i];
+    char address[16];
+    net::inet_ntoa(u.address.sin_addr, address, sizeof address);
+    EXPECT_STREQ(u.name, expected[i][0]);
+    EXPECT_STREQ(address, expected[i][1]);
+    EXPECT_STREQ(u.description, expected[i][2]);
+    EXPECT_EQ(net::ntohs_(u.address.sin_port), 10001);
+  }
+}
+
+TEST(DiscoveryNetworkTest, NoUnitAnsweringReportsZeroAndZero) {
+  TAV_REQUIRE_TEST_HOSTS();
+  TwoSubnetNetwork network;
+  ASSERT_TRUE(network.ok()) << network.problem();
+  testing::internal::CaptureStdout();
+  int count = discover_units_using_ip(2);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(out, "Found 0 units out of 0 packets received.\n");
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+// Shared set-up of the page tests: one page folder for the whole binary
+// (the page folder is fixed on first use), the real catalogue, the gateway
+// address 10.1.2.3, and verbs to publish units and read files.
+#ifndef TAV_TESTS_PAGE_PAGE_FIXTURE_H_
+#define TAV_TESTS_PAGE_PAGE_FIXTURE_H_
+
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "discovery/units.h"
+#include "page/page_writer.h"
+#include "platform/catalogue.h"
+#include "platform/files.h"
+
+namespace page_test {
+
+inline std::string source_dir() {
+  std::string here = __FILE__;
+  return here.substr(0, here.rfind("/tests/page/"));
+}
+inline std::string catalogue_path() {
+  return source_dir() + "/catalogue/resc.cat";
+}
+inline std::string make_temp_dir(const char* tag) {
+  std::string t = std::string("/tmp/tav-") + tag + "-XXXXXX";
+  EXPECT_NE(::mkdtemp(t.data()), nullptr);
+  return t;
+}
+inline std::string read_file(const std::string& path) {
+  std::stringstream s;
+  s << std::ifstream(path, std::ios::binary).rdbuf();
+  return s.str();
+}
+inline void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+inline bool fixed_lookup(const char*, uint32_t* addr) {
+  *addr = ::inet_addr("10.1.2.3");
+  return true;
+}
+
+struct IpUnit {
+  const char *address, *name, *description;
+};
+struct IpxUnit {
+  const char* name;
+  uint16_t socket;  // 0: no web service
+  const char* description;
+};
+inline void publish(const std::vector<IpUnit>& ip,
+                    const std::vector<IpxUnit>& ipx) {
+  std::vector<UnitRecord> a(ip.size());
+  std::vector<IpxUnitRecord> b(ipx.size());
+  for (size_t i = 0; i < ip.size(); ++i) {
+    a[i].address = {2, htons(10001), ::inet_addr(ip[i].address), {}};
+    std::snprintf(a[i].name, sizeof a[i].name, "%s", ip[i].name);
+    std::snprintf(a[i].description, 259, "%s", ip[i].description);
+  }
+  for (size_t i = 0; i < ipx.size(); ++i) {
+    std::snprintf(b[i].name, sizeof b[i].name, "%s", ipx[i].name);
+    b[i].address = {6, {}, {0, 0, 10, 0, 0, 1}, htons(ipx[i].socket)};
+    std::snprintf(b[i].description, 256, "%s", ipx[i].description);
+  }
+  publish_ip_units(a.data(), static_cast<int>(a.size()));
+  publish_ipx_units(b.data(), static_cast<int>(b.size()));
+}
+
+class PageTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    ::setenv("TAV_PAGE_DIR", make_temp_dir("pages").c_str(), 1);
+    ::setenv("TAV_CATALOGUE", catalogue_path().c_str(), 1);
+    ASSERT_TRUE(catalogue_load(catalogue_path()));
+    // An empty current folder: the help source is found beside the
+    // catalogue unless a test puts one here.
+    ASSERT_EQ(::chdir(make_temp_dir("cwd").c_str()), 0);
+    set_host_lookup(fixed_lookup);
+  }
+  void SetUp() override {
+    dir_ = page_directory();
+    page_ = dir_ + "/tav-disc.htm";
+    help_ = dir_ + "/tavhelp.htm";
+    for (const std::string& f : {page_, help_, std::string("tavhelp.htm")})
+      remove_file(f);
+    publish({}, {});
+  }
+  // write_discovery_files on the published lists and the two path buffers.
+  int WritePage(int copy_help = 1) {
+    return write_discovery_files(
+        published_ip_units()->count, published_ipx_units()->count,
+        discovery_page_path, help_page_path, copy_help);
+  }
+  std::string dir_, page_, help_;
+};
+
+}  // namespace page_test
+
+#endif  // TAV_TESTS_PAGE_PAGE_FIXTURE_H_
