@@ -223,11 +223,14 @@ class Site:
                 "--disable-component-update", "--disable-sync",
                 "--no-proxy-server", f"--user-data-dir={profile}"]
 
-    def start_tav(self, env=None):
+    def start_tav(self, env=None, own_browser=True):
+        """Starts tav. own_browser False: the settings name no browser, so
+        tav takes the desktop's ($BROWSER, else the default for HTML)."""
         wrapper = os.path.join(self.work_dir, "browser")
         write_file(wrapper, wrapper_text(self.browser_argv()), 0o755)
         self.hive = os.path.join(self.work_dir, "registry.reg")
-        write_file(self.hive, hive_text(wrapper))
+        write_file(self.hive, hive_text(wrapper) if own_browser
+                   else "REGEDIT4\n")
         self.tav_log = os.path.join(self.work_dir, "tav.log")
         self.debug_log = os.path.join(self.work_dir, "tav-debug.log")
         e = dict(os.environ)
