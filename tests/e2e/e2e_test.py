@@ -254,7 +254,7 @@ def main():
     result = unittest.main(verbosity=2, exit=False).result
     if not result.wasSuccessful():
         sys.exit(1)
-    if result.skipped and result.testsRun == len(result.skipped):
+    if result.skipped and result.testsRun <= len(result.skipped):
         print("e2e: skipped: " + result.skipped[0][1], file=sys.stderr)
         sys.exit(77)  # CTest's SKIP_RETURN_CODE
 
