@@ -219,14 +219,18 @@ class Site:
             return [chromium] + CHROMIUM_FLAGS + [
                 f"--user-data-dir={profile}",
                 f"--remote-debugging-port={CDP_PORT}"]
-        return [chromium, "--no-first-run", "--disable-background-networking",
-                "--disable-component-update", "--disable-sync",
-                "--no-proxy-server", f"--user-data-dir={profile}"]
+        visible = [chromium, "--no-first-run",
+                   "--disable-background-networking",
+                   "--disable-component-update", "--disable-sync",
+                   "--no-proxy-server", f"--user-data-dir={profile}"]
+        if os.geteuid() == 0:
+            visible.append("--no-sandbox")  # Chromium refuses root without
+        return visible
 
     def start_tav(self, env=None, own_browser=True):
         """Starts tav. own_browser False: the settings name no browser, so
         tav takes the desktop's ($BROWSER, else the default for HTML)."""
-        wrapper = os.path.join(self.work_dir, "browser")
+        self.wrapper = wrapper = os.path.join(self.work_dir, "browser")
         write_file(wrapper, wrapper_text(self.browser_argv()), 0o755)
         self.hive = os.path.join(self.work_dir, "registry.reg")
         write_file(self.hive, hive_text(wrapper) if own_browser
