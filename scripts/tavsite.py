@@ -135,6 +135,7 @@ class Site:
         self.log = log or (lambda text: None)
         self.net = tavnet.Network("s") if full else None
         self.sims = []
+        self.profiles = []
         self.tav = None
         self.gateway = None
         self.units, self.late_units = site_units(full)
@@ -214,6 +215,7 @@ class Site:
 
     def browser_argv(self):
         profile = tempfile.mkdtemp(prefix="profile-", dir=self.work_dir)
+        self.profiles.append(profile)
         chromium = shutil.which("chromium") or "chromium"
         if self.headless:
             return [chromium] + CHROMIUM_FLAGS + [
@@ -306,3 +308,5 @@ class Site:
         self.sims.clear()
         if self.net:
             self.net.close()
+        for profile in self.profiles:  # large; the logs stay
+            shutil.rmtree(profile, ignore_errors=True)
