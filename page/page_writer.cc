@@ -25,18 +25,6 @@ constexpr size_t kCopyBlock = 512;
 
 std::atomic<HostLookup> g_host_lookup{nullptr};
 
-// An insert goes into a text that is then used as a printf-style format:
-// its percent signs must stay literal.
-std::string format_safe(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    out += c;
-    if (c == '%') out += '%';
-  }
-  return out;
-}
-
 std::string dotted(uint32_t addr) {
   char text[16];
   net::inet_ntoa(addr, text, sizeof text);
@@ -161,10 +149,11 @@ int write_discovery_page(const char* page_path, int ip_count, int ipx_count,
   const std::string insert2 = file_url_path(help_path);
   const std::string insert1 = catalogue_text(114);
   const std::string address = gateway_address(help_path);
+  // One pass, so that a percent sign in an insert is never read as a
+  // conversion.
   const std::string head =
-      format_text(fill_inserts(catalogue_text(113), format_safe(insert1),
-                               format_safe(insert2)),
-                  {address, kGatewayPort, kRefreshSegmentText});
+      format_inserts_and_args(catalogue_text(113), insert1, insert2,
+                              {address, kGatewayPort, kRefreshSegmentText});
 
   std::shared_ptr<const IpUnitSnapshot> ip = published_ip_units();
   std::shared_ptr<const IpxUnitSnapshot> ipx = published_ipx_units();

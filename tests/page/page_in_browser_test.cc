@@ -66,7 +66,9 @@ TEST_F(PageInBrowserTest, LinksPointWhereTheyShouldAndScreenshotsAreKept) {
   EXPECT_THAT(Chromium("--dump-dom", help_), testing::HasSubstr("-Configure"));
 
   const char* build = std::getenv("TAV_BUILD_DIR");
-  std::string shots = std::string(build ? build : "..") + "/tests/page";
+  std::string shots =
+      (build && *build ? std::string(build) : executable_directory() + "/..") +
+      "/tests/page";
   ::mkdir(shots.c_str(), 0755);
   ::mkdir((shots += "/artifacts").c_str(), 0755);
   for (const auto& [name, file] : {std::pair{"discovery-page.png", page_},
