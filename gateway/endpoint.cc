@@ -23,8 +23,10 @@ const char* side_name(const SessionEndpoint* ep) {
   return ep->is_unit_side ? "unit" : "browser";
 }
 
-// The wait before a receive: 5 s the first time on a side, then 0.5 s.
+// The wait before a receive: 5 s the first time on a side, then 0.5 s;
+// none once the phase's deadline has passed.
 int wait_for_data(SessionEndpoint* ep) {
+  if (endpoint_phase_too_long(ep)) return 0;
   int timeout = ep->first_wait ? kFirstWaitMs : kLaterWaitMs;
   ep->first_wait = 0;
   return io().wait_readable(ep->sock, timeout);
@@ -60,9 +62,16 @@ bool endpoint_quiet_too_long(const SessionEndpoint* ep) {
   return io().now_ms(ep->sock) - ep->last_data_ms >= kQuietLimitMs;
 }
 
+bool endpoint_phase_too_long(const SessionEndpoint* ep) {
+  return ep->deadline_ms != 0 && io().now_ms(ep->sock) >= ep->deadline_ms;
+}
+
 void endpoint_mark_active(SessionEndpoint* ep) {
   ep->last_data_ms = io().now_ms(ep->sock);
+  ep->deadline_ms = ep->last_data_ms + kPhaseLimitMs;
 }
+
+void endpoint_end_phase(SessionEndpoint* ep) { ep->deadline_ms = 0; }
 
 int put(SessionEndpoint* ep, const char* data, int length) {
   while (length > 0) {
@@ -162,6 +171,18 @@ int get_char(SessionEndpoint* ep, char* out) {
 int read_line(SessionEndpoint* ep, char* out) {
   while (ep->line_length < 2 || (ep->line[ep->line_length - 1] != '\n' &&
                                  ep->line_length < kLineLimit)) {
+    if (ep->line_length >= 2 && ep->recv_pos < ep->recv_count) {
+      // Received bytes are taken up to the line end in one move.
+      int k =
+          std::min(kLineLimit - ep->line_length, ep->recv_count - ep->recv_pos);
+      const char* from = ep->recv_buf + ep->recv_pos;
+      if (const void* nl = std::memchr(from, '\n', static_cast<size_t>(k)))
+        k = static_cast<int>(static_cast<const char*>(nl) - from) + 1;
+      std::memcpy(ep->line + ep->line_length, from, static_cast<size_t>(k));
+      ep->line_length += k;
+      ep->recv_pos += k;
+      continue;
+    }
     char c;
     int r = get_char(ep, &c);
     if (r == -1) {

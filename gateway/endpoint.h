@@ -36,10 +36,14 @@ int get_char(SessionEndpoint* ep, char* out);
 int read_line(SessionEndpoint* ep, char* out);
 int get_buffer(SessionEndpoint* ep, char* dst, int wanted);
 
-// True when the endpoint has had no data for kQuietLimitMs.
+// True when the endpoint has had no data for kQuietLimitMs, or when the
+// deadline of its phase has passed.
 bool endpoint_quiet_too_long(const SessionEndpoint* ep);
-// Marks the endpoint as having just had data (session start).
+bool endpoint_phase_too_long(const SessionEndpoint* ep);
+// Starts a phase of the endpoint that must end within kPhaseLimitMs, as if
+// it had just had data; endpoint_end_phase() lifts the deadline.
 void endpoint_mark_active(SessionEndpoint* ep);
+void endpoint_end_phase(SessionEndpoint* ep);
 
 // The socket calls the endpoint operations make, with the results and
 // WSAGetLastError() conventions of platform/net.h.

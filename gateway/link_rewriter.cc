@@ -59,12 +59,15 @@ const char* find_after(const char* text, const char* pattern) {
 }
 
 const char* find_first_keyword(const char* text) {
-  const char* best = nullptr;
-  for (const char* kw : {"href", "src", "action"}) {
-    const char* p = find_after(text, kw);
-    if (p != nullptr && (best == nullptr || p < best)) best = p;
+  // No keyword lies inside another, so the one that starts first also
+  // ends first: one pass finds it.
+  for (const char* p = text; *p != '\0'; ++p) {
+    char c = static_cast<char>(*p | 0x20);
+    if (c == 'h' && equal_nocase_n(p, "href", 4)) return p + 4;
+    if (c == 's' && equal_nocase_n(p, "src", 3)) return p + 3;
+    if (c == 'a' && equal_nocase_n(p, "action", 6)) return p + 6;
   }
-  return best;
+  return nullptr;
 }
 
 const char* find_link(const GatewaySession* session, const char* scan,

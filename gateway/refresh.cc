@@ -1,7 +1,70 @@
 #include "gateway/refresh.h"
 
-#include "gateway/request_machine.h"
+#include <string>
 
-// The refresh request is not served yet: it ends the session like any
-// request the gateway cannot serve.
-int refresh_reply(GatewaySession*) { return request_state::GATEWAY_DEAD; }
+#include "discovery/driver.h"
+#include "gateway/endpoint.h"
+#include "gateway/request_machine.h"
+#include "page/page_writer.h"
+#include "platform/catalogue.h"
+#include "platform/threads.h"
+
+std::atomic<int> refresh_state{kRefreshIdle};
+
+namespace {
+
+void rediscover() {
+  int ipx_count = 0;
+  int ip_count = 0;
+  discover_units(&ipx_count, &ip_count);
+  write_discovery_files(ip_count, ipx_count, discovery_page_path,
+                        help_page_path, 0);
+}
+
+std::atomic<RefreshWork> g_work{rediscover};
+
+// The page's path as it stands inside a file URL: D:\tav-disc.htm gives
+// D|/tav-disc.htm.
+std::string page_path_for_url() {
+  std::string path(discovery_page_path);
+  for (char& c : path) {
+    if (c == ':') c = '|';
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
+void answer(GatewaySession* s, const std::string& text) {
+  put(&s->browser, text.data(), static_cast<int>(text.size()));
+}
+
+}  // namespace
+
+void set_refresh_work(RefreshWork work) {
+  g_work.store(work != nullptr ? work : rediscover);
+}
+
+void refresh_thread() {
+  g_work.load()();
+  refresh_state.store(kRefreshDone);
+}
+
+int refresh_reply(GatewaySession* s) {
+  char discard[kEndpointBufferSize];
+  while (get_buffer(&s->browser, discard, sizeof discard) > 0) {
+  }
+  int done = kRefreshDone;
+  if (refresh_state.compare_exchange_strong(done, kRefreshIdle)) {
+    answer(s,
+           fill_inserts(catalogue_text(kRefreshDoneText), page_path_for_url()));
+  } else {
+    answer(s, catalogue_text(kRefreshRunningText));
+    int idle = kRefreshIdle;
+    if (refresh_state.compare_exchange_strong(idle, kRefreshRunning) &&
+        !start_detached_thread(refresh_thread)) {
+      refresh_state.store(kRefreshIdle);  // nothing runs: the next may start
+    }
+  }
+  flush_buffer(&s->browser);
+  return request_state::GATEWAY_DEAD;
+}

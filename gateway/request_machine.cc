@@ -66,7 +66,15 @@ int initialize(GatewaySession* s) {
   return get_request_header(s);
 }
 
+// The whole request must come within the phase bound.
+bool request_too_slow(GatewaySession* s) {
+  if (!endpoint_phase_too_long(&s->browser)) return false;
+  DebugLog("ip2ipx_machine():  request not complete in time, ending.\n");
+  return true;
+}
+
 int get_request_header(GatewaySession* s) {
+  if (request_too_slow(s)) return GATEWAY_DEAD;
   char line[2048];
   int n = read_line(&s->browser, line);
   if (n == 0) {
@@ -123,15 +131,10 @@ bool keep_header(GatewaySession* s, char* line, int* length) {
 int get_header(GatewaySession* s) {
   char line[2048];
   for (;;) {
+    if (request_too_slow(s)) return GATEWAY_DEAD;
     int n = read_line(&s->browser, line);
     if (n < 0) return GATEWAY_DEAD;
-    if (n == 0) {
-      if (endpoint_quiet_too_long(&s->browser)) {
-        DebugLog("ip2ipx_machine():  browser quiet too long, ending.\n");
-        return GATEWAY_DEAD;
-      }
-      return GET_HEADER;
-    }
+    if (n == 0) return GET_HEADER;
     if (n == 2) return put(&s->unit, line, 2) == 0 ? GET_BODY : GATEWAY_DEAD;
     if (keep_header(s, line, &n) && put(&s->unit, line, n) != 0)
       return GATEWAY_DEAD;
@@ -141,13 +144,16 @@ int get_header(GatewaySession* s) {
 int get_body(GatewaySession* s) {
   char block[2048];
   for (;;) {
+    if (request_too_slow(s)) return GATEWAY_DEAD;
     int n = get_buffer(&s->browser, block, sizeof block);
     if (n == 0) break;
     if (n < 0) return GATEWAY_DEAD;
     if (put(&s->unit, block, n) != 0 || flush_buffer(&s->unit) != 0)
       return GATEWAY_DEAD;
   }
-  return flush_buffer(&s->unit) == 0 ? WAIT_FOR_DISCONNECT : GATEWAY_DEAD;
+  if (flush_buffer(&s->unit) != 0) return GATEWAY_DEAD;
+  endpoint_end_phase(&s->browser);
+  return WAIT_FOR_DISCONNECT;
 }
 
 int wait_for_disconnect(GatewaySession*) { return WAIT_FOR_DISCONNECT; }

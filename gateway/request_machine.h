@@ -12,8 +12,8 @@
 //
 // Bounds beyond the waits of the endpoints: a method or URL longer than 99
 // characters ends the session (it is not cut, so the unit never gets a
-// request the browser did not make); a browser quiet for kQuietLimitMs in
-// its header block ends the session; so does a gateway whose own address
+// request the browser did not make); a request that is not complete within
+// kPhaseLimitMs ends the session; so does a gateway whose own address
 // cannot be found, since no link could lead back through it.
 #ifndef TAV_GATEWAY_REQUEST_MACHINE_H_
 #define TAV_GATEWAY_REQUEST_MACHINE_H_

@@ -31,10 +31,14 @@ bool length_reached(const SessionEndpoint* u) {
   return u->content_length != -1 && u->body_count >= u->content_length;
 }
 
-// A quiet read in a state whose wait has no bound of its own.
-int quiet(GatewaySession* s, int state) {
-  if (!endpoint_quiet_too_long(&s->unit)) return state;
-  DebugLog("ipx2ip_machine():  unit quiet too long, ending session.\n");
+// The unit's status line and headers must come within the phase bound; a
+// body without status line may not pause beyond the quiet bound.
+int bounded(GatewaySession* s, int state) {
+  bool head = state == PROCESS_STATUS_LINE || state == PROCESS_HEADERS;
+  if (head ? !endpoint_phase_too_long(&s->unit)
+           : !endpoint_quiet_too_long(&s->unit))
+    return state;
+  DebugLog("ipx2ip_machine():  unit too slow, ending session.\n");
   return GATEWAY_DEAD;
 }
 
@@ -100,6 +104,7 @@ int end_of_headers(GatewaySession* s, const char* line, int length) {
   if (put(&s->browser, line, length) != 0) return GATEWAY_DEAD;
   s->unit.idle_waits = 2;
   s->unit.body_count = 0;
+  endpoint_end_phase(&s->unit);
   return s->unit.pass_through == 1 ? PROCESS_OTHER_DATA : PROCESS_HTML_DATA;
 }
 
@@ -118,9 +123,10 @@ int process_headers(GatewaySession* s) {
   SessionEndpoint* u = &s->unit;
   char line[kHeaderLineSize];
   for (;;) {
+    if (bounded(s, PROCESS_HEADERS) == GATEWAY_DEAD) return GATEWAY_DEAD;
     int n = read_line(u, line);
     if (n < 0) return GATEWAY_DEAD;
-    if (n == 0) return quiet(s, PROCESS_HEADERS);
+    if (n == 0) return PROCESS_HEADERS;
     if (n <= 2) return end_of_headers(s, line, n);
     if (starts_with_nocase(line, "Content-Length:")) {
       note_content_length(u, line + 15);
@@ -145,7 +151,7 @@ int body_quiet(GatewaySession* s, int state) {
   flush_buffer(&s->browser);
   if (length_reached(&s->unit)) return GATEWAY_DEAD;
   if (--s->unit.idle_waits == 0) return GATEWAY_DEAD;
-  return quiet(s, state);
+  return bounded(s, state);
 }
 
 int process_other_data(GatewaySession* s) {
@@ -205,18 +211,20 @@ const char* const kNames[] = {"GATEWAY_DEAD",         "INITIALIZE",
 
 int process_status_line(GatewaySession* s) {
   SessionEndpoint* u = &s->unit;
+  if (bounded(s, PROCESS_STATUS_LINE) == GATEWAY_DEAD) return GATEWAY_DEAD;
   char line[kHeaderLineSize];
   int n = read_line(u, line);
   if (n < 0) {
     DebugLog("process_status_line():  Error receiving status line.\n");
     return GATEWAY_DEAD;
   }
-  if (n == 0) return quiet(s, PROCESS_STATUS_LINE);
+  if (n == 0) return bounded(s, PROCESS_STATUS_LINE);
   if (!starts_with_nocase(line, "HTTP")) {
     send_text(s, "HTTP/1.0 200\r\n");
     header_additions(s);
     send_text(s, "\r\n");
     if (put(&s->browser, line, n) != 0) return GATEWAY_DEAD;
+    endpoint_end_phase(u);
     if (starts_with_nocase(line, "<html>")) return PROCESS_HTML_DATA;
     u->pass_through = 1;
     return PROCESS_OTHER_DATA;

@@ -11,9 +11,10 @@
 // bodies are relayed raw. The relay ends at the declared length, at the
 // second quiet wait of the body, or when the unit closes.
 //
-// Bounds beyond the design's waits: a unit quiet for kQuietLimitMs before
-// or in its headers, or in a body without status line, ends the session; a
-// raw relay of declared length reads no byte beyond that length.
+// Bounds beyond the design's waits: a unit whose status line and headers
+// are not in within kPhaseLimitMs of the request, or that pauses for
+// kQuietLimitMs in a body without status line, ends the session; a raw
+// relay of declared length reads no byte beyond that length.
 #ifndef TAV_GATEWAY_RESPONSE_MACHINE_H_
 #define TAV_GATEWAY_RESPONSE_MACHINE_H_
 

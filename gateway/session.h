@@ -23,9 +23,11 @@ inline constexpr int kEndpointBufferSize = 512;
 inline constexpr int kUnitNameSize = 80;
 inline constexpr int kHostAddressSize = 32;
 
-// A session gives up on a peer that stays quiet (sends nothing, or reads
-// nothing we send) for this long in a state that would otherwise wait
-// without bound, so that a slot is always freed.
+// Bounds that free a slot whatever a peer does: a browser must have sent
+// its whole request, and a unit its status line and headers, within
+// kPhaseLimitMs; a peer that sends nothing, or takes nothing we send, for
+// kQuietLimitMs in the middle of a body is given up.
+inline constexpr int64_t kPhaseLimitMs = 60000;
 inline constexpr int64_t kQuietLimitMs = 60000;
 
 struct SessionEndpoint {
@@ -48,9 +50,11 @@ struct SessionEndpoint {
   int32_t recv_count;
   int32_t idle_waits;
   int32_t got_data;
-  // When this side last delivered data (or the session started): the
-  // measure of the quiet bound above.
+  // When this side last delivered data, and when its current phase
+  // (request, or reply head) must be over, 0 for none: from then on every
+  // wait for data on this side ends at once.
   int64_t last_data_ms;
+  int64_t deadline_ms;
 };
 
 struct GatewaySession {

@@ -44,9 +44,9 @@ std::string index_page(const std::string& u) {
          "<a href=\"http://other.example/x.htm\">Elsewhere</a>\n"
          "<a href='single.htm'>Single quoted</a>\n"
          "<img src = \"logo.gif\" alt=\"logo\">\n"
-         "<form action=\"http://" +
+         "<form method=\"post\" action=\"http://" +
          u +
-         "/Forms/cfg\" method=\"post\"><input type=\"submit\"></form>\n"
+         "/Forms/cfg\"><input type=\"submit\"></form>\n"
          "<a href=\"back.htm\">previous page</a>\n"
          "<script>window.open(\"/help.htm\");</script>\n"
          "<a href=\"javascript:history.back()\">Back</a>\n"

@@ -13,11 +13,9 @@
 namespace fake {
 namespace {
 
-constexpr net::Socket kFirstFakeSocket = 1 << 20;
-
 std::mutex g_mutex;
 std::map<net::Socket, Peer*> g_peers;
-net::Socket g_next = kFirstFakeSocket;
+net::Socket g_next = 1 << 20;
 
 Peer* find(net::Socket s) {
   std::lock_guard<std::mutex> lock(g_mutex);
@@ -30,21 +28,21 @@ int would_block() {
   return net::SOCKET_ERROR;
 }
 
+bool at_end(const Peer* p) { return p->chunk >= p->script.size(); }
+
 int fake_recv(net::Socket s, void* data, int len) {
   Peer* p = find(s);
   if (p == nullptr) return net::recv(s, data, len);
-  if (p->chunk >= p->script.size()) return p->close_at_end ? 0 : would_block();
+  if (at_end(p)) return p->close_at_end ? 0 : would_block();
   if (!p->ready) return would_block();
   const std::string& c = p->script[p->chunk];
   size_t n = std::min(static_cast<size_t>(len), c.size() - p->pos);
   std::memcpy(data, c.data() + p->pos, n);
-  p->pos += n;
-  if (p->pos == c.size()) {
+  if ((p->pos += n) == c.size()) {
     ++p->chunk;
     p->pos = 0;
     p->ready = false;
   }
-  if (n == 0) return would_block();  // an empty chunk: nothing arrived
   return static_cast<int>(n);
 }
 
@@ -52,26 +50,19 @@ int fake_wait_readable(net::Socket s, int timeout_ms) {
   Peer* p = find(s);
   if (p == nullptr) return net::wait_readable(s, timeout_ms);
   p->wait_timeouts.push_back(timeout_ms);
-  if (p->chunk >= p->script.size()) {
-    if (p->close_at_end) return 1;
-    p->clock_ms += timeout_ms;
-    return 0;
-  }
-  if (!p->ready && p->script[p->chunk].empty()) {
-    ++p->chunk;  // the silent wait the empty chunk stands for
-    p->clock_ms += timeout_ms;
-    return 0;
-  }
-  p->ready = true;
-  return 1;
+  bool quiet = at_end(p) ? !p->close_at_end : p->script[p->chunk].empty();
+  p->clock_ms += quiet ? timeout_ms : p->ms_per_chunk;
+  if (!quiet) return p->ready = true;
+  if (!at_end(p)) ++p->chunk;
+  return 0;
 }
 
 int fake_send(net::Socket s, const void* data, int len) {
   Peer* p = find(s);
   if (p == nullptr) return net::send(s, data, len);
-  size_t room = p->takes - std::min(p->takes, p->sent.size());
-  if (room == 0) return would_block();
-  size_t n = std::min(room, static_cast<size_t>(len));
+  size_t n = std::min(p->takes - std::min(p->takes, p->sent.size()),
+                      static_cast<size_t>(len));
+  if (n == 0) return would_block();
   p->sent.append(static_cast<const char*>(data), n);
   return static_cast<int>(n);
 }
@@ -97,10 +88,9 @@ const EndpointTransport kFake = {fake_recv, fake_send, fake_wait_readable,
 net::Socket attach(Peer* peer) {
   set_endpoint_transport(&kFake);
   std::lock_guard<std::mutex> lock(g_mutex);
-  net::Socket s = g_next++;
-  g_peers[s] = peer;
   peer->ready = !peer->script.empty() && !peer->script[0].empty();
-  return s;
+  g_peers[g_next] = peer;
+  return g_next++;
 }
 
 void detach(net::Socket s) {
@@ -110,15 +100,11 @@ void detach(net::Socket s) {
 
 void wire_session(GatewaySession* s, Peer* browser, Peer* unit) {
   std::memset(s, 0, sizeof *s);
-  s->in_use = 1;
-  s->running = 1;
+  s->in_use = s->running = 1;
   s->browser.sock = attach(browser);
   s->unit.sock = attach(unit);
-  s->browser.connected = 1;
-  s->unit.connected = 1;
-  s->unit.is_unit_side = 1;
-  s->browser.first_wait = 1;
-  s->unit.first_wait = 1;
+  s->browser.connected = s->unit.connected = s->unit.is_unit_side = 1;
+  s->browser.first_wait = s->unit.first_wait = 1;
   endpoint_mark_active(&s->browser);
   endpoint_mark_active(&s->unit);
 }
@@ -128,12 +114,11 @@ void unwire_session(GatewaySession* s) {
   detach(s->unit.sock);
 }
 
-int run_machines(GatewaySession* s, int max_passes) {
+int run_machines(GatewaySession* s) {
   int passes = 0;
-  while (s->running == 1 && passes < max_passes) {
+  for (; s->running == 1; ++passes) {
     ip2ipx_machine(s);
     if (ipx_present.load() == 1) ipx2ip_machine(s);
-    ++passes;
   }
   return passes;
 }

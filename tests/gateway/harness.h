@@ -1,0 +1,60 @@
+// Helpers shared by the gateway's tests and its benchmark: an IPX unit
+// record for a unit served on the loopback, a TCP client connection to a
+// loopback port, and the catalogue of the build.
+#ifndef TAV_TESTS_GATEWAY_HARNESS_H_
+#define TAV_TESTS_GATEWAY_HARNESS_H_
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "discovery/units.h"
+#include "platform/catalogue.h"
+#include "platform/files.h"
+#include "platform/net.h"
+
+namespace harness {
+
+// A unit whose HTTP socket is TCP port `port` on 127.0.0.1.
+inline IpxUnitRecord unit_record(const char* name, uint16_t port) {
+  IpxUnitRecord r{};
+  std::snprintf(r.name, sizeof r.name, "%s", name);
+  r.address.sa_family = net::AF_IPX_;
+  net::local_ipx_network(r.address.sa_netnum);
+  uint32_t lo = net::inet_addr("127.0.0.1");
+  std::memcpy(r.address.sa_nodenum + 2, &lo, 4);
+  r.address.sa_socket = net::htons_(port);
+  return r;
+}
+
+// Connects to 127.0.0.1:port; -1 when it cannot.
+inline int connect_to(uint16_t port) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(s);
+    return -1;
+  }
+  return s;
+}
+
+// Loads resc.cat of the build ($TAV_BUILD_DIR, else beside tests/).
+inline bool load_catalogue() {
+  if (catalogue_loaded()) return true;
+  const char* build = std::getenv("TAV_BUILD_DIR");
+  if (build != nullptr && catalogue_load(std::string(build) + "/resc.cat"))
+    return true;
+  return catalogue_load(executable_directory() + "/../resc.cat");
+}
+
+}  // namespace harness
+
+#endif  // TAV_TESTS_GATEWAY_HARNESS_H_

@@ -1,0 +1,115 @@
+// The refresh request: the answers 118 / 118 / 119 / 118 as rediscoveries
+// start and finish, the request drained first, and one rediscovery for
+// requests that arrive at the same moment.
+#include "gateway/refresh.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "page/page_writer.h"
+#include "platform/catalogue.h"
+#include "platform/threads.h"
+#include "tests/gateway/fake_transport.h"
+#include "tests/gateway/harness.h"
+
+namespace {
+
+std::atomic<int> g_runs{0};
+std::atomic<bool> g_release{false};
+
+void wait_until(bool (*done)()) {
+  for (int i = 0; i < 5000 && !done(); ++i) Sleep(1);
+}
+
+class RefreshTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(harness::load_catalogue());
+    set_refresh_work([] {
+      g_runs.fetch_add(1);
+      while (!g_release.load()) Sleep(1);
+    });
+    g_runs.store(0);
+    g_release.store(false);
+    refresh_state.store(kRefreshIdle);
+    std::snprintf(discovery_page_path, kPagePathSize, "D:\\pg\\tav-disc.htm");
+    running_ = catalogue_text(kRefreshRunningText);
+  }
+  void TearDown() override {
+    g_release.store(true);
+    wait_until([] { return refresh_state.load() == kRefreshDone; });
+    set_refresh_work(nullptr);
+  }
+  // One refresh request through the request machine; the browser's answer.
+  static std::string request(std::vector<std::string> script,
+                             fake::Peer* seen = nullptr) {
+    fake::Peer browser, unit;
+    browser.script = std::move(script);
+    browser.close_at_end = false;
+    GatewaySession s;
+    fake::wire_session(&s, &browser, &unit);
+    fake::run_machines(&s);
+    fake::unwire_session(&s);
+    EXPECT_EQ(unit.sent, "");
+    if (seen != nullptr) *seen = browser;
+    return browser.sent;
+  }
+  const std::string kRequest = "GET /$$Refresh$ HTTP/1.0\r\nHost: x\r\n\r\n";
+  std::string running_;
+};
+
+TEST_F(RefreshTest, AnswersFollowTheRediscovery) {
+  ASSERT_FALSE(running_.empty());
+  EXPECT_EQ(request({kRequest}), running_);
+  wait_until([] { return g_runs.load() == 1; });
+  EXPECT_EQ(request({kRequest}), running_);  // running: nothing new starts
+  g_release.store(true);
+  wait_until([] { return refresh_state.load() == kRefreshDone; });
+  EXPECT_EQ(g_runs.load(), 1);
+  std::string done = request({kRequest});
+  EXPECT_EQ(done, fill_inserts(catalogue_text(kRefreshDoneText),
+                               "D|/pg/tav-disc.htm"));
+  EXPECT_NE(done.find("file://D|/pg/tav-disc.htm"), std::string::npos);
+  g_release.store(false);
+  EXPECT_EQ(request({kRequest}), running_);  // and a new one starts
+  wait_until([] { return g_runs.load() == 2; });
+  EXPECT_EQ(g_runs.load(), 2);
+}
+
+TEST_F(RefreshTest, RequestIsDrainedAndRecognisedHoweverItArrives) {
+  fake::Peer seen;
+  EXPECT_EQ(request({"GET /$$REFRESH$/x HTTP/1.1\r\nContent-Length: 700",
+                     "\r\n\r\n" + std::string(700, 'b'), "more"},
+                    &seen),
+            running_);
+  EXPECT_EQ(seen.chunk, seen.script.size());  // all read, then
+  EXPECT_EQ(seen.wait_timeouts.back(), 500);  // one quiet wait
+  for (size_t i = 1; i < kRequest.size(); ++i)
+    ASSERT_EQ(request(fake::split_at(kRequest, i)), running_) << i;
+  EXPECT_EQ(request(fake::single_bytes(kRequest)), running_);
+}
+
+TEST_F(RefreshTest, SimultaneousRequestsStartOneRediscovery) {
+  std::atomic<int> ready{0};
+  std::vector<std::string> answers(8);
+  std::vector<std::thread> threads;
+  for (std::string& answer : answers) {
+    threads.emplace_back([&] {
+      ready.fetch_add(1);
+      while (ready.load() < 8) {
+      }
+      answer = request({kRequest});
+    });
+  }
+  for (auto& t : threads) t.join();
+  wait_until([] { return g_runs.load() > 0; });
+  Sleep(20);
+  EXPECT_EQ(g_runs.load(), 1);
+  for (const std::string& a : answers) EXPECT_EQ(a, running_);
+}
+
+}  // namespace

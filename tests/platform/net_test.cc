@@ -1,0 +1,108 @@
+// IPX and SPX over IPv4 on the loopback of the test's private network:
+// addresses both ways, the broadcast node, the wildcard bind and
+// getsockname, SPX as TCP with its bounded connect, TAV_IPX=off.
+#include "platform/net.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "tests/support/netns.h"
+
+namespace {
+
+using namespace net;
+
+SockAddrIpx ipx_at(const char* ip, uint16_t port) {
+  SockAddrIpx a{AF_IPX_, {}, {}, htons_(port)};
+  local_ipx_network(a.sa_netnum);
+  uint32_t addr = inet_addr(ip);
+  std::memcpy(a.sa_nodenum + 2, &addr, 4);
+  return a;
+}
+
+// A socket bound to the all-zero IPX address; *port is its socket number.
+Socket bound(int type, uint16_t* port) {
+  Socket s =
+      socket(AF_IPX_, type, type == SOCK_DGRAM_ ? NSPROTO_IPX : NSPROTO_SPX);
+  EXPECT_EQ(bind(s, SockAddrIpx{AF_IPX_, {}, {}, 0}), 0);
+  SockAddrIpx me{};
+  EXPECT_EQ(getsockname(s, &me), 0);
+  SockAddrIpx expected = ipx_at("0.0.0.0", ntohs_(me.sa_socket));
+  EXPECT_EQ(std::memcmp(&me, &expected, sizeof me), 0);  // node zero: any
+  *port = ntohs_(me.sa_socket);
+  EXPECT_NE(*port, 0);
+  return s;
+}
+
+class IpxOverIpv4 : public ::testing::Test {
+ protected:
+  void SetUp() override { TAV_REQUIRE_PRIVATE_NETWORK(); }
+};
+
+TEST_F(IpxOverIpv4, DatagramsCarryAddressesBothWaysAndReachTheBroadcastNode) {
+  uint16_t rport, sport;
+  Socket r = bound(SOCK_DGRAM_, &rport), s = bound(SOCK_DGRAM_, &sport);
+  ASSERT_EQ(sendto(s, "ping", 4, ipx_at("127.0.0.1", rport)), 4);
+  ASSERT_EQ(wait_readable(r, 5000), 1);
+  char buf[8];
+  SockAddrIpx from{};
+  ASSERT_EQ(recvfrom(r, buf, sizeof buf, &from), 4);
+  SockAddrIpx expected = ipx_at("127.0.0.1", sport);
+  EXPECT_EQ(std::memcmp(&from, &expected, sizeof from), 0);
+  SockAddrIpx all = ipx_at("0.0.0.0", rport);
+  std::memset(all.sa_nodenum, 0xFF, 6);
+  ASSERT_EQ(sendto(s, "all", 3, all), 3);
+  ASSERT_EQ(wait_readable(r, 5000), 1);
+  EXPECT_EQ(recvfrom(r, buf, sizeof buf, &from), 3);
+  closesocket(r);
+  closesocket(s);
+}
+
+TEST_F(IpxOverIpv4, SpxIsTcpAndItsBlockingConnectIsBounded) {
+  uint16_t port;
+  Socket l = bound(SOCK_STREAM_, &port);
+  ASSERT_EQ(listen(l, 0), 0);
+  Socket c = socket(AF_IPX_, SOCK_STREAM_, NSPROTO_SPX);
+  ASSERT_EQ(connect(c, ipx_at("127.0.0.1", port)), 0);
+  Socket a = accept(l);
+  ASSERT_EQ(send(c, "GET", 3), 3);
+  char buf[8];
+  ASSERT_EQ(wait_readable(a, 5000), 1);
+  EXPECT_EQ(recv(a, buf, sizeof buf), 3);
+  // With the listener's queue full, further connects get no answer.
+  Socket fill[3];
+  for (Socket& f : fill) {
+    f = socket(AF_INET_, SOCK_STREAM_, 0);
+    ioctlsocket_fionbio(f, 1);
+    connect(f, make_addr_in(inet_addr("127.0.0.1"), port));
+  }
+  Socket d = socket(AF_IPX_, SOCK_STREAM_, NSPROTO_SPX);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(connect(d, ipx_at("127.0.0.1", port)), SOCKET_ERROR);
+  std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
+  EXPECT_GT(took.count(), kSpxConnectTimeoutMs / 1000.0 - 0.5);
+  EXPECT_LT(took.count(), kSpxConnectTimeoutMs / 1000.0 + 10);
+  for (Socket x : {a, c, d, fill[0], fill[1], fill[2], l}) closesocket(x);
+  Socket e = socket(AF_IPX_, SOCK_STREAM_, NSPROTO_SPX);
+  EXPECT_EQ(connect(e, ipx_at("127.0.0.1", port)), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
+  closesocket(e);
+}
+
+TEST(IpxSwitch, OffMakesEveryIpxSocketFailWith10047) {
+  ::setenv("TAV_IPX", "off", 1);
+  for (int type : {SOCK_DGRAM_, SOCK_STREAM_}) {
+    EXPECT_EQ(socket(AF_IPX_, type, 0), INVALID_SOCKET);
+    EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
+  }
+  Socket tcp = socket(AF_INET_, SOCK_STREAM_, 0);
+  EXPECT_NE(tcp, INVALID_SOCKET);
+  closesocket(tcp);
+  ::unsetenv("TAV_IPX");
+}
+
+}  // namespace
