@@ -145,6 +145,7 @@ bool snmp_unit_from_entity(const Entity& e, SnmpUnit* u, std::string* error) {
     return false;
   }
   u->name = e.get("name");
+  if (e.has("desc")) u->description = e.get("desc");  // the IPX side's key
   if (e.has("description")) u->description = e.get("description");
   u->community = e.get("community", u->community);
   u->request_id = e.get_number("request-id", u->request_id);

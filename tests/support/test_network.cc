@@ -50,10 +50,12 @@ std::string build_path(const std::string& program) {
   ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
   if (n <= 0) return program;
   exe[n] = '\0';
-  std::string path = exe;
-  path = path.substr(0, path.rfind('/'));  // .../tests
-  path = path.substr(0, path.rfind('/'));  // the build directory
-  return path + "/" + program;
+  // Beside the executable (benchmarks) or one folder up (tests/).
+  std::string dir = exe;
+  dir = dir.substr(0, dir.rfind('/'));
+  struct stat st;
+  if (stat((dir + "/" + program).c_str(), &st) == 0) return dir + "/" + program;
+  return dir.substr(0, dir.rfind('/')) + "/" + program;
 }
 
 TestNetwork::TestNetwork() { remove_stale_namespaces(); }
