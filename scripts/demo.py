@@ -17,6 +17,8 @@ import signal
 import sys
 import tempfile
 
+sys.dont_write_bytecode = True  # no caches in the source tree
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 

@@ -18,6 +18,8 @@ import tempfile
 import time
 import unittest
 
+sys.dont_write_bytecode = True  # no caches in the source tree
+
 SOURCE_DIR = os.environ.get(
     "TAV_SOURCE_DIR",
     os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
