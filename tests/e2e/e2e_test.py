@@ -8,7 +8,8 @@ linked directly, the refresh with a unit started meanwhile, and last the
 closing of the browser, which ends tav.
 
 Needs root (network namespaces) and Debian's chromium. Screenshots go to
-<build>/tests/e2e/artifacts."""
+<build>/tests/e2e/artifacts. The run stops itself after 600 s
+(TAV_E2E_TIME_LIMIT seconds when set)."""
 
 import os
 import shutil
