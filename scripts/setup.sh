@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
-# Installs what building and testing TAV needs on Debian 12. As root it
+# Installs what building, testing and the demo of TAV need on Debian 12
+# (chromium is the browser of the demo and of the end-to-end tests). As root it
 # uses apt-get; otherwise it lists the packages to install.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
-          iproute2 util-linux curl python3 clang-format)
-if [[ "${TAV_WITH_BROWSER:-0}" == 1 ]]; then
-  packages+=(chromium)
-fi
+          iproute2 util-linux curl python3 clang-format chromium)
 
 missing=()
 for p in "${packages[@]}"; do

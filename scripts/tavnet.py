@@ -6,10 +6,14 @@ a router host joins two segments and forwards between them, directed
 broadcasts included. Nothing is attached to the machine's own network and
 its routing is never touched. Everything is torn down by close()."""
 
+import ctypes
 import os
 import signal
 import subprocess
 import time
+
+CLONE_NEWNET = 0x40000000
+CLONE_NEWUSER = 0x10000000
 
 
 def run(*argv, check=True):
@@ -28,12 +32,35 @@ def can_make_namespaces():
     return True, ""
 
 
+def enter_private_namespace():
+    """Moves this process (before it starts any thread) into a new network
+    namespace with only the loopback, brought up: as root a plain one, else
+    one inside a new user namespace (what `unshare -rn` makes). Everything
+    the process and its children send stays inside. Returns "" or the
+    reason it failed."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    uid, gid = os.geteuid(), os.getegid()
+    flags = CLONE_NEWNET if uid == 0 else CLONE_NEWUSER | CLONE_NEWNET
+    if libc.unshare(flags) != 0:
+        return f"unshare: {os.strerror(ctypes.get_errno())}"
+    if uid != 0:
+        for name, text in (("setgroups", "deny"), ("uid_map", f"0 {uid} 1"),
+                           ("gid_map", f"0 {gid} 1")):
+            with open(f"/proc/self/{name}", "w") as f:
+                f.write(text)
+    r = run("ip", "link", "set", "lo", "up", check=False)
+    if r.returncode != 0:
+        return "cannot bring up the loopback: " + r.stderr.strip()
+    return ""
+
+
 class Network:
     def __init__(self, tag="net"):
         self.prefix = f"tav{os.getpid() % 100000}{tag}"
         self.namespaces = []
         self.processes = []
         self.links = 0
+        self.own_links = []
 
     # -- building ---------------------------------------------------------
 
@@ -52,20 +79,25 @@ class Network:
         return ns
 
     def host(self, name, *attachments, gateway=None, forward=False):
-        """A host with one interface per (segment, "a.b.c.d/len") pair."""
-        ns = self._ns(name)
+        """A host with one interface per (segment, "a.b.c.d/len") pair.
+        name None: this process's own namespace takes part as the host
+        (its interfaces are then named after the network, so that they are
+        removed with it)."""
+        ns = self._ns(name) if name else None
         for i, (segment, address) in enumerate(attachments):
             self.links += 1
-            inner, outer = f"eth{i}", f"p{self.links}"
-            run("ip", "-n", ns, "link", "add", inner, "type", "veth",
+            inner = f"eth{i}" if ns else f"{self.prefix[:9]}h{i}"
+            outer = f"p{self.links}"
+            run(*self._ip(ns), "link", "add", inner, "type", "veth",
                 "peer", "name", outer, "netns", segment)
+            if not ns:
+                self.own_links.append(inner)
             run("ip", "-n", segment, "link", "set", outer, "master", "br0")
             run("ip", "-n", segment, "link", "set", outer, "up")
-            run("ip", "-n", ns, "addr", "add", address, "broadcast", "+",
-                "dev", inner)
-            run("ip", "-n", ns, "link", "set", inner, "up")
+            self.add_address(ns, inner, address)
+            run(*self._ip(ns), "link", "set", inner, "up")
         if gateway:
-            run("ip", "-n", ns, "route", "add", "default", "via", gateway)
+            run(*self._ip(ns), "route", "add", "default", "via", gateway)
         if forward:
             for key in ("net.ipv4.ip_forward=1",
                         "net.ipv4.conf.all.bc_forwarding=1"):
@@ -75,11 +107,23 @@ class Network:
                     f"net.ipv4.conf.eth{i}.bc_forwarding=1")
         return ns
 
+    @staticmethod
+    def _ip(ns):
+        return ("ip", "-n", ns) if ns else ("ip",)
+
+    def add_address(self, ns, device, address):
+        """Adds "a.b.c.d/len" with its broadcast address, so that the host
+        answers directed broadcasts."""
+        run(*self._ip(ns), "addr", "add", address, "broadcast", "+",
+            "dev", device)
+
     # -- running ----------------------------------------------------------
 
     def popen(self, ns, argv, **kwargs):
-        p = subprocess.Popen(["ip", "netns", "exec", ns] + list(argv),
-                             start_new_session=True, **kwargs)
+        """Starts argv in namespace ns (None: this process's own)."""
+        prefix = ["ip", "netns", "exec", ns] if ns else []
+        p = subprocess.Popen(prefix + list(argv), start_new_session=True,
+                             **kwargs)
         self.processes.append(p)
         return p
 
@@ -113,6 +157,9 @@ class Network:
                     pass
             run("ip", "netns", "del", ns, check=False)
         self.namespaces.clear()
+        for link in self.own_links:
+            run("ip", "link", "del", link, check=False)
+        self.own_links.clear()
 
     def __enter__(self):
         return self

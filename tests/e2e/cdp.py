@@ -198,25 +198,39 @@ class Page:
     def url(self):
         return self.evaluate("location.href")
 
+    # A mark on the shown document: a new document does not have it, so
+    # waiting for its absence waits for the next page even when the URL
+    # stays the same (a reload).
+    _MARK = "window.__cdpShown"
+
+    def _mark(self):
+        self.evaluate(f"{self._MARK} = true")
+
+    def _wait_for_new_document(self, condition, timeout, what):
+        self.wait_for(f"!{self._MARK} && document.readyState === 'complete'"
+                      f" && ({condition})", timeout, what=what)
+
     def navigate(self, url, timeout=60):
+        """Loads url (also the URL already shown) and waits until it has
+        loaded."""
+        self._mark()
         self.call("Page.navigate", url=url)
-        self.wait_for(f"location.href === {json.dumps(url)} && "
-                      "document.readyState === 'complete'", timeout,
-                      what=f"page {url}")
+        self._wait_for_new_document(f"location.href === {json.dumps(url)}",
+                                    timeout, f"page {url}")
 
     def click_link(self, href_part, timeout=60):
         """Clicks the first link whose href contains href_part and waits
-        until the next page has loaded."""
+        until the next page has loaded; returns the link's href."""
         before = self.url()
+        self._mark()
         found = self.evaluate(
             "(() => { const a = [...document.links].find(l => "
             f"l.href.includes({json.dumps(href_part)})); "
             "if (!a) return false; a.click(); return a.href; })()")
         if not found:
             raise CdpError(f"no link containing {href_part!r} on {before}")
-        self.wait_for(f"location.href !== {json.dumps(before)} && "
-                      "document.readyState === 'complete'", timeout,
-                      what=f"page after clicking {found}")
+        self._wait_for_new_document("true", timeout,
+                                    f"page after clicking {found}")
         return found
 
     def screenshot(self, path):
