@@ -104,8 +104,41 @@ std::string gzip_stored(const std::string& data) {
   return out;
 }
 
+// A real 32x16 GIF (a framed badge with a stripe) padded to 1234 bytes:
+// decoders stop at the trailer. The 128-entry palette holds every byte
+// value, so the relay is tested with NUL, CR, LF and 0xFF alike. The image
+// data uses 8-bit codes with a clear code every 100 pixels, so that every
+// code is one byte and no compression is needed.
 std::string web_logo_bytes() {
+  constexpr int kWidth = 32, kHeight = 16;
   std::string b = "GIF89a";
+  b += {static_cast<char>(kWidth), 0, static_cast<char>(kHeight), 0};
+  b += {static_cast<char>(0xF6), 0, 0};  // 128-entry global palette
+  const uint8_t colours[3][3] = {{0xFF, 0xFF, 0xFF},   // white
+                                 {0x1F, 0x3A, 0x93},   // navy
+                                 {0xF2, 0x8C, 0x28}};  // orange
+  for (int i = 0; i < 128 * 3; ++i)
+    b.push_back(static_cast<char>(i < 9 ? colours[i / 3][i % 3] : i * 3 + 1));
+  b += {0x2C, 0,
+        0,    0,
+        0,    static_cast<char>(kWidth),
+        0,    static_cast<char>(kHeight),
+        0,    0};
+  b.push_back(7);  // LZW minimum code size: 8-bit codes, clear = 128
+  std::string codes;
+  for (int p = 0; p < kWidth * kHeight; ++p) {
+    if (p % 100 == 0) codes.push_back(static_cast<char>(128));
+    int x = p % kWidth, y = p / kWidth;
+    bool border = x == 0 || y == 0 || x == kWidth - 1 || y == kHeight - 1;
+    codes.push_back(border ? 1 : (y == 7 || y == 8) ? 2 : 0);
+  }
+  codes.push_back(static_cast<char>(129));  // end of information
+  for (size_t i = 0; i < codes.size(); i += 255) {
+    std::string block = codes.substr(i, 255);
+    b.push_back(static_cast<char>(block.size()));
+    b += block;
+  }
+  b += {0, 0x3B};
   for (size_t i = b.size(); i < 1234; ++i)
     b.push_back(static_cast<char>((i * 7 + 3) & 0xFF));
   return b;

@@ -169,8 +169,11 @@ class NormalRunTest(unittest.TestCase):
                          f"http://{self.gateway}:34/{unit.name}/logo.gif")
         self.assertEqual(image["responseStatus"], 200)
         self.assertEqual(image["encodedBodySize"], 1234)
-        self.assertTrue(self.page.evaluate(
-            "[...document.images].every(i => i.complete)"))
+        # ... and it shows: the browser decoded the 32x16 picture.
+        self.assertTrue(self.page.wait_for(
+            "[...document.images].every(i => i.complete && "
+            "i.naturalWidth === 32 && i.naturalHeight === 16)", 30,
+            what="the unit's image to be decoded"))
         self.assert_on_gateway_for(unit)
         self.shot("unit-page-through-gateway.png")
 
