@@ -1,7 +1,6 @@
-// The request and response machines driven as the session loop drives
-// them, against in-memory peers: what reaches the unit, what reaches the
-// browser, and that every wait ends. A full transcript is also replayed
-// split at every offset and one byte at a time.
+// The request and response machines stepped as the session loop does,
+// against in-memory peers: what reaches the unit and the browser, and that
+// every wait ends.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,10 +12,12 @@
 #include "gateway/response_machine.h"
 #include "platform/net.h"
 #include "tests/gateway/fake_transport.h"
+#include "tests/gateway/harness.h"
 
 namespace {
 
 using Chunks = std::vector<std::string>;
+using harness::via;
 
 bool at_10_0_0_5(uint32_t* addr) {
   *addr = net::inet_addr("10.0.0.5");
@@ -26,11 +27,11 @@ bool at_10_0_0_5(uint32_t* addr) {
 struct Outcome {
   std::string to_unit, to_browser, unit_name;
   int passes = 0, browser_state = 0, unit_state = 0;
+  std::vector<int> browser_waits;
 };
 
 const char kGet[] = "GET /unit7-HTML/index.htm HTTP/1.1\r\n\r\n";
 const char kHead[] = "HTTP/1.0 200 OK\r\nConnection: close\r\n\r\n";
-const std::string kU = "http://10.0.0.5:34/unit7/";
 
 class MachinesTest : public ::testing::Test {
  protected:
@@ -55,6 +56,7 @@ class MachinesTest : public ::testing::Test {
     o.browser_state = s.browser.state;
     o.unit_state = s.unit.state;
     o.unit_name = s.unit.unit_name;
+    o.browser_waits = browser.wait_timeouts;
     fake::unwire_session(&s);
     o.to_unit = unit.sent;
     o.to_browser = browser.sent;
@@ -104,15 +106,9 @@ TEST_F(MachinesTest, RequestsThatEndWithoutAnAnswer) {
 }
 
 TEST_F(MachinesTest, SilentAndSlowPeersAreGivenUp) {
-  // A silent browser: five waits, 7 s in all.
-  fake::Peer browser, unit;
-  browser.close_at_end = false;
-  GatewaySession s;
-  fake::wire_session(&s, &browser, &unit);
-  fake::run_machines(&s);
-  EXPECT_EQ(browser.wait_timeouts,
+  // A silent browser: a long first wait and four short ones, 7 s in all.
+  EXPECT_EQ(run({}, {}).browser_waits,
             (std::vector<int>{5000, 500, 500, 500, 500}));
-  fake::unwire_session(&s);
   // A browser that stops in its headers, a unit silent before or in its
   // headers, a reply without status line that never ends: each ends after
   // the quiet limit (about 120 waits), not at its first quiet wait.
@@ -162,9 +158,8 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
       {"HTML: HTTP/1.0, no length, links rewritten",
        {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 14\r\n"
         "\r\n<a href=\"x\">\r\n"},
-       "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n"
-       "Connection: close\r\n\r\n<a href=\"" +
-           kU + "x\">\r\n"},
+       via("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n"
+           "Connection: close\r\n\r\n<a href=\"@x\">\r\n")},
       {"binary: raw, length re-added, nothing past it",
        {"HTTP/1.0 200 OK\r\nContent-Type: image/gif\r\nContent-Length: 1234"
         "\r\n\r\n" +
@@ -175,9 +170,8 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
            gif},
       {"no status line, HTML",
        {"<HTML><a href=\"x\">\r\n<a href=\"y\">\r\n"},
-       "HTTP/1.0 200\r\nConnection: close\r\n\r\n<HTML><a href=\"x\">\r\n"
-       "<a href=\"" +
-           kU + "y\">\r\n"},
+       via("HTTP/1.0 200\r\nConnection: close\r\n\r\n<HTML><a href=\"x\">"
+           "\r\n<a href=\"@y\">\r\n")},
       {"no status line, other",
        {"plain\r\n<a href=\"y\">\r\n", "", "", "more"},
        "HTTP/1.0 200\r\nConnection: close\r\n\r\nplain\r\n<a href=\"y\">\r\n"
@@ -195,8 +189,7 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
       {"a line of 511 characters switches to raw relay",
        {"HTTP/1.0 200 OK\r\n\r\n<a href=\"b\">\r\n" + longline +
         "<a href=\"a\">\r\n"},
-       kHead + ("<a href=\"" + kU + "b\">\r\n") + longline +
-           "<a href=\"a\">\r\n"},
+       kHead + via("<a href=\"@b\">\r\n") + longline + "<a href=\"a\">\r\n"},
       {"the second pause ends the body",
        {"HTTP/1.0 200 OK\r\n\r\none\r\n", "", "two\r\n", "", "three\r\n"},
        kHead + std::string("one\r\ntwo\r\n")},
@@ -226,19 +219,12 @@ TEST_F(MachinesTest, TranscriptDoesNotDependOnChunking) {
   EXPECT_EQ(whole.to_unit,
             "GET /index.htm HTTP/1.0\r\nHost: unit7\r\nCookie: c=1\r\n\r\n");
   EXPECT_EQ(whole.to_browser,
-            "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n"
-            "Location: http://10.0.0.5:34/unit7/x\r\nConnection: close\r\n\r\n"
-            "<form action=\"" +
-                kU +
-                "Forms/cfg\">\r\n"
-                "<a href=\"" +
-                kU +
-                "cfgback.htm\">previous page</a>\r\n"
-                "<IMG SRC = \"" +
-                kU +
-                "logo.gif\"> <a href=\"javascript:go()\">\r\n"
-                "<script>window.open(\"" +
-                kU + "w.htm\")</script>\r\n");
+            via("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n"
+                "Location: @x\r\nConnection: close\r\n\r\n"
+                "<form action=\"@Forms/cfg\">\r\n"
+                "<a href=\"@cfgback.htm\">previous page</a>\r\n"
+                "<IMG SRC = \"@logo.gif\"> <a href=\"javascript:go()\">\r\n"
+                "<script>window.open(\"@w.htm\")</script>\r\n"));
   for (size_t i = 1; i < request.size(); ++i) {
     Outcome o = run(fake::split_at(request, i), {reply}, false);
     ASSERT_EQ(o.to_unit + o.to_browser, whole.to_unit + whole.to_browser) << i;

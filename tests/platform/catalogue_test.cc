@@ -19,10 +19,12 @@ std::string shipped_catalogue() {
       .string();
 }
 
-TEST(Catalogue, MissingOrUnreadableFileDoesNotLoad) {
+TEST(Catalogue, MissingUnreadableOrUnterminatedFileDoesNotLoad) {
   ScratchDir dir;
-  EXPECT_FALSE(catalogue_load(dir.file("absent.cat")));
-  EXPECT_FALSE(catalogue_load(dir.path()));  // a folder cannot be read
+  write_text(dir.file("t.cat"), "[texts]\n113 = <<<\n<HTML>\n");
+  for (const std::string& path :
+       {dir.file("absent.cat"), dir.path(), dir.file("t.cat")})
+    EXPECT_FALSE(catalogue_load(path)) << path;
 }
 
 TEST(Catalogue, ParsesTextsBlocksDialogsAndIcon) {
@@ -62,62 +64,37 @@ TEST(Catalogue, ParsesTextsBlocksDialogsAndIcon) {
   EXPECT_EQ(catalogue_icon_path(), dir.file("tav.svg"));
 }
 
-TEST(Catalogue, UnterminatedBlockFailsTheLoad) {
-  ScratchDir dir;
-  write_text(dir.file("t.cat"), "[texts]\n113 = <<<\n<HTML>\n");
-  EXPECT_FALSE(catalogue_load(dir.file("t.cat")));
-}
-
-TEST(Catalogue, InsertsAreFilledOnceAndNeverRescanned) {
+TEST(Catalogue, InsertsAndConversionsNeverTakeInputAsFormat) {
   EXPECT_EQ(fill_inserts("a%1b%2c%1", "X", "Y"), "aXbYcX");
   EXPECT_EQ(fill_inserts("%1|%2", "%2%s", "%1"), "%2%s|%1");
-  EXPECT_EQ(fill_inserts("100%", "x"), "100%");
-  EXPECT_EQ(fill_inserts("%3 %%1", "x"), "%3 %x");
-}
-
-TEST(Catalogue, FormatHonoursTypedConversions) {
-  EXPECT_EQ(format_text("%s:%d/%s", {"10.1.2.3", 34, "$$Refresh$"}),
-            "10.1.2.3:34/$$Refresh$");
+  EXPECT_EQ(fill_inserts("100% %3 %%1", "x"), "100% %3 %x");
   EXPECT_EQ(format_text("[%5.2s|%-4d|%04x|%X|%c|%%|%i]",
                         {"abc", 7, 255, 255u, 65, -3}),
             "[   ab|7   |00ff|FF|A|%|-3]");
   EXPECT_EQ(format_text("%u %x", {-1, -1}), "4294967295 ffffffff");
-}
-
-TEST(Catalogue, FormatNeverTakesInputAsFormat) {
-  // Conversions inside arguments stay literal.
   EXPECT_EQ(format_text("host %s error %d", {"%n%s%x", 11001}),
             "host %n%s%x error 11001");
   // Missing, mistyped and unsupported conversions are written as they stand.
   EXPECT_EQ(format_text("%s %d %s", {"a"}), "a %d %s");
   EXPECT_EQ(format_text("%d|%s|%d", {"text", 5, 6}), "%d|%s|6");
   EXPECT_EQ(format_text("%n %p %f %*d %", {1, 2, 3}), "%n %p %f %*d %");
-  // A preposterous width is bounded, not obeyed.
-  EXPECT_LE(format_text("%999999999d", {1}).size(), 5000u);
-}
-
-TEST(Catalogue, InsertsAndArgumentsInOnePassKeepInsertsLiteral) {
+  EXPECT_LE(format_text("%999999999d", {1}).size(), 5000u);  // bounded
   EXPECT_EQ(format_inserts_and_args("<%1> %s:%d <%2> %s", "T%s", "C:%d/x",
                                     {"gw", 34, "$$Refresh$"}),
             "<T%s> gw:34 <C:%d/x> $$Refresh$");
 }
 
-class ShippedCatalogue : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(catalogue_load(shipped_catalogue())); }
-};
-
-TEST_F(ShippedCatalogue, HoldsEveryNumberedText) {
+TEST(ShippedCatalogue, HoldsEveryTextDialogAndIconWithConversionsInOrder) {
+  ASSERT_TRUE(catalogue_load(shipped_catalogue()));
   for (int id : {101, 102, 103, 105, 106, 107, 108, 109, 110, 111, 112,
                  113, 114, 115, 116, 117, 118, 119, 123, 125, 126, 127,
                  130, 131, 132, 133, 134, 900, 901, 902, 903, 904})
     EXPECT_FALSE(catalogue_text(id).empty()) << id;
   EXPECT_NE(catalogue_text(108).find("cap_net_bind_service"),
             std::string::npos);
-  EXPECT_NE(catalogue_text(108).find("setcap"), std::string::npos);
-}
-
-TEST_F(ShippedCatalogue, FormatsTakeTheirArgumentsInOrder) {
+  // Texts shown or written as they stand carry no conversions.
+  for (int id : {114, 115, 116, 117, 118})
+    EXPECT_EQ(catalogue_text(id).find('%'), std::string::npos) << id;
   std::string head = format_inserts_and_args(catalogue_text(113), "TITLE-114",
                                              "/pages/tavhelp.htm",
                                              {"192.0.2.7", 34, "$$Refresh$"});
@@ -125,32 +102,24 @@ TEST_F(ShippedCatalogue, FormatsTakeTheirArgumentsInOrder) {
   EXPECT_NE(head.find("/pages/tavhelp.htm"), std::string::npos);
   EXPECT_NE(head.find("http://192.0.2.7:34/$$Refresh$"), std::string::npos);
   EXPECT_EQ(head.find('%'), std::string::npos) << head;
-
   std::string failed = format_text(catalogue_text(134), {"myhost", 11001});
   EXPECT_LT(failed.find("myhost"), failed.find("11001"));
   EXPECT_EQ(failed.find('%'), std::string::npos);
-
   std::string done = fill_inserts(catalogue_text(119), "/pages/tav-disc.htm");
   EXPECT_NE(done.find("/pages/tav-disc.htm"), std::string::npos);
   EXPECT_EQ(done.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
   EXPECT_NE(done.find("\r\n\r\n"), std::string::npos);
-  // Texts shown or written as they stand carry no conversions.
-  for (int id : {114, 115, 116, 117, 118})
-    EXPECT_EQ(catalogue_text(id).find('%'), std::string::npos) << id;
-}
 
-TEST_F(ShippedCatalogue, HoldsTheDialogTemplatesAndIcon) {
   const DialogTemplate* config = catalogue_dialog(102);
   ASSERT_NE(config, nullptr);
   std::string kinds;
   for (const auto& c : config->controls)
     kinds += std::to_string(c.id) + c.kind + " ";
-  EXPECT_NE(kinds.find("1000edit"), std::string::npos) << kinds;
-  EXPECT_NE(kinds.find("1013check"), std::string::npos) << kinds;
-  EXPECT_NE(kinds.find("1012check"), std::string::npos) << kinds;
+  for (const char* control : {"1000edit", "1013check", "1012check"})
+    EXPECT_NE(kinds.find(control), std::string::npos) << kinds;
   ASSERT_NE(catalogue_dialog(100), nullptr);
-  ASSERT_NE(catalogue_dialog(129), nullptr);
   EXPECT_FALSE(catalogue_dialog(100)->title.empty());
+  EXPECT_NE(catalogue_dialog(129), nullptr);
   EXPECT_TRUE(std::filesystem::exists(catalogue_icon_path()));
 }
 
