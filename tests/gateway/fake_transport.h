@@ -123,31 +123,51 @@ inline void detach(net::Socket s) {
   detail::g_peers.erase(s);
 }
 
-// A session record wired to two peers, its unit side already connected.
-inline void wire_session(GatewaySession* s, Peer* browser, Peer* unit) {
-  std::memset(s, 0, sizeof *s);
-  s->in_use = s->running = 1;
-  s->browser.sock = attach(browser);
-  s->unit.sock = attach(unit);
-  s->browser.connected = s->unit.connected = s->unit.is_unit_side = 1;
-  s->browser.first_wait = s->unit.first_wait = 1;
-  endpoint_mark_active(&s->browser);
-  endpoint_mark_active(&s->unit);
-}
+// What a session did with a browser and a unit that play scripts.
+struct Outcome {
+  std::string to_unit, to_browser, unit_name;
+  int passes = 0, browser_state = 0, unit_state = 0;
+  std::vector<int> browser_waits;
+  bool request_drained = false;  // the browser's whole script was read
+};
 
-inline void unwire_session(GatewaySession* s) {
-  detach(s->browser.sock);
-  detach(s->unit.sock);
-}
-
-// Steps both machines as the session loop does; the number of passes.
-inline int run_machines(GatewaySession* s) {
-  int passes = 0;
-  for (; s->running == 1; ++passes) {
-    ip2ipx_machine(s);
-    if (ipx_present.load() == 1) ipx2ip_machine(s);
+// Steps both machines as the session loop does, the unit side already
+// connected, until the session ends. The browser stays silent after its
+// script; the unit closes after its reply or stays silent.
+inline Outcome run_session(std::vector<std::string> request,
+                           std::vector<std::string> reply,
+                           bool unit_closes = true, int64_t ms_per_chunk = 0) {
+  Peer browser, unit;
+  browser.ms_per_chunk = unit.ms_per_chunk = ms_per_chunk;
+  browser.script = std::move(request);
+  browser.close_at_end = false;
+  unit.script = std::move(reply);
+  unit.close_at_end = unit_closes;
+  GatewaySession s;
+  std::memset(&s, 0, sizeof s);
+  s.in_use = s.running = 1;
+  s.browser.sock = attach(&browser);
+  s.unit.sock = attach(&unit);
+  s.browser.connected = s.unit.connected = s.unit.is_unit_side = 1;
+  s.browser.first_wait = s.unit.first_wait = 1;
+  endpoint_mark_active(&s.browser);
+  endpoint_mark_active(&s.unit);
+  Outcome o;
+  for (; s.running == 1; ++o.passes) {
+    ip2ipx_machine(&s);
+    if (ipx_present.load() == 1) ipx2ip_machine(&s);
   }
-  return passes;
+  flush_buffer(&s.browser);  // as the session end does
+  detach(s.browser.sock);
+  detach(s.unit.sock);
+  o.to_unit = unit.sent;
+  o.to_browser = browser.sent;
+  o.unit_name = s.unit.unit_name;
+  o.browser_state = s.browser.state;
+  o.unit_state = s.unit.state;
+  o.browser_waits = browser.wait_timeouts;
+  o.request_drained = browser.chunk == browser.script.size();
+  return o;
 }
 
 inline std::vector<std::string> split_at(const std::string& t, size_t at) {

@@ -44,11 +44,13 @@ inline int connect_to(uint16_t port) {
   return s;
 }
 
-// `text` with each '@' replaced by the address through which the gateway
-// at 10.0.0.5 leads to "unit7", as the unit tests set it up.
-inline std::string via(std::string text) {
+// `text` with each '@' replaced by the gateway's address for a unit; by
+// default that of "unit7" through a gateway at 10.0.0.5, as the unit
+// tests set it up.
+inline std::string via(std::string text,
+                       const std::string& unit = "http://10.0.0.5:34/unit7/") {
   for (size_t at; (at = text.find('@')) != std::string::npos;)
-    text.replace(at, 1, "http://10.0.0.5:34/unit7/");
+    text.replace(at, 1, unit);
   return text;
 }
 

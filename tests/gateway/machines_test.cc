@@ -17,18 +17,14 @@
 namespace {
 
 using Chunks = std::vector<std::string>;
+using fake::Outcome;
+using fake::run_session;
 using harness::via;
 
 bool at_10_0_0_5(uint32_t* addr) {
   *addr = net::inet_addr("10.0.0.5");
   return true;
 }
-
-struct Outcome {
-  std::string to_unit, to_browser, unit_name;
-  int passes = 0, browser_state = 0, unit_state = 0;
-  std::vector<int> browser_waits;
-};
 
 const char kGet[] = "GET /unit7-HTML/index.htm HTTP/1.1\r\n\r\n";
 const char kHead[] = "HTTP/1.0 200 OK\r\nConnection: close\r\n\r\n";
@@ -40,28 +36,6 @@ class MachinesTest : public ::testing::Test {
     ipx_present.store(1);
   }
   void TearDown() override { set_host_address_source(nullptr); }
-  static Outcome run(Chunks request, Chunks reply, bool unit_closes = true,
-                     int64_t ms_per_chunk = 0) {
-    fake::Peer browser, unit;
-    browser.ms_per_chunk = unit.ms_per_chunk = ms_per_chunk;
-    browser.script = std::move(request);
-    browser.close_at_end = false;
-    unit.script = std::move(reply);
-    unit.close_at_end = unit_closes;
-    GatewaySession s;
-    fake::wire_session(&s, &browser, &unit);
-    Outcome o;
-    o.passes = fake::run_machines(&s);
-    flush_buffer(&s.browser);  // as the session end does
-    o.browser_state = s.browser.state;
-    o.unit_state = s.unit.state;
-    o.unit_name = s.unit.unit_name;
-    o.browser_waits = browser.wait_timeouts;
-    fake::unwire_session(&s);
-    o.to_unit = unit.sent;
-    o.to_browser = browser.sent;
-    return o;
-  }
 };
 
 TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
@@ -82,7 +56,7 @@ TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
        "u"},  // a URL of 99 characters still fits
   };
   for (const auto& c : cases) {
-    Outcome o = run({c.line + "\r\n\r\n"}, {});
+    Outcome o = run_session({c.line + "\r\n\r\n"}, {});
     EXPECT_EQ(o.to_unit, c.to_unit + "\r\n\r\n") << c.line;
     EXPECT_EQ(o.unit_name, c.name) << c.line;
   }
@@ -93,39 +67,39 @@ TEST_F(MachinesTest, RequestsThatEndWithoutAnAnswer) {
        {std::string("\r\n"), std::string("GET\r\n"),
         "GET /u/" + std::string(97, 'p') + " HTTP/1.0\r\n",  // URL too long
         std::string(100, 'M') + " /u/ HTTP/1.0\r\n"}) {      // method too
-    Outcome o = run({req + "\r\n"}, {"HTTP/1.0 200 OK\r\n\r\nbody"});
+    Outcome o = run_session({req + "\r\n"}, {"HTTP/1.0 200 OK\r\n\r\nbody"});
     EXPECT_EQ(o.browser_state, request_state::GATEWAY_DEAD) << req;
     EXPECT_EQ(o.to_unit + o.to_browser, "") << req;
   }
   // No IPX stack, and a gateway without an address of its own.
   ipx_present.store(0);
-  EXPECT_EQ(run({"GET /VEM_1-HTML/ HTTP/1.0\r\n\r\n"}, {}).to_unit, "");
+  EXPECT_EQ(run_session({"GET /VEM_1-HTML/ HTTP/1.0\r\n\r\n"}, {}).to_unit, "");
   ipx_present.store(1);
   set_host_address_source([](uint32_t*) { return false; });
-  EXPECT_EQ(run({"GET /VEM_1-HTML/ HTTP/1.0\r\n\r\n"}, {}).to_unit, "");
+  EXPECT_EQ(run_session({"GET /VEM_1-HTML/ HTTP/1.0\r\n\r\n"}, {}).to_unit, "");
 }
 
 TEST_F(MachinesTest, SilentAndSlowPeersAreGivenUp) {
   // A silent browser: a long first wait and four short ones, 7 s in all.
-  EXPECT_EQ(run({}, {}).browser_waits,
+  EXPECT_EQ(run_session({}, {}).browser_waits,
             (std::vector<int>{5000, 500, 500, 500, 500}));
   // A browser that stops in its headers, a unit silent before or in its
   // headers, a reply without status line that never ends: each ends after
   // the quiet limit (about 120 waits), not at its first quiet wait.
-  EXPECT_GT(run({"GET /u/ HTTP/1.0\r\nHost: x\r\n"}, {}).passes, 100);
+  EXPECT_GT(run_session({"GET /u/ HTTP/1.0\r\nHost: x\r\n"}, {}).passes, 100);
   for (const char* reply : {"", "HTTP/1.0 200 OK\r\nX: y\r\n", "<html>\r\n"}) {
-    Outcome o = run({kGet}, {reply}, false);
+    Outcome o = run_session({kGet}, {reply}, false);
     EXPECT_EQ(o.unit_state, response_state::GATEWAY_DEAD) << reply;
     EXPECT_GT(o.passes, 100) << reply;
   }
   // Peers that trickle a byte at a time without end are cut off as well.
   std::string endless(5000, 'h');
-  Outcome o =
-      run(fake::single_bytes("GET /u/ HTTP/1.0\r\n" + endless), {}, true, 400);
+  Outcome o = run_session(fake::single_bytes("GET /u/ HTTP/1.0\r\n" + endless),
+                          {}, true, 400);
   EXPECT_EQ(o.browser_state, request_state::GATEWAY_DEAD);
   EXPECT_EQ(o.to_unit, "");  // cut before the request went out
-  o = run({kGet}, fake::single_bytes("HTTP/1.0 200 OK\r\n" + endless), false,
-          400);
+  o = run_session({kGet}, fake::single_bytes("HTTP/1.0 200 OK\r\n" + endless),
+                  false, 400);
   EXPECT_EQ(o.to_browser, "HTTP/1.0 200 OK\r\n");
 }
 
@@ -137,7 +111,7 @@ TEST_F(MachinesTest, HeaderFilterHostRewritingAndBody) {
       "Accept-Language: de\r\nCookie: a=1\r\nContent-Length: 4000\r\n"
       " Connection: indented\r\nHost: 10.0.0.6\r\n\r\n";
   std::string body(4000, 'b');
-  Outcome o = run({req + body.substr(0, 1000), body.substr(1000)}, {});
+  Outcome o = run_session({req + body.substr(0, 1000), body.substr(1000)}, {});
   EXPECT_EQ(o.to_unit,
             "POST /a.htm HTTP/1.0\r\nHost: VEM_1\r\nAccept-Language: de\r\n"
             "Cookie: a=1\r\nContent-Length: 4000\r\n Connection: indented\r\n"
@@ -196,7 +170,7 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
       {"bad status line", {"HTTP/1.0\r\n\r\n"}, ""},
   };
   for (const auto& c : cases) {
-    Outcome o = run({kGet}, c.reply, false);
+    Outcome o = run_session({kGet}, c.reply, false);
     EXPECT_EQ(o.to_browser, c.expected) << c.what;
     EXPECT_EQ(o.unit_state, response_state::GATEWAY_DEAD) << c.what;
   }
@@ -215,7 +189,7 @@ TEST_F(MachinesTest, TranscriptDoesNotDependOnChunking) {
       "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
       std::to_string(body.size()) + "\r\nLocation: http://unit7/x\r\n\r\n" +
       body;
-  Outcome whole = run({request}, {reply}, false);
+  Outcome whole = run_session({request}, {reply}, false);
   EXPECT_EQ(whole.to_unit,
             "GET /index.htm HTTP/1.0\r\nHost: unit7\r\nCookie: c=1\r\n\r\n");
   EXPECT_EQ(whole.to_browser,
@@ -226,16 +200,16 @@ TEST_F(MachinesTest, TranscriptDoesNotDependOnChunking) {
                 "<IMG SRC = \"@logo.gif\"> <a href=\"javascript:go()\">\r\n"
                 "<script>window.open(\"@w.htm\")</script>\r\n"));
   for (size_t i = 1; i < request.size(); ++i) {
-    Outcome o = run(fake::split_at(request, i), {reply}, false);
+    Outcome o = run_session(fake::split_at(request, i), {reply}, false);
     ASSERT_EQ(o.to_unit + o.to_browser, whole.to_unit + whole.to_browser) << i;
   }
   for (size_t i = 1; i < reply.size(); ++i) {
     forms_capture_set("", 0);
-    Outcome o = run({request}, fake::split_at(reply, i), false);
+    Outcome o = run_session({request}, fake::split_at(reply, i), false);
     ASSERT_EQ(o.to_browser, whole.to_browser) << i;
   }
-  Outcome bytes =
-      run(fake::single_bytes(request), fake::single_bytes(reply), false);
+  Outcome bytes = run_session(fake::single_bytes(request),
+                              fake::single_bytes(reply), false);
   EXPECT_EQ(bytes.to_unit + bytes.to_browser, whole.to_unit + whole.to_browser);
 }
 
