@@ -139,40 +139,33 @@ TEST(SettingsHive, ConcurrentWritersInSeveralProcessesLoseNothing) {
 
 // The HTML open command: the hive's own entries, else $BROWSER, else the
 // desktop's default; nothing when none is there.
-class SystemKeys : public ::testing::Test {
- protected:
-  ScratchHive hive_;
-  ScopedEnv path_{"PATH", hive_.dir().path().c_str()};
-  ScopedEnv data_home_{"XDG_DATA_HOME", hive_.dir().file("share").c_str()};
-  ScopedEnv data_dirs_{"XDG_DATA_DIRS", hive_.dir().file("none").c_str()};
-};
-
-TEST_F(SystemKeys, BrowserVariableGivesTheOpenCommand) {
-  EXPECT_EQ(get(kHtm, ""), "<2>");
-  EXPECT_EQ(get(kCommand, ""), "<2>");
-  const std::pair<const char*, const char*> cases[] = {
-      {"firefox:chromium", "firefox \"%1\""},
-      {"lynx -force %s --x=%s", "lynx -force \"%1\" --x=\"%1\""}};
-  for (const auto& [browser, command] : cases) {
-    ScopedEnv env("BROWSER", browser);
-    EXPECT_EQ(get(kHtm, ""), "htmlfile");
-    EXPECT_EQ(get(kCommand, nullptr), command);
+TEST(SystemKeys, OpenCommandFromHiveElseBrowserVariableElseDesktop) {
+  ScratchHive hive;
+  const tav_test::ScratchDir& dir = hive.dir();
+  ScopedEnv path("PATH", dir.path().c_str());
+  ScopedEnv data_home("XDG_DATA_HOME", dir.file("share").c_str());
+  ScopedEnv data_dirs("XDG_DATA_DIRS", dir.file("none").c_str());
+  {
+    ScopedEnv empty("XDG_DATA_HOME", dir.file("empty").c_str());
+    EXPECT_EQ(get(kHtm, ""), "<2>");
+    EXPECT_EQ(get(kCommand, ""), "<2>");
   }
-}
-
-TEST_F(SystemKeys, DesktopDefaultThenBrowserThenHiveEntries) {
-  std::filesystem::create_directories(hive_.dir().file("share/applications"));
-  write_text(hive_.dir().file("xdg-mime"),
+  std::filesystem::create_directories(dir.file("share/applications"));
+  write_text(dir.file("xdg-mime"),
              "#!/bin/sh\n[ \"$*\" = \"query default text/html\" ] && "
              "echo web.desktop\n");
-  ::chmod(hive_.dir().file("xdg-mime").c_str(), 0755);
-  write_text(hive_.dir().file("share/applications/web.desktop"),
+  ::chmod(dir.file("xdg-mime").c_str(), 0755);
+  write_text(dir.file("share/applications/web.desktop"),
              "[Desktop Action new]\nExec=wrong %u\n"
              "[Desktop Entry]\nName=Web\nExec=/opt/web/bin/web --new %U %i "
              "%%x\n");
   EXPECT_EQ(get(kHtm, ""), "htmlfile");
   EXPECT_EQ(get(kCommand, ""), "/opt/web/bin/web --new \"%1\"  %x");
-  ScopedEnv browser("BROWSER", "firefox");
+  {
+    ScopedEnv browser("BROWSER", "lynx -force %s --x=%s");
+    EXPECT_EQ(get(kCommand, nullptr), "lynx -force \"%1\" --x=\"%1\"");
+  }
+  ScopedEnv browser("BROWSER", "firefox:chromium");
   EXPECT_EQ(get(kCommand, ""), "firefox \"%1\"");
   ASSERT_EQ(set(kCommand, nullptr, "pinned \"%1\""), ERROR_SUCCESS);
   ASSERT_EQ(set(kHtm, nullptr, "myclass"), ERROR_SUCCESS);

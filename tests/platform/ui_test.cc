@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,22 +17,14 @@ using testing::internal::GetCapturedStderr;
 
 // A form template of two check boxes, an edit box and a label.
 const char kCatalogue[] =
-    "[texts]\n"
-    "42 = Something went wrong.\n"
-    "900 = HELP-LINE\n901 = (off)\n902 = New value:\n903 = NOT-IN-LIST\n"
-    "904 = DISABLED\n"
-    "[dialog 7]\n"
-    "title = Form\n"
-    "control 1 button = OK\n"
-    "control 10 check = &First && more\n"
-    "control 11 text = A label\n"
-    "control 20 edit = &Number\n"
-    "control 30 check = Third\n"
-    "[dialog 100]\n"
-    "title = About-Title\n"
-    "control 5 text = About-Text\n";
+    "[texts]\n42 = Something went wrong.\n900 = HELP-LINE\n901 = (off)\n"
+    "902 = New value:\n903 = NOT-IN-LIST\n904 = DISABLED\n"
+    "[dialog 7]\ntitle = Form\ncontrol 1 button = OK\n"
+    "control 10 check = &First && more\ncontrol 11 text = A label\n"
+    "control 20 edit = &Number\ncontrol 30 check = Third\n"
+    "[dialog 100]\ntitle = About-Title\ncontrol 5 text = About-Text\n";
 
-// Records what the form did to it; OnOK succeeds when `accept` says so.
+// Records what the form did to it; OnOK refuses the number "bad".
 class Recorder : public DialogHandler {
  public:
   bool OnInitDialog(DialogWindow& w) override {
@@ -72,25 +65,20 @@ class Form : public ::testing::Test {
     ASSERT_TRUE(catalogue_load(dir_.file("f.cat")));
   }
   // Runs the form with a fresh handler on a script of answers; the
-  // transcript in output_.
-  int run(const std::string& script) {
+  // transcript in output_. "result first third ok_calls number clicks".
+  std::string run(const std::string& script) {
     handler_ = Recorder();
     FILE* in = script.empty() ? std::fopen("/dev/null", "r")
                               : fmemopen(const_cast<char*>(script.data()),
                                          script.size(), "r");
-    FILE* out = std::tmpfile();
-    int result = DoModal(7, handler_, in, out);
-    std::rewind(out);
-    output_.clear();
-    for (int c; (c = std::fgetc(out)) != EOF;)
-      output_.push_back(static_cast<char>(c));
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    int r = DoModal(7, handler_, in, out);
     std::fclose(in);
     std::fclose(out);
-    return result;
-  }
-  // Runs a script: "result first third ok_calls number clicks".
-  std::string outcome(const std::string& script) {
-    int r = run(script);
+    output_.assign(text, size);
+    std::free(text);
     std::string s = r == IDOK ? "OK" : r == IDCANCEL ? "CANCEL" : "?";
     for (int v : {handler_.first, handler_.third, handler_.ok_calls})
       s += " " + std::to_string(v);
@@ -104,7 +92,7 @@ class Form : public ::testing::Test {
 };
 
 TEST_F(Form, ShowsControlsWithTheirStateAndConfirmsWithAnEmptyLine) {
-  EXPECT_EQ(outcome("\n"), "OK 1 0 1 2");
+  EXPECT_EQ(run("\n"), "OK 1 0 1 2");
   for (const char* shown :
        {"Form\n", "  1) [x] First & more\n", "      A label\n",
         "  2)     Number: 2\n", "  3) [ ] Third  (off)\n", "  a) About...\n",
@@ -113,18 +101,18 @@ TEST_F(Form, ShowsControlsWithTheirStateAndConfirmsWithAnEmptyLine) {
 }
 
 TEST_F(Form, AnswersToggleEditAndConfirm) {
-  EXPECT_EQ(outcome("1\n1\n2\n  12 \nok\n"), "OK 1 0 1 12 10 10");
-  EXPECT_EQ(outcome("2\n\n\n"), "OK 1 0 1 2");  // empty answer keeps text
+  EXPECT_EQ(run("1\n1\n2\n  12 \nok\n"), "OK 1 0 1 12 10 10");
+  EXPECT_EQ(run("2\n\n\n"), "OK 1 0 1 2");  // empty answer keeps text
   // 3 is disabled from the start; unchecking 1 disables 2.
-  EXPECT_EQ(outcome("3\n1\n2\n\n"), "OK 0 0 1 2 10");
+  EXPECT_EQ(run("3\n1\n2\n\n"), "OK 0 0 1 2 10");
   EXPECT_NE(output_.find("DISABLED"), std::string::npos);
   EXPECT_NE(output_.find("  2)     Number: 2  (off)\n"), std::string::npos);
   // A failed confirm asks for the focused box at once.
-  EXPECT_EQ(outcome("2\nbad\n\n5\n\n"), "OK 1 0 2 5");
+  EXPECT_EQ(run("2\nbad\n\n5\n\n"), "OK 1 0 2 5");
 }
 
 TEST_F(Form, SystemMenuLetterRunsItsCommand) {
-  EXPECT_EQ(run("a\nq\n"), IDCANCEL);
+  EXPECT_EQ(run("a\nq\n"), "CANCEL -1 -1 0 ");
   EXPECT_EQ(handler_.commands, (std::vector<int>{16}));
   EXPECT_NE(output_.find("About-Title\n  About-Text\n"), std::string::npos)
       << output_;
@@ -132,7 +120,7 @@ TEST_F(Form, SystemMenuLetterRunsItsCommand) {
 
 TEST_F(Form, CancelAndEndOfInputNeverConfirm) {
   for (const char* script : {"q\n", "1\nQUIT\n", "1\n", "", "2\n", "zz\n"})
-    EXPECT_EQ(outcome(script).rfind("CANCEL -1 -1 0 ", 0), 0u) << script;
+    EXPECT_EQ(run(script).rfind("CANCEL -1 -1 0 ", 0), 0u) << script;
   EXPECT_NE(output_.find("NOT-IN-LIST"), std::string::npos);
 }
 
