@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 
 namespace tav_test {
@@ -48,9 +48,7 @@ class ScopedEnv {
 
 inline std::string read_text(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void write_text(const std::string& path, const std::string& text) {
