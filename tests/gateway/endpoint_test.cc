@@ -13,11 +13,11 @@ namespace {
 class EndpointTest : public ::testing::Test {
  protected:
   void TearDown() override { fake::detach(ep_.sock); }
-  void use(std::vector<std::string> script, bool close_at_end = true) {
+  // A fresh endpoint whose peer plays `script`, then closes.
+  void use(std::vector<std::string> script) {
     fake::detach(ep_.sock);
     peer_ = fake::Peer();
     peer_.script = std::move(script);
-    peer_.close_at_end = close_at_end;
     std::memset(&ep_, 0, sizeof ep_);
     ep_.sock = fake::attach(&peer_);
     ep_.first_wait = 1;

@@ -3,10 +3,8 @@
 // every wait ends.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
-#include "gateway/endpoint.h"
 #include "gateway/forms_capture.h"
 #include "gateway/request_machine.h"
 #include "gateway/response_machine.h"
