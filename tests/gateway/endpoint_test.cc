@@ -1,5 +1,4 @@
-// The endpoint operations against an in-memory peer: lines across
-// receives and waits, the send buffer, the bounded waits.
+// The endpoint operations against an in-memory peer.
 #include "gateway/endpoint.h"
 
 #include <gtest/gtest.h>
@@ -14,11 +13,11 @@ namespace {
 class EndpointTest : public ::testing::Test {
  protected:
   void TearDown() override { fake::detach(ep_.sock); }
-  void use(std::vector<std::string> script, bool close_at_end = true) {
+  // A fresh endpoint whose peer plays `script`, then closes.
+  void use(std::vector<std::string> script) {
     fake::detach(ep_.sock);
     peer_ = fake::Peer();
     peer_.script = std::move(script);
-    peer_.close_at_end = close_at_end;
     std::memset(&ep_, 0, sizeof ep_);
     ep_.sock = fake::attach(&peer_);
     ep_.first_wait = 1;
@@ -57,15 +56,6 @@ TEST_F(EndpointTest, LinesFromOneReceiveAndAcrossWaits) {
   EXPECT_EQ(line(), std::string(89, 'a') + "\n");
 }
 
-TEST_F(EndpointTest, FirstWaitIsLongLaterWaitsShort) {
-  use({"", "", "x"}, false);
-  char c;
-  EXPECT_EQ(get_char(&ep_, &c), -1);
-  EXPECT_EQ(get_char(&ep_, &c), -1);
-  EXPECT_EQ(get_char(&ep_, &c), 0);
-  EXPECT_EQ(peer_.wait_timeouts, (std::vector<int>{5000, 500, 500}));
-}
-
 TEST_F(EndpointTest, SendBufferGoesOutWhenFullOrFlushed) {
   use({});
   std::string full(512, 'f');
@@ -86,11 +76,10 @@ TEST_F(EndpointTest, SendBufferGoesOutWhenFullOrFlushed) {
 }
 
 TEST_F(EndpointTest, GetBufferReturnsWhatCameBeforeAClose) {
-  char buf[16];
   use({"abc", "de"});
-  EXPECT_EQ(get_buffer(&ep_, buf, 16), 5);
-  EXPECT_EQ(std::string(buf, 5), "abcde");
-  EXPECT_EQ(get_buffer(&ep_, buf, 16), -1);
+  EXPECT_EQ(get_buffer(&ep_, out_, 16), 5);
+  EXPECT_EQ(std::string(out_, 5), "abcde");
+  EXPECT_EQ(get_buffer(&ep_, out_, 16), -1);
 }
 
 }  // namespace

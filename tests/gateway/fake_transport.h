@@ -6,11 +6,19 @@
 #ifndef TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 #define TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "gateway/endpoint.h"
+#include "gateway/request_machine.h"
+#include "gateway/response_machine.h"
 #include "gateway/session.h"
+#include "platform/threads.h"
 
 namespace fake {
 
@@ -26,19 +34,151 @@ struct Peer {
   bool ready = false;
 };
 
+namespace detail {
+
+inline std::mutex g_mutex;
+inline std::map<net::Socket, Peer*> g_peers;
+inline net::Socket g_next = 1 << 20;
+
+inline Peer* find(net::Socket s) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto it = g_peers.find(s);
+  return it == g_peers.end() ? nullptr : it->second;
+}
+
+inline int would_block() {
+  net::WSASetLastError(net::WSAEWOULDBLOCK);
+  return net::SOCKET_ERROR;
+}
+
+inline bool at_end(const Peer* p) { return p->chunk >= p->script.size(); }
+
+inline int recv(net::Socket s, void* data, int len) {
+  Peer* p = find(s);
+  if (p == nullptr) return net::recv(s, data, len);
+  if (at_end(p)) return p->close_at_end ? 0 : would_block();
+  if (!p->ready) return would_block();
+  const std::string& c = p->script[p->chunk];
+  size_t n = std::min(static_cast<size_t>(len), c.size() - p->pos);
+  std::memcpy(data, c.data() + p->pos, n);
+  if ((p->pos += n) == c.size()) {
+    ++p->chunk;
+    p->pos = 0;
+    p->ready = false;
+  }
+  return static_cast<int>(n);
+}
+
+inline int wait_readable(net::Socket s, int timeout_ms) {
+  Peer* p = find(s);
+  if (p == nullptr) return net::wait_readable(s, timeout_ms);
+  p->wait_timeouts.push_back(timeout_ms);
+  bool quiet = at_end(p) ? !p->close_at_end : p->script[p->chunk].empty();
+  p->clock_ms += quiet ? timeout_ms : p->ms_per_chunk;
+  if (!quiet) return p->ready = true;
+  if (!at_end(p)) ++p->chunk;
+  return 0;
+}
+
+inline int send(net::Socket s, const void* data, int len) {
+  Peer* p = find(s);
+  if (p == nullptr) return net::send(s, data, len);
+  size_t n = std::min(p->takes - std::min(p->takes, p->sent.size()),
+                      static_cast<size_t>(len));
+  if (n == 0) return would_block();
+  p->sent.append(static_cast<const char*>(data), n);
+  return static_cast<int>(n);
+}
+
+inline int wait_writable(net::Socket s, int timeout_ms) {
+  Peer* p = find(s);
+  if (p == nullptr) return net::wait_writable(s, timeout_ms);
+  if (p->sent.size() < p->takes) return 1;
+  p->clock_ms += timeout_ms;
+  return 0;
+}
+
+inline int64_t now(net::Socket s) {
+  Peer* p = find(s);
+  return p == nullptr ? milliseconds_now() : p->clock_ms;
+}
+
+inline const EndpointTransport kTransport = {recv, send, wait_readable,
+                                             wait_writable, now};
+
+}  // namespace detail
+
 // Registers a peer and returns the socket that stands for it (other
 // sockets stay real).
-net::Socket attach(Peer* peer);
-void detach(net::Socket s);
+inline net::Socket attach(Peer* peer) {
+  set_endpoint_transport(&detail::kTransport);
+  std::lock_guard<std::mutex> lock(detail::g_mutex);
+  peer->ready = !peer->script.empty() && !peer->script[0].empty();
+  detail::g_peers[detail::g_next] = peer;
+  return detail::g_next++;
+}
 
-// A session record wired to two peers, its unit side already connected;
-// run_machines() steps both machines as the session loop does.
-void wire_session(GatewaySession* s, Peer* browser, Peer* unit);
-void unwire_session(GatewaySession* s);
-int run_machines(GatewaySession* s);
+inline void detach(net::Socket s) {
+  std::lock_guard<std::mutex> lock(detail::g_mutex);
+  detail::g_peers.erase(s);
+}
 
-std::vector<std::string> split_at(const std::string& text, size_t offset);
-std::vector<std::string> single_bytes(const std::string& text);
+// What a session did with a browser and a unit that play scripts.
+struct Outcome {
+  std::string to_unit, to_browser, unit_name;
+  int passes = 0, browser_state = 0, unit_state = 0;
+  std::vector<int> browser_waits;
+  bool request_drained = false;  // the browser's whole script was read
+};
+
+// Steps both machines as the session loop does, the unit side already
+// connected, until the session ends. The browser stays silent after its
+// script; the unit closes after its reply or stays silent.
+inline Outcome run_session(std::vector<std::string> request,
+                           std::vector<std::string> reply,
+                           bool unit_closes = true, int64_t ms_per_chunk = 0) {
+  Peer browser, unit;
+  browser.ms_per_chunk = unit.ms_per_chunk = ms_per_chunk;
+  browser.script = std::move(request);
+  browser.close_at_end = false;
+  unit.script = std::move(reply);
+  unit.close_at_end = unit_closes;
+  GatewaySession s;
+  std::memset(&s, 0, sizeof s);
+  s.in_use = s.running = 1;
+  s.browser.sock = attach(&browser);
+  s.unit.sock = attach(&unit);
+  s.browser.connected = s.unit.connected = s.unit.is_unit_side = 1;
+  s.browser.first_wait = s.unit.first_wait = 1;
+  endpoint_mark_active(&s.browser);
+  endpoint_mark_active(&s.unit);
+  Outcome o;
+  for (; s.running == 1; ++o.passes) {
+    ip2ipx_machine(&s);
+    if (ipx_present.load() == 1) ipx2ip_machine(&s);
+  }
+  flush_buffer(&s.browser);  // as the session end does
+  detach(s.browser.sock);
+  detach(s.unit.sock);
+  o.to_unit = unit.sent;
+  o.to_browser = browser.sent;
+  o.unit_name = s.unit.unit_name;
+  o.browser_state = s.browser.state;
+  o.unit_state = s.unit.state;
+  o.browser_waits = browser.wait_timeouts;
+  o.request_drained = browser.chunk == browser.script.size();
+  return o;
+}
+
+inline std::vector<std::string> split_at(const std::string& t, size_t at) {
+  return {t.substr(0, at), t.substr(at)};
+}
+
+inline std::vector<std::string> single_bytes(const std::string& text) {
+  std::vector<std::string> out;
+  for (char c : text) out.emplace_back(1, c);
+  return out;
+}
 
 }  // namespace fake
 

@@ -1,6 +1,4 @@
-// Helpers shared by the gateway's tests and its benchmark: an IPX unit
-// record for a unit served on the loopback, a TCP client connection to a
-// loopback port, and the catalogue of the build.
+// Helpers shared by the gateway's tests and its benchmark.
 #ifndef TAV_TESTS_GATEWAY_HARNESS_H_
 #define TAV_TESTS_GATEWAY_HARNESS_H_
 
@@ -44,6 +42,16 @@ inline int connect_to(uint16_t port) {
     return -1;
   }
   return s;
+}
+
+// `text` with each '@' replaced by the gateway's address for a unit; by
+// default that of "unit7" through a gateway at 10.0.0.5, as the unit
+// tests set it up.
+inline std::string via(std::string text,
+                       const std::string& unit = "http://10.0.0.5:34/unit7/") {
+  for (size_t at; (at = text.find('@')) != std::string::npos;)
+    text.replace(at, 1, unit);
+  return text;
 }
 
 // Loads resc.cat of the build ($TAV_BUILD_DIR, else beside tests/).

@@ -19,105 +19,70 @@ std::string shipped_catalogue() {
       .string();
 }
 
-TEST(Catalogue, MissingOrUnreadableFileDoesNotLoad) {
-  ScratchDir dir;
-  EXPECT_FALSE(catalogue_load(dir.file("absent.cat")));
-  EXPECT_FALSE(catalogue_load(dir.path()));  // a folder cannot be read
+// A dialog's title and controls as "title|id kind label|...".
+std::string dialog(int id) {
+  const DialogTemplate* d = catalogue_dialog(id);
+  if (d == nullptr) return "<none>";
+  std::string out = d->title;
+  for (const auto& c : d->controls)
+    out += "|" + std::to_string(c.id) + " " + c.kind + " " + c.label;
+  return out;
 }
 
-TEST(Catalogue, ParsesTextsBlocksDialogsAndIcon) {
+TEST(Catalogue, ParsesTextsBlocksDialogsAndIconAndRefusesBadFiles) {
   ScratchDir dir;
   write_text(dir.file("t.cat"),
-             "# comment\n"
-             "[texts]\n"
-             "101 =   &About...  \n"
-             "102 = two\\nlines \\\\ tab\\t end\n"
-             "bad = skipped\n"
-             "no equals sign\n"
-             "113 = <<<\n"
-             "<HTML>\\r\n"
-             "# not a comment inside a block\n"
-             ">>>\n"
-             "[dialog 102]\n"
-             "title = Settings\n"
-             "control 1013 check = &IP\n"
-             "control 1000 edit = Hops = max\n"
-             "control x check = skipped\n"
-             "[icon 128]\n"
-             "file = tav.svg\n");
+             "# comment\n[texts]\n101 =   &About...  \n"
+             "102 = two\\nlines \\\\ tab\\t end\nbad = skipped\nno equals\n"
+             "113 = <<<\n<HTML>\\r\n# not a comment inside a block\n>>>\n"
+             "[dialog 102]\ntitle = Settings\ncontrol 1013 check = &IP\n"
+             "control 1000 edit = Hops = max\ncontrol x check = skipped\n"
+             "[icon 128]\nfile = tav.svg\n");
   ASSERT_TRUE(catalogue_load(dir.file("t.cat")));
-  EXPECT_TRUE(catalogue_loaded());
+  write_text(dir.file("open.cat"), "[texts]\n113 = <<<\n<HTML>\n");
+  for (const std::string& bad :
+       {dir.file("absent.cat"), dir.path(), dir.file("open.cat")})
+    EXPECT_FALSE(catalogue_load(bad)) << bad;  // keeps what was loaded
   EXPECT_EQ(catalogue_text(101), "&About...");
   EXPECT_EQ(catalogue_text(102), "two\nlines \\ tab\t end");
   EXPECT_EQ(catalogue_text(113), "<HTML>\r\n# not a comment inside a block\n");
   EXPECT_EQ(catalogue_text(999), "");
-  const DialogTemplate* d = catalogue_dialog(102);
-  ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->title, "Settings");
-  ASSERT_EQ(d->controls.size(), 2u);
-  EXPECT_EQ(d->controls[0].id, 1013);
-  EXPECT_EQ(d->controls[0].kind, "check");
-  EXPECT_EQ(d->controls[1].label, "Hops = max");
-  EXPECT_EQ(catalogue_dialog(100), nullptr);
+  EXPECT_EQ(dialog(102), "Settings|1013 check &IP|1000 edit Hops = max");
+  EXPECT_EQ(dialog(100), "<none>");
   EXPECT_EQ(catalogue_icon_path(), dir.file("tav.svg"));
 }
 
-TEST(Catalogue, UnterminatedBlockFailsTheLoad) {
-  ScratchDir dir;
-  write_text(dir.file("t.cat"), "[texts]\n113 = <<<\n<HTML>\n");
-  EXPECT_FALSE(catalogue_load(dir.file("t.cat")));
-}
-
-TEST(Catalogue, InsertsAreFilledOnceAndNeverRescanned) {
+TEST(Catalogue, InsertsAndConversionsNeverTakeInputAsFormat) {
   EXPECT_EQ(fill_inserts("a%1b%2c%1", "X", "Y"), "aXbYcX");
   EXPECT_EQ(fill_inserts("%1|%2", "%2%s", "%1"), "%2%s|%1");
-  EXPECT_EQ(fill_inserts("100%", "x"), "100%");
-  EXPECT_EQ(fill_inserts("%3 %%1", "x"), "%3 %x");
-}
-
-TEST(Catalogue, FormatHonoursTypedConversions) {
-  EXPECT_EQ(format_text("%s:%d/%s", {"10.1.2.3", 34, "$$Refresh$"}),
-            "10.1.2.3:34/$$Refresh$");
+  EXPECT_EQ(fill_inserts("100% %3 %%1", "x"), "100% %3 %x");
   EXPECT_EQ(format_text("[%5.2s|%-4d|%04x|%X|%c|%%|%i]",
                         {"abc", 7, 255, 255u, 65, -3}),
             "[   ab|7   |00ff|FF|A|%|-3]");
   EXPECT_EQ(format_text("%u %x", {-1, -1}), "4294967295 ffffffff");
-}
-
-TEST(Catalogue, FormatNeverTakesInputAsFormat) {
-  // Conversions inside arguments stay literal.
   EXPECT_EQ(format_text("host %s error %d", {"%n%s%x", 11001}),
             "host %n%s%x error 11001");
   // Missing, mistyped and unsupported conversions are written as they stand.
   EXPECT_EQ(format_text("%s %d %s", {"a"}), "a %d %s");
   EXPECT_EQ(format_text("%d|%s|%d", {"text", 5, 6}), "%d|%s|6");
   EXPECT_EQ(format_text("%n %p %f %*d %", {1, 2, 3}), "%n %p %f %*d %");
-  // A preposterous width is bounded, not obeyed.
-  EXPECT_LE(format_text("%999999999d", {1}).size(), 5000u);
-}
-
-TEST(Catalogue, InsertsAndArgumentsInOnePassKeepInsertsLiteral) {
+  EXPECT_LE(format_text("%999999999d", {1}).size(), 5000u);  // bounded
   EXPECT_EQ(format_inserts_and_args("<%1> %s:%d <%2> %s", "T%s", "C:%d/x",
                                     {"gw", 34, "$$Refresh$"}),
             "<T%s> gw:34 <C:%d/x> $$Refresh$");
 }
 
-class ShippedCatalogue : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(catalogue_load(shipped_catalogue())); }
-};
-
-TEST_F(ShippedCatalogue, HoldsEveryNumberedText) {
+TEST(ShippedCatalogue, HoldsEveryTextDialogAndIconWithConversionsInOrder) {
+  ASSERT_TRUE(catalogue_load(shipped_catalogue()));
   for (int id : {101, 102, 103, 105, 106, 107, 108, 109, 110, 111, 112,
                  113, 114, 115, 116, 117, 118, 119, 123, 125, 126, 127,
                  130, 131, 132, 133, 134, 900, 901, 902, 903, 904})
     EXPECT_FALSE(catalogue_text(id).empty()) << id;
   EXPECT_NE(catalogue_text(108).find("cap_net_bind_service"),
             std::string::npos);
-  EXPECT_NE(catalogue_text(108).find("setcap"), std::string::npos);
-}
-
-TEST_F(ShippedCatalogue, FormatsTakeTheirArgumentsInOrder) {
+  // Texts shown or written as they stand carry no conversions.
+  for (int id : {114, 115, 116, 117, 118})
+    EXPECT_EQ(catalogue_text(id).find('%'), std::string::npos) << id;
   std::string head = format_inserts_and_args(catalogue_text(113), "TITLE-114",
                                              "/pages/tavhelp.htm",
                                              {"192.0.2.7", 34, "$$Refresh$"});
@@ -125,32 +90,18 @@ TEST_F(ShippedCatalogue, FormatsTakeTheirArgumentsInOrder) {
   EXPECT_NE(head.find("/pages/tavhelp.htm"), std::string::npos);
   EXPECT_NE(head.find("http://192.0.2.7:34/$$Refresh$"), std::string::npos);
   EXPECT_EQ(head.find('%'), std::string::npos) << head;
-
   std::string failed = format_text(catalogue_text(134), {"myhost", 11001});
   EXPECT_LT(failed.find("myhost"), failed.find("11001"));
   EXPECT_EQ(failed.find('%'), std::string::npos);
-
   std::string done = fill_inserts(catalogue_text(119), "/pages/tav-disc.htm");
   EXPECT_NE(done.find("/pages/tav-disc.htm"), std::string::npos);
   EXPECT_EQ(done.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
   EXPECT_NE(done.find("\r\n\r\n"), std::string::npos);
-  // Texts shown or written as they stand carry no conversions.
-  for (int id : {114, 115, 116, 117, 118})
-    EXPECT_EQ(catalogue_text(id).find('%'), std::string::npos) << id;
-}
 
-TEST_F(ShippedCatalogue, HoldsTheDialogTemplatesAndIcon) {
-  const DialogTemplate* config = catalogue_dialog(102);
-  ASSERT_NE(config, nullptr);
-  std::string kinds;
-  for (const auto& c : config->controls)
-    kinds += std::to_string(c.id) + c.kind + " ";
-  EXPECT_NE(kinds.find("1000edit"), std::string::npos) << kinds;
-  EXPECT_NE(kinds.find("1013check"), std::string::npos) << kinds;
-  EXPECT_NE(kinds.find("1012check"), std::string::npos) << kinds;
-  ASSERT_NE(catalogue_dialog(100), nullptr);
-  ASSERT_NE(catalogue_dialog(129), nullptr);
-  EXPECT_FALSE(catalogue_dialog(100)->title.empty());
+  for (const char* control : {"|1000 edit ", "|1013 check ", "|1012 check "})
+    EXPECT_NE(dialog(102).find(control), std::string::npos) << dialog(102);
+  for (int id : {100, 129}) EXPECT_NE(dialog(id), "<none>") << id;
+  EXPECT_NE(dialog(100)[0], '|');  // with a title
   EXPECT_TRUE(std::filesystem::exists(catalogue_icon_path()));
 }
 

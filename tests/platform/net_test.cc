@@ -1,14 +1,12 @@
-// IPX and SPX over IPv4 on the loopback of the test's private network:
-// addresses both ways, the broadcast node, the wildcard bind and
-// getsockname, SPX as TCP with its bounded connect, TAV_IPX=off.
+// IPX and SPX over IPv4 on the loopback of the test's private network.
 #include "platform/net.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 
+#include "tests/platform/scratch.h"
 #include "tests/support/netns.h"
 
 namespace {
@@ -37,12 +35,8 @@ Socket bound(int type, uint16_t* port) {
   return s;
 }
 
-class IpxOverIpv4 : public ::testing::Test {
- protected:
-  void SetUp() override { TAV_REQUIRE_PRIVATE_NETWORK(); }
-};
-
-TEST_F(IpxOverIpv4, DatagramsCarryAddressesBothWaysAndReachTheBroadcastNode) {
+TEST(IpxOverIpv4, DatagramsCarryAddressesBothWaysAndReachTheBroadcastNode) {
+  TAV_REQUIRE_PRIVATE_NETWORK();
   uint16_t rport, sport;
   Socket r = bound(SOCK_DGRAM_, &rport), s = bound(SOCK_DGRAM_, &sport);
   ASSERT_EQ(sendto(s, "ping", 4, ipx_at("127.0.0.1", rport)), 4);
@@ -61,7 +55,8 @@ TEST_F(IpxOverIpv4, DatagramsCarryAddressesBothWaysAndReachTheBroadcastNode) {
   closesocket(s);
 }
 
-TEST_F(IpxOverIpv4, SpxIsTcpAndItsBlockingConnectIsBounded) {
+TEST(IpxOverIpv4, SpxIsTcpAndItsBlockingConnectIsBounded) {
+  TAV_REQUIRE_PRIVATE_NETWORK();
   uint16_t port;
   Socket l = bound(SOCK_STREAM_, &port);
   ASSERT_EQ(listen(l, 0), 0);
@@ -94,7 +89,7 @@ TEST_F(IpxOverIpv4, SpxIsTcpAndItsBlockingConnectIsBounded) {
 }
 
 TEST(IpxSwitch, OffMakesEveryIpxSocketFailWith10047) {
-  ::setenv("TAV_IPX", "off", 1);
+  tav_test::ScopedEnv off("TAV_IPX", "off");
   for (int type : {SOCK_DGRAM_, SOCK_STREAM_}) {
     EXPECT_EQ(socket(AF_IPX_, type, 0), INVALID_SOCKET);
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
@@ -102,7 +97,6 @@ TEST(IpxSwitch, OffMakesEveryIpxSocketFailWith10047) {
   Socket tcp = socket(AF_INET_, SOCK_STREAM_, 0);
   EXPECT_NE(tcp, INVALID_SOCKET);
   closesocket(tcp);
-  ::unsetenv("TAV_IPX");
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 
 namespace tav_test {
@@ -34,28 +34,21 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    if (value != nullptr)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
+    put(value);
   }
-  ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    else
-      ::unsetenv(name_.c_str());
-  }
+  ~ScopedEnv() { put(old_ ? old_->c_str() : nullptr); }
 
  private:
+  void put(const char* v) {
+    v ? ::setenv(name_.c_str(), v, 1) : ::unsetenv(name_.c_str());
+  }
   std::string name_;
   std::optional<std::string> old_;
 };
 
 inline std::string read_text(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void write_text(const std::string& path, const std::string& text) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,22 +17,14 @@ using testing::internal::GetCapturedStderr;
 
 // A form template of two check boxes, an edit box and a label.
 const char kCatalogue[] =
-    "[texts]\n"
-    "42 = Something went wrong.\n"
-    "900 = HELP-LINE\n901 = (off)\n902 = New value:\n903 = NOT-IN-LIST\n"
-    "904 = DISABLED\n"
-    "[dialog 7]\n"
-    "title = Form\n"
-    "control 1 button = OK\n"
-    "control 10 check = &First && more\n"
-    "control 11 text = A label\n"
-    "control 20 edit = &Number\n"
-    "control 30 check = Third\n"
-    "[dialog 100]\n"
-    "title = About-Title\n"
-    "control 5 text = About-Text\n";
+    "[texts]\n42 = Something went wrong.\n900 = HELP-LINE\n901 = (off)\n"
+    "902 = New value:\n903 = NOT-IN-LIST\n904 = DISABLED\n"
+    "[dialog 7]\ntitle = Form\ncontrol 1 button = OK\n"
+    "control 10 check = &First && more\ncontrol 11 text = A label\n"
+    "control 20 edit = &Number\ncontrol 30 check = Third\n"
+    "[dialog 100]\ntitle = About-Title\ncontrol 5 text = About-Text\n";
 
-// Records what the form did to it; OnOK succeeds when `accept` says so.
+// Records what the form did to it; OnOK refuses the number "bad".
 class Recorder : public DialogHandler {
  public:
   bool OnInitDialog(DialogWindow& w) override {
@@ -71,20 +64,27 @@ class Form : public ::testing::Test {
     tav_test::write_text(dir_.file("f.cat"), kCatalogue);
     ASSERT_TRUE(catalogue_load(dir_.file("f.cat")));
   }
-  // Runs the form on a script of answers; the transcript in output_.
-  int run(const std::string& script) {
-    FILE* in = fmemopen(const_cast<char*>(script.data()), script.size(), "r");
-    if (script.empty()) in = std::fopen("/dev/null", "r");
-    FILE* out = std::tmpfile();
-    int result = DoModal(7, handler_, in, out);
-    std::rewind(out);
-    output_.clear();
-    int c;
-    while ((c = std::fgetc(out)) != EOF)
-      output_.push_back(static_cast<char>(c));
+  // Runs the form with a fresh handler on a script of answers; the
+  // transcript in output_. "result first third ok_calls number clicks".
+  std::string run(const std::string& script) {
+    handler_ = Recorder();
+    FILE* in = script.empty() ? std::fopen("/dev/null", "r")
+                              : fmemopen(const_cast<char*>(script.data()),
+                                         script.size(), "r");
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    int r = DoModal(7, handler_, in, out);
     std::fclose(in);
     std::fclose(out);
-    return result;
+    output_.assign(text, size);
+    std::free(text);
+    std::string s = r == IDOK ? "OK" : r == IDCANCEL ? "CANCEL" : "?";
+    for (int v : {handler_.first, handler_.third, handler_.ok_calls})
+      s += " " + std::to_string(v);
+    s += " " + handler_.number;
+    for (int id : handler_.clicks) s += " " + std::to_string(id);
+    return s;
   }
   tav_test::ScratchDir dir_;
   Recorder handler_;
@@ -92,79 +92,50 @@ class Form : public ::testing::Test {
 };
 
 TEST_F(Form, ShowsControlsWithTheirStateAndConfirmsWithAnEmptyLine) {
-  EXPECT_EQ(run("\n"), IDOK);
-  EXPECT_NE(output_.find("Form\n"), std::string::npos) << output_;
-  EXPECT_NE(output_.find("  1) [x] First & more\n"), std::string::npos)
-      << output_;
-  EXPECT_NE(output_.find("      A label\n"), std::string::npos);
-  EXPECT_NE(output_.find("  2)     Number: 2\n"), std::string::npos);
-  EXPECT_NE(output_.find("  3) [ ] Third  (off)\n"), std::string::npos);
-  EXPECT_NE(output_.find("  a) About...\n"), std::string::npos);
-  EXPECT_NE(output_.find("HELP-LINE"), std::string::npos);
-  EXPECT_EQ(handler_.ok_calls, 1);
-  EXPECT_EQ(handler_.first, 1);
-  EXPECT_EQ(handler_.number, "2");
+  EXPECT_EQ(run("\n"), "OK 1 0 1 2");
+  for (const char* shown :
+       {"Form\n", "  1) [x] First & more\n", "      A label\n",
+        "  2)     Number: 2\n", "  3) [ ] Third  (off)\n", "  a) About...\n",
+        "HELP-LINE"})
+    EXPECT_NE(output_.find(shown), std::string::npos) << shown << output_;
 }
 
-TEST_F(Form, TogglesChecksEditsTextAndReportsClicks) {
-  EXPECT_EQ(run("1\n1\n2\n  12 \nok\n"), IDOK);
-  EXPECT_EQ(handler_.clicks, (std::vector<int>{10, 10}));
-  EXPECT_EQ(handler_.first, 1);
-  EXPECT_EQ(handler_.number, "12");
-  // An empty answer keeps the text.
-  EXPECT_EQ(run("2\n\n\n"), IDOK);
-  EXPECT_EQ(handler_.number, "2");
-}
-
-TEST_F(Form, DisabledControlsCannotBeChanged) {
+TEST_F(Form, AnswersToggleEditAndConfirm) {
+  EXPECT_EQ(run("1\n1\n2\n  12 \nok\n"), "OK 1 0 1 12 10 10");
+  EXPECT_EQ(run("2\n\n\n"), "OK 1 0 1 2");  // empty answer keeps text
   // 3 is disabled from the start; unchecking 1 disables 2.
-  EXPECT_EQ(run("3\n1\n2\n\n"), IDOK);
+  EXPECT_EQ(run("3\n1\n2\n\n"), "OK 0 0 1 2 10");
   EXPECT_NE(output_.find("DISABLED"), std::string::npos);
   EXPECT_NE(output_.find("  2)     Number: 2  (off)\n"), std::string::npos);
-  EXPECT_EQ(handler_.third, 0);
-  EXPECT_EQ(handler_.first, 0);
-  EXPECT_EQ(handler_.number, "2");
+  // A failed confirm asks for the focused box at once.
+  EXPECT_EQ(run("2\nbad\n\n5\n\n"), "OK 1 0 2 5");
 }
 
 TEST_F(Form, SystemMenuLetterRunsItsCommand) {
-  EXPECT_EQ(run("a\nq\n"), IDCANCEL);
+  EXPECT_EQ(run("a\nq\n"), "CANCEL -1 -1 0 ");
   EXPECT_EQ(handler_.commands, (std::vector<int>{16}));
   EXPECT_NE(output_.find("About-Title\n  About-Text\n"), std::string::npos)
       << output_;
 }
 
 TEST_F(Form, CancelAndEndOfInputNeverConfirm) {
-  for (const char* script : {"q\n", "1\nQUIT\n", "1\n", "", "2\n", "zz\n"}) {
-    handler_.ok_calls = 0;
-    EXPECT_EQ(run(script), IDCANCEL) << script;
-    EXPECT_EQ(handler_.ok_calls, 0) << script;
-  }
+  for (const char* script : {"q\n", "1\nQUIT\n", "1\n", "", "2\n", "zz\n"})
+    EXPECT_EQ(run(script).rfind("CANCEL -1 -1 0 ", 0), 0u) << script;
   EXPECT_NE(output_.find("NOT-IN-LIST"), std::string::npos);
 }
 
-TEST_F(Form, FailedConfirmAsksForTheFocusedBoxAtOnce) {
-  EXPECT_EQ(run("2\nbad\n\n5\n\n"), IDOK);
-  EXPECT_EQ(handler_.ok_calls, 2);
-  EXPECT_EQ(handler_.number, "5");
-}
-
-TEST_F(Form, MessageBoxWritesTheTextOnStandardError) {
+TEST_F(Form, MessageBoxWritesOnStandardErrorAndProgressNeedsATerminal) {
   CaptureStderr();
   message_box(42);
   message_box(4242);
   message_box_text("plain %s text");
-  EXPECT_EQ(GetCapturedStderr(),
-            "tav: Something went wrong.\ntav: message 4242\n"
-            "tav: plain %s text\n");
-}
-
-TEST_F(Form, ProgressWindowIsSilentWhenStandardErrorIsNoTerminal) {
-  CaptureStderr();
   {
     ProgressWindow progress;
     progress.set_status("working");
   }
-  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_EQ(GetCapturedStderr(),
+            "tav: Something went wrong.\ntav: message 4242\n"
+            "tav: plain %s text\n");
 }
 
 }  // namespace
