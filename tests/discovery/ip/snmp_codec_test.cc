@@ -59,121 +59,89 @@ std::vector<uint8_t> reply(const std::string& options, int (*build)(uint8_t*),
 
 int len(const std::vector<uint8_t>& r) { return static_cast<int>(r.size()); }
 
+// Each check below gives what the reply rule took, or "refused".
 TEST(HardwareReplyTest, AcceptsTheUnitsReplyAndRefusesOtherEncodings) {
-  auto request = build_hardware_address_request;
-  std::vector<uint8_t> r = reply("hw=00-02-F5-48-2C-6A", request);
-  ASSERT_EQ(r.size(), 48u);
-  uint8_t got[6] = {};
-  ASSERT_TRUE(check_hardware_address_reply(r.data(), 48, got));
-  EXPECT_EQ(hex(got, 6), "00 02 F5 48 2C 6A");
-  EXPECT_FALSE(check_hardware_address_reply(r.data(), 47, got));
-  for (const char* bad : {"request-id=1", "long-form=on"}) {
-    r = reply(bad, request);
-    EXPECT_FALSE(check_hardware_address_reply(r.data(), len(r), got)) << bad;
-  }
-  r = reply("", request);
-  r[40] = 0x02;  // another object, or a 5-byte value
-  EXPECT_FALSE(check_hardware_address_reply(r.data(), len(r), got));
+  auto hw = [](const std::string& options, size_t cut = 0, int object = 0) {
+    std::vector<uint8_t> r = reply("hw=00-02-F5-48-2C-6A," + options,
+                                   build_hardware_address_request, cut);
+    if (object) r[40] = static_cast<uint8_t>(object);
+    uint8_t got[6] = {};
+    return check_hardware_address_reply(r.data(), len(r), got) ? hex(got, 6)
+                                                               : "refused";
+  };
+  EXPECT_EQ(hw("", 48), "00 02 F5 48 2C 6A");
+  EXPECT_EQ(hw("", 47), "refused");
+  EXPECT_EQ(hw("request-id=1"), "refused");
+  EXPECT_EQ(hw("long-form=on"), "refused");
+  EXPECT_EQ(hw("", 0, 0x02), "refused");  // another object or a 5-byte value
 }
 
 TEST(UnitNumberReplyTest, ReadsSixCharactersAndOnlyThoseReceived) {
-  auto request = build_unit_number_request;
-  struct Case {
-    const char* options;
-    size_t cut;
-    bool ok;
-    long number;
-  } cases[] = {
-      {"number=123456", 0, true, 123456},
-      {"number=123456", 49, true, 12345},  // the sixth was not received
-      {"number=123456", 48, false, 0},
-      {"number=abcdef", 0, true, 0},
-      {"number=1234567", 0, false, 0},  // length byte 7
-  };
-  for (const Case& c : cases) {
-    std::vector<uint8_t> r = reply(c.options, request, c.cut);
+  auto number = [](const std::string& options, size_t cut = 0,
+                   bool error_status = false) {
+    std::vector<uint8_t> r = reply(options, build_unit_number_request, cut);
+    if (error_status) r[20] = 2;
     long n = -1;
-    ASSERT_EQ(check_unit_number_reply(r.data(), len(r), &n), c.ok)
-        << c.options << " cut " << c.cut;
-    if (c.ok) {
-      EXPECT_EQ(n, c.number) << c.options << " cut " << c.cut;
-    }
-  }
-  std::vector<uint8_t> r = reply("number=123456", request);
-  r[20] = 2;  // error status
-  long n;
-  EXPECT_FALSE(check_unit_number_reply(r.data(), len(r), &n));
+    return check_unit_number_reply(r.data(), len(r), &n) ? std::to_string(n)
+                                                         : "refused";
+  };
+  EXPECT_EQ(number("number=123456"), "123456");
+  EXPECT_EQ(number("number=123456", 49), "12345");  // the sixth not received
+  EXPECT_EQ(number("number=123456", 48), "refused");
+  EXPECT_EQ(number("number=abcdef"), "0");
+  EXPECT_EQ(number("number=1234567"), "refused");  // length byte 7
+  EXPECT_EQ(number("number=123456", 0, true), "refused");
 }
 
 TEST(UnitPortReplyTest, OnlyAFourByteIntegerIsRead) {
-  auto request = build_unit_port_request;
-  std::vector<uint8_t> r = reply("port=8080", request);
-  uint8_t port[2];
-  ASSERT_TRUE(check_unit_port_reply(r.data(), len(r), port));
-  EXPECT_EQ(port[0] << 8 | port[1], 8080);
-  EXPECT_FALSE(check_unit_port_reply(r.data(), 47, port));
-  r = reply("port-size=2", request);
-  EXPECT_FALSE(check_unit_port_reply(r.data(), len(r), port));
+  auto port = [](const std::string& options, size_t cut = 0) {
+    std::vector<uint8_t> r = reply(options, build_unit_port_request, cut);
+    uint8_t p[2];
+    return check_unit_port_reply(r.data(), len(r), p)
+               ? std::to_string(p[0] << 8 | p[1])
+               : "refused";
+  };
+  EXPECT_EQ(port("port=8080"), "8080");
+  EXPECT_EQ(port("port=8080", 47), "refused");
+  EXPECT_EQ(port("port-size=2"), "refused");
 }
 
 TEST(UnitNameReplyTest, CutsToFortyAndRefusesLeadingSpaceOrNothing) {
-  auto request = build_unit_name_request;
-  const std::string sixty = "Floor" + std::string(55, 'x');
-  const std::string forty = sixty.substr(0, 40);
-  struct Case {
-    std::string options;
-    size_t cut;
-    const char* name;  // nullptr: refused
-  } cases[] = {
-      {"name=" + sixty, 0, forty.c_str()},
-      {"name=\" lobby\"", 0, nullptr},
-      {"name=Lobby", 46, "Lo"},     // length 5, two characters arrived
-      {"name=Lobby", 44, nullptr},  // the rule's minimum, no character
+  auto name = [](const std::string& options, size_t cut = 0,
+                 bool zero_length = false) -> std::string {
+    std::vector<uint8_t> r = reply(options, build_unit_name_request, cut);
+    if (zero_length) r[43] = 0;
+    char n[41];
+    return check_unit_name_reply(r.data(), len(r), n, sizeof n) ? n : "refused";
   };
-  for (const Case& c : cases) {
-    std::vector<uint8_t> r = reply(c.options, request, c.cut);
-    char name[41];
-    EXPECT_EQ(check_unit_name_reply(r.data(), len(r), name, sizeof name),
-              c.name != nullptr)
-        << c.options;
-    if (c.name) {
-      EXPECT_STREQ(name, c.name);
-    }
-  }
-  std::vector<uint8_t> r = reply("name=Lobby", request);
-  r[43] = 0;  // length 0
-  char name[41];
-  EXPECT_FALSE(check_unit_name_reply(r.data(), len(r), name, sizeof name));
+  const std::string sixty = "Floor" + std::string(55, 'x');
+  EXPECT_EQ(name("name=" + sixty), sixty.substr(0, 40));
+  EXPECT_EQ(name("name=\" lobby\""), "refused");
+  EXPECT_EQ(name("name=Lobby", 46), "Lo");       // length 5, two arrived
+  EXPECT_EQ(name("name=Lobby", 44), "refused");  // the minimum, no character
+  EXPECT_EQ(name("name=Lobby", 0, true), "refused");
 }
 
 TEST(SystemDescriptionReplyTest, TextSingleSpaceAndUnusableForms) {
-  const std::string long_text(128, 'd');  // long-form length
-  struct Case {
-    std::string options;
-    size_t cut;
-    DescriptionReply kind;
-    const char* text;
-  } cases[] = {
-      {"description=LaserJet 4 Plus", 0, DescriptionReply::kText,
-       "LaserJet 4 Plus"},
-      {"description=LaserJet 4 Plus", 45, DescriptionReply::kText, "Laser"},
-      {"description=LaserJet 4 Plus", 40, DescriptionReply::kNone, nullptr},
-      {"description=\" \"", 0, DescriptionReply::kMio, nullptr},
-      {"description=X", 0, DescriptionReply::kNone, nullptr},
-      {"description=" + long_text, 0, DescriptionReply::kNone, nullptr},
-  };
-  for (const Case& c : cases) {
-    std::vector<uint8_t> r =
-        reply(c.options, build_system_description_request, c.cut);
-    char text[259];
-    EXPECT_EQ(
-        check_system_description_reply(r.data(), len(r), text, sizeof text),
-        c.kind)
-        << c.options << " cut " << c.cut;
-    if (c.text) {
-      EXPECT_STREQ(text, c.text);
+  auto description = [](const std::string& text, size_t cut = 0) {
+    std::vector<uint8_t> r = reply("description=\"" + text + "\"",
+                                   build_system_description_request, cut);
+    char t[259];
+    switch (check_system_description_reply(r.data(), len(r), t, sizeof t)) {
+      case DescriptionReply::kText:
+        return std::string(t);
+      case DescriptionReply::kMio:
+        return std::string("MIO");
+      default:
+        return std::string("none");
     }
-  }
+  };
+  EXPECT_EQ(description("LaserJet 4 Plus"), "LaserJet 4 Plus");
+  EXPECT_EQ(description("LaserJet 4 Plus", 45), "Laser");
+  EXPECT_EQ(description("LaserJet 4 Plus", 40), "none");
+  EXPECT_EQ(description(" "), "MIO");
+  EXPECT_EQ(description("X"), "none");
+  EXPECT_EQ(description(std::string(128, 'd')), "none");  // long-form length
 }
 
 }  // namespace
