@@ -48,38 +48,32 @@ TEST(LocalInterfaceTest, ConfiguredMaskWinsElseTheNaturalOne) {
   EXPECT_EQ(t[0].mask, 0u);
 }
 
-std::string key(const std::string& path, const std::string& address,
-                const std::string& mask_name = "",
-                const std::string& mask = "") {
-  std::string k = "[HKEY_LOCAL_MACHINE\\" + path + "]\n";
-  if (!address.empty()) k += "\"IPAddress\"=\"" + address + "\"\n";
-  if (!mask.empty()) k += "\"" + mask_name + "\"=\"" + mask + "\"\n";
-  return k + "\n";
-}
-
-std::string card(const char* number, const char* service) {
-  return std::string("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\") +
-         "CurrentVersion\\NetworkCards\\" + number + "]\n\"ServiceName\"=\"" +
-         service + "\"\n\n";
-}
-
 TEST(ConfiguredInterfacesTest, Windows9xAndNtKeys) {
-  const std::string trans =
-      "System\\CurrentControlSet\\Services\\Class\\"
-      "NetTrans\\";
-  const std::string services = "System\\CurrentControlSet\\Services\\";
-  tav_test::TempHive hive(
-      "REGEDIT4\n\n" +
-      key(trans + "0000", "0.0.0.0", "IPMask", "255.255.255.0") +
-      key(trans + "0003", "172.16.5.9", "IPMask", "255.255.255.0") +
-      key(trans + "0015", "10.1.2.3") + card("1", "El90x1") +
-      card("2", "NdisWan4") + card("12", "E100B1") +
-      key(services + "El90x1\\Parameters\\Tcpip", "192.168.7.20", "SubnetMask",
-          "255.255.255.0") +
-      key(services + "NdisWan4\\Parameters\\Tcpip", "0.0.0.0", "SubnetMask",
-          "0.0.0.0") +
-      key(services + "E100B1\\Parameters\\Tcpip", "dhcp", "SubnetMask",
-          "255.255.0.0"));
+  tav_test::TempHive hive(R"(REGEDIT4
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\NetTrans\0000]
+"IPAddress"="0.0.0.0"
+"IPMask"="255.255.255.0"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\NetTrans\0003]
+"IPAddress"="172.16.5.9"
+"IPMask"="255.255.255.0"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\NetTrans\0015]
+"IPAddress"="10.1.2.3"
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\NetworkCards\1]
+"ServiceName"="El90x1"
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\NetworkCards\2]
+"ServiceName"="NdisWan4"
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\NetworkCards\12]
+"ServiceName"="E100B1"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\El90x1\Parameters\Tcpip]
+"IPAddress"="192.168.7.20"
+"SubnetMask"="255.255.255.0"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\NdisWan4\Parameters\Tcpip]
+"IPAddress"="0.0.0.0"
+"SubnetMask"="0.0.0.0"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\E100B1\Parameters\Tcpip]
+"IPAddress"="dhcp"
+"SubnetMask"="255.255.0.0"
+)");
   NetworkEntry list[kMaxConfiguredInterfaces];
   // 9x: the zero address and the entry without a mask are skipped.
   ASSERT_EQ(read_configured_interfaces(kPlatformWin9x, list, 20), 1);
