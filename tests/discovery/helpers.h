@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "discovery/units.h"
 #include "platform/net.h"
 #include "sim/config.h"
 #include "sim/rip_responder.h"
@@ -54,6 +56,21 @@ inline sim::RipRouter rip_router(const std::string& options) {
               sim::rip_router_from_entity(c.entities[0], &r, &error))
       << error;
   return r;
+}
+
+// IPX units from..to-1 as "name wdx/http@node", sockets in hex and the
+// last node byte, separated by ", ".
+inline std::string ipx_units(const IpxUnitRecord* list, int from, int to) {
+  std::string out;
+  for (int i = from; i < to; ++i) {
+    char b[96];
+    std::snprintf(b, sizeof b, "%s%s %X/%X@%d", i > from ? ", " : "",
+                  list[i].name, net::ntohs_(list[i].wdx_port),
+                  net::ntohs_(list[i].address.sa_socket),
+                  list[i].address.sa_nodenum[5]);
+    out += b;
+  }
+  return out;
 }
 
 // What f() writes on standard output.

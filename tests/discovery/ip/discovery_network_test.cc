@@ -3,12 +3,10 @@
 // responder announces.
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 
 #include "discovery/driver.h"
 #include "discovery/ip/network_table.h"
-#include "platform/net.h"
 #include "tests/discovery/helpers.h"
 #include "tests/support/netns.h"
 #include "tests/support/test_network.h"
@@ -17,14 +15,10 @@ namespace {
 
 using tav_test::TwoSubnetNetwork;
 
-std::string unit_arg(const std::string& address, int number,
-                     const std::string& name, const std::string& description) {
-  char hw[32];
-  int n = number * 8;
-  std::snprintf(hw, sizeof hw, "00-40-AF-%02X-%02X-%02X", (n >> 16) & 0xFF,
-                (n >> 8) & 0xFF, n & 0xFF);
-  return "name=" + name + ",ip=" + address + ",hw=" + hw + ",description=\"" +
-         description + "\"";
+std::string unit_arg(const std::string& address, const std::string& name,
+                     const std::string& description) {
+  return "name=" + name + ",ip=" + address + ",description=\"" + description +
+         "\"";
 }
 
 // A run with no unit answering first, then one with units on both subnets.
@@ -44,13 +38,13 @@ TEST(DiscoveryNetworkTest, FindsEveryUnitOnBothSubnetsAndNothingElse) {
   ASSERT_TRUE(network.add_addresses(network.units_b, "eth0", b, 100, 2));
   ASSERT_TRUE(network.start_sim(
       network.units_a,
-      {"--unit", unit_arg(a + ".100", 100001, "Lobby", "LaserJet 4000"),
-       "--unit", unit_arg(a + ".101", 100002, "Annex", " "), "--unit",
-       unit_arg(a + ".102", 100003, "Basement", "Colour, A3")}));
+      {"--unit", unit_arg(a + ".100", "Lobby", "LaserJet 4000"), "--unit",
+       unit_arg(a + ".101", "Annex", " "), "--unit",
+       unit_arg(a + ".102", "Basement", "Colour, A3")}));
   ASSERT_TRUE(network.start_sim(
       network.units_b,
-      {"--unit", unit_arg(b + ".100", 200001, "Roof", "DesignJet"), "--unit",
-       unit_arg(b + ".101", 200002, "Cellar", std::string(140, 'c'))}));
+      {"--unit", unit_arg(b + ".100", "Roof", "DesignJet"), "--unit",
+       unit_arg(b + ".101", "Cellar", std::string(140, 'c'))}));
   ASSERT_TRUE(network.start_sim(
       network.rip,
       {"--router", "ip=" + std::string(TwoSubnetNetwork::kRipAddress) +

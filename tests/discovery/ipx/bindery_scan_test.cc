@@ -8,6 +8,7 @@
 
 #include "discovery/units.h"
 #include "platform/files.h"
+#include "tests/discovery/helpers.h"
 #include "tests/support/fake_bindery.h"
 
 namespace {
@@ -38,18 +39,8 @@ class BinderyScanTest : public ::testing::Test {
 
 uint16_t port(const uint16_t& stored) { return net::ntohs_(stored); }
 
-// The units found as "name wdx/http@node" (sockets in hex).
 std::string units(int count) {
-  std::string out;
-  for (int i = 0; i < count; ++i) {
-    const IpxUnitRecord& u = ipx_unit_list[i];
-    char b[80];
-    std::snprintf(b, sizeof b, "%s%s %04X/%04X@%d", i ? ", " : "", u.name,
-                  port(u.wdx_port), port(u.address.sa_socket),
-                  u.address.sa_nodenum[5]);
-    out += b;
-  }
-  return out;
+  return tav_test::ipx_units(ipx_unit_list, 0, count);
 }
 
 TEST_F(BinderyScanTest, WdxThenHttpMakeOneUnitLoggedByteForByte) {
@@ -57,7 +48,7 @@ TEST_F(BinderyScanTest, WdxThenHttpMakeOneUnitLoggedByteForByte) {
   bindery.add("U-HTML", 0x0050, 2);
   int count = 0;
   std::string log = scan_logged(&count);
-  EXPECT_EQ(units(count), "U 4000/0050@1");
+  EXPECT_EQ(units(count), "U 4000/50@1");
   EXPECT_EQ(ipx_unit_list[0].address.sa_family, 6);
   EXPECT_EQ(log,
             "NWCallsInit() returned 0x00000000\n"
@@ -89,12 +80,12 @@ TEST_F(BinderyScanTest, MergesClassifiesAndCutsNames) {
     const char* logged;
   } cases[] = {
       {{{"U-HTML", 0x50}, {"U", 0x4000}},
-       "U 4000/0050@1",
+       "U 4000/50@1",
        "Read info for server U.\n    WARDENIX server.\n"
        "ReadAnEntry() returned ccode 0.\n"
        "Server U updated with WDX address.\n"},
       {{{"H-HTML", 0x50}, {"W", 0x4000}},
-       "H 0000/0050@1",
+       "H 0/50@1",
        "scan_bindery() found 2 units.\n"
        "Dropping unit W because no HTTP port.\nUnit: H Network Address: "},
       {{{"U", 0x4000},
@@ -102,7 +93,7 @@ TEST_F(BinderyScanTest, MergesClassifiesAndCutsNames) {
         {"U-PRN", 0x52},     // other service: ignored
         {"U-A-HTML", 0x53},  // cut at "-HTML", not at the first '-'
         {"U-HTML", 0x54}},
-       "U 4000/0054@1, U-A 0000/0053@4",
+       "U 4000/54@1, U-A 0/53@4",
        "Read info for server CSX-HTML.\n"
        "    Communications Server -- Rejected.\n"
        "ReadAnEntry() returned ccode 0.\n"
@@ -110,8 +101,8 @@ TEST_F(BinderyScanTest, MergesClassifiesAndCutsNames) {
       // Names longer than the 47-character field are cut: the long WDX
       // name has no HTTP object, "-HT" is left of the 44 Ms, both Ns are
       // one WDX-kind name without HTTP.
-      {{{l60, 0x50}, {"S-HTML", 0x51}}, "S 0000/0051@2", ""},
-      {{{m42 + "-HTML", 0x50}}, m42 + " 0000/0050@1", ""},
+      {{{l60, 0x50}, {"S-HTML", 0x51}}, "S 0/51@2", ""},
+      {{{m42 + "-HTML", 0x50}}, m42 + " 0/50@1", ""},
       {{{std::string(44, 'M') + "-HTML", 0x50}}, "", ""},
       {{{n50 + "-HTML", 0x50}, {n50, 0x4000}}, "", ""},
   };

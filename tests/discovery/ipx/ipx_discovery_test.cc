@@ -51,17 +51,8 @@ class Datagrams : public ::testing::Test {
     send(bytes);
     accept_sap_response(rx_, list_, &count_, free_room);
   }
-  // The entries from `first` on as "name http/wdx" (sockets in hex).
   std::string listed(int first = 0) {
-    std::string out;
-    for (int i = first; i < count_; ++i) {
-      char b[80];
-      std::snprintf(b, sizeof b, "%s%s %X/%X", out.empty() ? "" : ", ",
-                    list_[i].name, net::ntohs_(list_[i].address.sa_socket),
-                    net::ntohs_(list_[i].wdx_port));
-      out += b;
-    }
-    return out;
+    return tav_test::ipx_units(list_, first, count_);
   }
 
   net::Socket rx_ = net::INVALID_SOCKET, tx_ = net::INVALID_SOCKET;
@@ -106,17 +97,15 @@ std::vector<uint8_t> sap_response(const std::vector<Entry>& entries) {
 
 TEST_F(Datagrams, LocatorRepliesMakeEntriesFromTheirSource) {
   locator(locator_reply("A", 0x1111, 0x2222));
-  ASSERT_EQ(listed(), "A 2222/1111");
+  ASSERT_EQ(listed(), "A 1111/2222@5");  // the node of its source
   EXPECT_EQ(list_[0].address.sa_family, 6);
-  const uint8_t node[6] = {0, 0, 127, 0, 0, 5};
-  EXPECT_EQ(std::memcmp(list_[0].address.sa_nodenum, node, 6), 0);
   locator(locator_reply("A", 0x1111, 0x2222));  // no duplicate check
   // Names from what arrived: 20 bytes without NUL, "ABC" cut, nothing.
   locator(locator_reply(std::string(20, 'T'), 1, 2));
   locator(locator_reply("ABCDEF", 1, 2, 17));
   locator(locator_reply("", 1, 2, 14));
-  EXPECT_EQ(listed(1),
-            "A 2222/1111, " + std::string(20, 'T') + " 2/1, ABC 2/1,  2/1");
+  EXPECT_EQ(listed(1), "A 1111/2222@5, " + std::string(20, 'T') +
+                           " 1/2@5, ABC 1/2@5,  1/2@5");
   // Ignored: foreign signature, no HTTP socket, HTTP socket cut, longer
   // than 34 bytes, no room.
   const int before = count_;
@@ -142,7 +131,7 @@ TEST_F(Datagrams, SapMergesServicesAndClassifiesNames) {
   sap(sap_response({{std::string(48, 'N'), 3, 0x14}, {"B", 1, 0x15}}));
   // A-HTML overwrites A's whole address, A its WDX socket; Q, known only
   // by its WDX service, has a zero address.
-  EXPECT_EQ(listed(), "A 4444/3333, Q 0/5555, B 10/15, CS1 0/13");
+  EXPECT_EQ(listed(), "A 3333/4444@9, Q 5555/0@0, B 15/10@1, CS1 13/0@0");
   const uint8_t place[10] = {10, 11, 12, 13, 0, 0, 10, 0, 0, 9};
   EXPECT_EQ(list_[0].address.sa_family, 6);
   EXPECT_EQ(std::memcmp(list_[0].address.sa_netnum, place, 10), 0);
@@ -163,8 +152,8 @@ TEST_F(Datagrams, SapExaminesNoMoreEntriesThanThereIsRoom) {
                     {"N6", 1, 7}}),
       3);
   // P1 lies beyond the three examined.
-  EXPECT_EQ(listed(0).substr(0, 16), "P0 0/2, P1 0/0, ");
-  EXPECT_EQ(listed(497), "N0 0/1, N2 0/3");
+  EXPECT_EQ(listed(0).substr(0, 20), "P0 2/0@0, P1 0/0@0, ");
+  EXPECT_EQ(listed(497), "N0 1/0@0, N2 3/0@0");
   sap(sap_response({{"M", 1, 1}}), 0);
   // Ignored: another packet type, shorter than an entry, longer than the
   // buffer (8 entries).
@@ -252,22 +241,17 @@ TEST(IpxDiscoveryRun, FindsSimulatedUnitsByBroadcastOrFromTheBindery) {
   auto snap = published_ipx_units();
   ASSERT_EQ(snap->count, 7);
   std::string got;
-  for (int i = 0; i < snap->count; ++i) {
-    const IpxUnitRecord& u = snap->units[i];
-    got += std::string(u.name) + " " +
-           std::to_string(net::ntohs_(u.address.sa_socket)) + "/" +
-           std::to_string(net::ntohs_(u.wdx_port)) + " " + u.description + "\n";
-  }
+  for (int i = 0; i < snap->count; ++i)
+    got += tav_test::ipx_units(snap->units, i, i + 1) + " " +
+           snap->units[i].description + "\n";
   EXPECT_EQ(got,  // byte-wise order
-            "Late 16385/16384 Simulated print server\n"
-            "LocOnly 16385/16384 Simulated print server\n"
-            "NoNul_______________ 16385/16384 Simulated print server\n"
-            "VEM_000003 16391/16390 Simulated print server\n"
-            "Zero 0/0 Print Server\n"
-            "Zeta 16385/16384 Zeta model\n"
-            "alpha 16385/16384 Alpha model\n");
-  const uint8_t node[6] = {0, 0, 127, 0, 0, 2};
-  EXPECT_EQ(std::memcmp(snap->units[5].address.sa_nodenum, node, 6), 0);
+            "Late 4000/4001@10 Simulated print server\n"
+            "LocOnly 4000/4001@5 Simulated print server\n"
+            "NoNul_______________ 4000/4001@7 Simulated print server\n"
+            "VEM_000003 4006/4007@4 Simulated print server\n"
+            "Zero 0/0@9 Print Server\n"
+            "Zeta 4000/4001@2 Zeta model\n"
+            "alpha 4000/4001@3 Alpha model\n");
   EXPECT_EQ(side.descriptions_served(), 6);
 
   // Units in the bindery are probed without broadcasts.
