@@ -5,9 +5,6 @@
 #include <string>
 
 #include "discovery/ip/network_table.h"
-#include "platform/net.h"
-#include "sim/rip_responder.h"
-#include "sim/snmp_agent.h"
 #include "tests/discovery/helpers.h"
 #include "tests/support/netns.h"
 #include "tests/support/temp_hive.h"
@@ -28,7 +25,7 @@ TEST(HopLimitTest, FromTheSettingText) {
             0xFFFFFFFFu);
 }
 
-// Two units, a router announcing networks of metric 1, 2, 3 and 16, and a
+// Three units, a router announcing networks of metric 1, 2, 3 and 16, and a
 // peer counting what is sent to the discard port.
 class DriverTest : public testing::Test {
  protected:
@@ -36,7 +33,8 @@ class DriverTest : public testing::Test {
     TAV_REQUIRE_PRIVATE_NETWORK();
     agent_ = std::make_unique<sim::SnmpAgent>(tav_test::snmp_units(
         {"ip=127.0.0.3,hw=00-40-AF-00-00-10,name=Zeta,description=Model Z",
-         "ip=127.0.0.2,name=Alpha,description=\" \""}));
+         "ip=127.0.0.2,name=Alpha,description=\" \"",
+         "ip=127.0.0.4,name=Mute,silent=description"}));
     responder_ = std::make_unique<sim::RipResponder>(
         std::vector<sim::RipRouter>{tav_test::rip_router(
             "ip=127.0.0.20,routes=10.91.0.0/1+10.92.0.0/2+10.93.0.0/3+"
@@ -80,21 +78,23 @@ class DriverTest : public testing::Test {
 
 TEST_F(DriverTest, NoSettingsKeyRunsBothWithHopLimitTwo) {
   std::string out = run("");
-  EXPECT_NE(out.find("Found 2 units out of 2 packets received.\n"),
+  EXPECT_NE(out.find("Found 3 units out of 3 packets received.\n"),
             std::string::npos)
       << out;
   ASSERT_EQ(network_count, 3);  // metrics 1 and 2
   EXPECT_EQ(network_table[1].network, ip("10.91.0.0"));
   EXPECT_EQ(network_table[2].network, ip("10.92.0.0"));
-  ASSERT_EQ(ip_, 2);
+  ASSERT_EQ(ip_, 3);
   EXPECT_EQ(ipx_, 0);
   auto units = published_ip_units();
-  ASSERT_EQ(units->count, 2);
+  ASSERT_EQ(units->count, 3);
   EXPECT_STREQ(units->units[0].name, "Alpha");
   EXPECT_STREQ(units->units[0].description, "MIO Based Printer");
-  EXPECT_STREQ(units->units[1].name, "Zeta");
-  EXPECT_STREQ(units->units[1].description, "Model Z");
-  EXPECT_EQ(units->units[1].address.sin_addr, ip("127.0.0.3"));
+  EXPECT_STREQ(units->units[1].name, "Mute");
+  EXPECT_STREQ(units->units[1].description, "Print Server");
+  EXPECT_STREQ(units->units[2].name, "Zeta");
+  EXPECT_STREQ(units->units[2].description, "Model Z");
+  EXPECT_EQ(units->units[2].address.sin_addr, ip("127.0.0.3"));
   EXPECT_GT(discarded(), 0);
 }
 

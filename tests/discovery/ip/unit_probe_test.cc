@@ -7,8 +7,6 @@
 
 #include "discovery/ip/snmp_codec.h"
 #include "discovery/ip/unit_queries.h"
-#include "platform/net.h"
-#include "sim/snmp_agent.h"
 #include "tests/discovery/helpers.h"
 #include "tests/support/netns.h"
 
@@ -120,32 +118,6 @@ TEST(HardwareAddressTest, BitReversalAndUnitNumbers) {
   EXPECT_EQ(std::memcmp(out, unit, 6), 0);
   hardware_from_unit_number(123456, out);
   EXPECT_EQ(std::memcmp(out, numbered, 6), 0);
-}
-
-TEST(UnitQueryTest, DescriptionsAndTheGenericFallback) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  set_unit_model_strings("VEM_", "Print Server", "MIO Based Printer", 10001, 3);
-  struct Case {
-    std::string options, description;
-  } cases[] = {{"description=LaserJet 5Si MX", "LaserJet 5Si MX"},
-               {"description=\" \"", "MIO Based Printer"},
-               {"description=X", "Print Server"},
-               {"description=" + std::string(130, 'w'), "Print Server"},
-               {"silent=description", "Print Server"}};
-  std::vector<std::string> units;
-  UnitRecord list[5] = {};
-  for (int i = 0; i < 5; ++i) {
-    std::string address = "127.0.1." + std::to_string(i + 1);
-    units.push_back("ip=" + address + "," + cases[i].options);
-    list[i].address = net::make_addr_in(ip(address.c_str()), 10001);
-    std::strcpy(list[i].description, "stale");
-  }
-  sim::SnmpAgent agent(snmp_units(units));
-  std::string error;
-  ASSERT_TRUE(agent.start(&error)) << error;
-  describe_units(list, 5);
-  for (int i = 0; i < 5; ++i)
-    EXPECT_EQ(list[i].description, cases[i].description) << units[i];
 }
 
 }  // namespace
