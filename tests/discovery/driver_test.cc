@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "discovery/ip/network_table.h"
 #include "tests/discovery/helpers.h"
 #include "tests/support/netns.h"

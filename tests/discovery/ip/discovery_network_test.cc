@@ -3,8 +3,6 @@
 // responder announces.
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "discovery/driver.h"
 #include "discovery/ip/network_table.h"
 #include "tests/discovery/helpers.h"

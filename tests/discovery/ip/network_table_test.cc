@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/net.h"
 #include "tests/discovery/helpers.h"
 #include "tests/support/netns.h"
 #include "tests/support/temp_hive.h"

@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <vector>
 
-#include "platform/net.h"
-#include "sim/rip_responder.h"
 #include "tests/discovery/helpers.h"
 #include "tests/support/netns.h"
 

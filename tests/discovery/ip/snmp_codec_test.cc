@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
-#include "sim/snmp_agent.h"
 #include "tests/discovery/helpers.h"
 
 namespace {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 
 #include "discovery/ip/snmp_codec.h"
 #include "discovery/ip/unit_queries.h"

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 
-#include "discovery/units.h"
 #include "platform/files.h"
 #include "tests/discovery/helpers.h"
 #include "tests/support/fake_bindery.h"

@@ -6,11 +6,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "discovery/ipx/probe.h"
-#include "discovery/units.h"
 #include "platform/threads.h"
 #include "sim/ipx_side.h"
 #include "tests/discovery/helpers.h"
