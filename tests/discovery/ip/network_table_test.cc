@@ -2,21 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/net.h"
+#include "tests/discovery/helpers.h"
 #include "tests/support/netns.h"
 #include "tests/support/temp_hive.h"
 
 namespace {
 
-uint32_t ip(const char* dotted) { return net::inet_addr(dotted); }
+using tav_test::ip;
 
 TEST(NaturalMaskTest, ByAddressClass) {
-  EXPECT_EQ(natural_mask_of(ip("10.1.2.3")), ip("255.0.0.0"));
-  EXPECT_EQ(natural_mask_of(ip("127.0.0.1")), ip("255.0.0.0"));
-  EXPECT_EQ(natural_mask_of(ip("172.16.5.9")), ip("255.255.0.0"));
-  EXPECT_EQ(natural_mask_of(ip("192.168.1.1")), ip("255.255.255.0"));
-  EXPECT_EQ(natural_mask_of(ip("224.0.0.9")), ip("255.255.255.0"));  // D
-  EXPECT_EQ(natural_mask_of(ip("250.1.1.1")), ip("255.255.255.0"));  // E
+  const char* cases[][2] = {
+      {"10.1.2.3", "255.0.0.0"},      {"127.0.0.1", "255.0.0.0"},
+      {"172.16.5.9", "255.255.0.0"},  {"192.168.1.1", "255.255.255.0"},
+      {"224.0.0.9", "255.255.255.0"}, {"250.1.1.1", "255.255.255.0"}};
+  for (auto& c : cases) EXPECT_EQ(natural_mask_of(ip(c[0])), ip(c[1])) << c[0];
 }
 
 NetworkEntry configured(const char* address, const char* mask) {
@@ -27,95 +26,71 @@ NetworkEntry configured(const char* address, const char* mask) {
   return e;
 }
 
-TEST(LocalInterfaceTest, NaturalMaskWhenNothingMatches) {
-  NetworkEntry t[2] = {};
-  NetworkEntry other = configured("10.9.9.9", "255.255.255.0");
-  EXPECT_EQ(set_local_interface(t, true, ip("10.1.2.3"), &other, 1), 1);
+TEST(LocalInterfaceTest, ConfiguredMaskWinsElseTheNaturalOne) {
+  NetworkEntry t[1] = {};
+  NetworkEntry list[3] = {configured("10.9.9.9", "255.255.255.0"),
+                          configured("172.16.5.9", "255.255.0.0"),
+                          configured("172.16.5.9", "255.255.255.0")};
+  EXPECT_EQ(set_local_interface(t, true, ip("10.1.2.3"), list, 1), 1);
   EXPECT_EQ(t[0].network, ip("10.0.0.0"));
   EXPECT_EQ(t[0].mask, ip("255.0.0.0"));
   EXPECT_EQ(t[0].mask_guessed, 1u);
-  EXPECT_EQ(t[0].natural_mask, ip("255.0.0.0"));
-}
-
-TEST(LocalInterfaceTest, ConfiguredMaskWinsAndTheLastMatchCounts) {
-  NetworkEntry t[2] = {};
-  NetworkEntry list[2] = {configured("172.16.5.9", "255.255.0.0"),
-                          configured("172.16.5.9", "255.255.255.0")};
-  EXPECT_EQ(set_local_interface(t, true, ip("172.16.5.9"), list, 2), 1);
+  // Of two matches the last counts.
+  EXPECT_EQ(set_local_interface(t, true, ip("172.16.5.9"), list, 3), 1);
   EXPECT_EQ(t[0].network, ip("172.16.5.0"));
   EXPECT_EQ(t[0].mask, ip("255.255.255.0"));
   EXPECT_EQ(t[0].mask_guessed, 0u);
   EXPECT_EQ(t[0].natural_mask, ip("255.255.0.0"));
-}
-
-TEST(LocalInterfaceTest, UnknownHostAddressGivesNoNetworkToProbe) {
-  NetworkEntry t[1];
-  t[0] = configured("10.1.2.3", "255.0.0.0");
+  // An unknown host address leaves no network to probe.
   EXPECT_EQ(set_local_interface(t, false, 0, nullptr, 0), 0);
   EXPECT_EQ(t[0].network, 0u);
   EXPECT_EQ(t[0].mask, 0u);
 }
 
-const char kHive[] =
-    "REGEDIT4\n\n"
-    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\NetTrans"
-    "\\0000]\n\"IPAddress\"=\"0.0.0.0\"\n\"IPMask\"=\"255.255.255.0\"\n\n"
-    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\NetTrans"
-    "\\0003]\n\"IPAddress\"=\"172.16.5.9\"\n\"IPMask\"=\"255.255.255.0\"\n\n"
-    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\NetTrans"
-    "\\0015]\n\"IPAddress\"=\"10.1.2.3\"\n\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"
-    "\\NetworkCards\\1]\n\"ServiceName\"=\"El90x1\"\n\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"
-    "\\NetworkCards\\2]\n\"ServiceName\"=\"NdisWan4\"\n\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"
-    "\\NetworkCards\\12]\n\"ServiceName\"=\"E100B1\"\n\n"
-    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\El90x1"
-    "\\Parameters\\Tcpip]\n\"IPAddress\"=\"192.168.7.20\"\n"
-    "\"SubnetMask\"=\"255.255.255.0\"\n\n"
-    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\NdisWan4"
-    "\\Parameters\\Tcpip]\n\"IPAddress\"=\"0.0.0.0\"\n"
-    "\"SubnetMask\"=\"0.0.0.0\"\n\n"
-    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\E100B1"
-    "\\Parameters\\Tcpip]\n\"IPAddress\"=\"dhcp\"\n"
-    "\"SubnetMask\"=\"255.255.0.0\"\n";
-
-TEST(ConfiguredInterfacesTest, Windows9xKeysSkipZeroAndIncompleteEntries) {
-  tav_test::TempHive hive(kHive);
+TEST(ConfiguredInterfacesTest, Windows9xAndNtKeys) {
+  tav_test::TempHive hive(R"(REGEDIT4
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\NetTrans\0000]
+"IPAddress"="0.0.0.0"
+"IPMask"="255.255.255.0"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\NetTrans\0003]
+"IPAddress"="172.16.5.9"
+"IPMask"="255.255.255.0"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\NetTrans\0015]
+"IPAddress"="10.1.2.3"
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\NetworkCards\1]
+"ServiceName"="El90x1"
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\NetworkCards\2]
+"ServiceName"="NdisWan4"
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\NetworkCards\12]
+"ServiceName"="E100B1"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\El90x1\Parameters\Tcpip]
+"IPAddress"="192.168.7.20"
+"SubnetMask"="255.255.255.0"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\NdisWan4\Parameters\Tcpip]
+"IPAddress"="0.0.0.0"
+"SubnetMask"="0.0.0.0"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\E100B1\Parameters\Tcpip]
+"IPAddress"="dhcp"
+"SubnetMask"="255.255.0.0"
+)");
   NetworkEntry list[kMaxConfiguredInterfaces];
+  // 9x: the zero address and the entry without a mask are skipped.
   ASSERT_EQ(read_configured_interfaces(kPlatformWin9x, list, 20), 1);
   EXPECT_EQ(list[0].local_address, ip("172.16.5.9"));
   EXPECT_EQ(list[0].network, ip("172.16.5.0"));
   EXPECT_EQ(list[0].mask, ip("255.255.255.0"));
   EXPECT_EQ(list[0].mask_guessed, 0u);
   EXPECT_EQ(read_interfaces_9x(list, 0), 0);
-}
-
-TEST(ConfiguredInterfacesTest, WindowsNtKeysByServiceName) {
-  tav_test::TempHive hive(kHive);
-  NetworkEntry list[kMaxConfiguredInterfaces];
-  // The zero address is dropped; text that is no address converts to
+  // NT: the zero address is dropped; text that is no address converts to
   // 255.255.255.255 and is kept as such.
   ASSERT_EQ(read_configured_interfaces(kPlatformWinNt, list, 20), 2);
   EXPECT_EQ(list[0].network, ip("192.168.7.0"));
   EXPECT_EQ(list[1].local_address, 0xFFFFFFFFu);
   EXPECT_EQ(list[1].network, ip("255.255.0.0"));
-  // The maximum applies to the service names read.
-  EXPECT_EQ(read_interfaces_nt(list, 1), 1);
+  EXPECT_EQ(read_interfaces_nt(list, 1), 1);  // the maximum counts names
 }
 
-TEST(ConfiguredInterfacesTest, PosixReaderTakesInterfacesThatAreUp) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  NetworkEntry list[kMaxConfiguredInterfaces];
-  int n = read_interfaces_posix(list, kMaxConfiguredInterfaces);
-  bool loopback = false;
-  for (int i = 0; i < n; ++i)
-    loopback = loopback || (list[i].local_address == ip("127.0.0.1") &&
-                            list[i].mask == ip("255.0.0.0") &&
-                            list[i].network == ip("127.0.0.0"));
-  EXPECT_TRUE(loopback);
-}
-
+// The POSIX reader supplies the loopback's configured mask.
 TEST(NetworkTableTest, LoopbackHostGetsOneEntryWithItsConfiguredMask) {
   TAV_REQUIRE_PRIVATE_NETWORK();
   NetworkEntry t[kNetworkCapacity];

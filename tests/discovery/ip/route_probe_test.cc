@@ -3,15 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <vector>
 
-#include "platform/net.h"
-#include "sim/rip_responder.h"
+#include "tests/discovery/helpers.h"
 #include "tests/support/netns.h"
 
 namespace {
 
-uint32_t ip(const char* dotted) { return net::inet_addr(dotted); }
+using tav_test::ip;
 
 NetworkEntry local(const char* address, const char* mask, uint32_t guessed) {
   NetworkEntry e{};
@@ -23,23 +21,15 @@ NetworkEntry local(const char* address, const char* mask, uint32_t guessed) {
   return e;
 }
 
-// A response datagram built by the simulator's responder.
-std::vector<uint8_t> response(int version, std::vector<sim::RipRoute> routes,
-                              int extra_bytes = 0) {
-  sim::RipRouter r;
-  r.version = version;
-  r.routes = std::move(routes);
-  r.extra_bytes = extra_bytes;
+// A response datagram built by the simulator's responder from its options
+// (version=, routes=NET/METRIC[/MASK]+..., extra-bytes=).
+std::vector<uint8_t> response(const std::string& options) {
   uint8_t request[kRouteRequestSize];
   build_route_request(request);
-  auto replies = sim::rip_responses(r, request, sizeof request);
+  auto replies = sim::rip_responses(
+      tav_test::rip_router("ip=127.0.0.1," + options), request, sizeof request);
   EXPECT_EQ(replies.size(), 1u);
   return replies.empty() ? std::vector<uint8_t>{} : replies[0];
-}
-
-sim::RipRoute route(const char* network, uint32_t metric,
-                    const char* mask = "0.0.0.0") {
-  return {ip(network), metric, ip(mask)};
 }
 
 int process(NetworkEntry* table, int count, uint32_t hop_limit,
@@ -49,59 +39,52 @@ int process(NetworkEntry* table, int count, uint32_t hop_limit,
 }
 
 TEST(RouteRequestTest, AsksForTheWholeTable) {
-  uint8_t b[kRouteRequestSize];
-  build_route_request(b);
-  const uint8_t expected[24] = {1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16};
-  EXPECT_EQ(std::vector<uint8_t>(b, b + 24),
-            std::vector<uint8_t>(expected, expected + 24));
+  std::vector<uint8_t> b(kRouteRequestSize);
+  build_route_request(b.data());
+  std::vector<uint8_t> expected(24, 0);
+  expected[0] = expected[1] = 1;
+  expected[23] = 16;
+  EXPECT_EQ(b, expected);
 }
 
 TEST(RouteReplyTest, Version1MetricsAgainstTheHopLimit) {
   NetworkEntry t[kNetworkCapacity] = {local("192.168.1.5", "255.255.255.0", 0)};
   int n = process(t, 1, 2,
-                  response(1, {route("192.168.2.0", 1), route("192.168.3.0", 2),
-                               route("192.168.4.0", 3)}));
+                  response("routes=192.168.2.0/1+192.168.3.0/2+192.168.4.0/3"));
   ASSERT_EQ(n, 3);
   EXPECT_EQ(t[1].network, ip("192.168.2.0"));
   EXPECT_EQ(t[2].network, ip("192.168.3.0"));
   EXPECT_EQ(t[1].local_address, ip("192.168.1.5"));
   // Hop limit 0 admits nothing of metric 1 or more; 0xFFFFFFFE everything.
-  EXPECT_EQ(process(t, 1, 0, response(1, {route("192.168.9.0", 1)})), 1);
-  EXPECT_EQ(process(t, 1, 0xFFFFFFFE, response(1, {route("192.168.9.0", 16)})),
-            2);
-}
-
-TEST(RouteReplyTest, Version1EntriesWithNonZeroReservedFieldsAreIgnored) {
-  NetworkEntry t[kNetworkCapacity] = {local("192.168.1.5", "255.255.255.0", 0)};
-  std::vector<uint8_t> d = response(1, {route("192.168.2.0", 1)});
-  d[4 + 8] = 255;  // a mask in a version-1 entry
-  EXPECT_EQ(process(t, 1, 2, d), 1);
-  d = response(1, {route("192.168.2.0", 1)});
-  d[4 + 1] = 7;  // address family 7
-  EXPECT_EQ(process(t, 1, 2, d), 1);
+  EXPECT_EQ(process(t, 1, 0, response("routes=192.168.9.0/1")), 1);
+  EXPECT_EQ(process(t, 1, 0xFFFFFFFE, response("routes=192.168.9.0/16")), 2);
+  // Version-1 entries with a mask or another address family are ignored.
+  for (int at : {4 + 8, 4 + 1}) {
+    std::vector<uint8_t> d = response("routes=192.168.2.0/1");
+    d[static_cast<size_t>(at)] = 7;
+    EXPECT_EQ(process(t, 1, 2, d), 1) << at;
+  }
 }
 
 TEST(RouteReplyTest, Version2TakesMasksWhateverTheMetric) {
   NetworkEntry t[kNetworkCapacity] = {local("172.16.5.9", "255.255.0.0", 1)};
-  int n = process(t, 1, 2,
-                  response(2, {route("172.16.2.0", 9, "255.255.255.0"),
-                               route("172.16.4.0", 1)}));
+  int n = process(
+      t, 1, 2,
+      response("version=2,routes=172.16.2.0/9/255.255.255.0+172.16.4.0/1"));
   ASSERT_EQ(n, 3);
   EXPECT_EQ(t[1].mask, ip("255.255.255.0"));
   EXPECT_EQ(t[2].mask, ip("255.255.0.0"));  // the probed entry's mask
   EXPECT_EQ(t[0].mask_guessed, 0u);
   // A known network announced again with a mask takes that mask.
-  n = process(t, n, 2, response(2, {route("172.16.4.0", 1, "255.255.254.0")}));
+  n = process(t, n, 2, response("version=2,routes=172.16.4.0/1/255.255.254.0"));
   EXPECT_EQ(n, 3);
   EXPECT_EQ(t[2].mask, ip("255.255.254.0"));
 }
 
 TEST(RouteReplyTest, GuessedMaskIsRefinedFromAnnouncedSubnets) {
   NetworkEntry t[kNetworkCapacity] = {local("172.16.5.9", "255.255.0.0", 1)};
-  int n = process(t, 1, 2,
-                  response(1, {route("172.16.2.0", 1), route("172.16.4.0", 1),
-                               route("10.0.0.0", 1)}));
+  int n =
+      process(t, 1, 2, response("routes=172.16.2.0/1+172.16.4.0/1+10.0.0.0/1"));
   ASSERT_EQ(n, 4);
   refine_guessed_mask(t, 0, 1, n);
   EXPECT_EQ(t[0].mask, ip("255.255.6.0"));
@@ -113,42 +96,24 @@ TEST(RouteReplyTest, GuessedMaskIsRefinedFromAnnouncedSubnets) {
 
 TEST(RouteReplyTest, DuplicatesDefaultRouteAndIncompleteEntryAreSkipped) {
   NetworkEntry t[kNetworkCapacity] = {local("192.168.1.5", "255.255.255.0", 0)};
-  std::vector<uint8_t> d = response(
-      1,
-      {route("192.168.1.0", 1), route("0.0.0.0", 1), route("192.168.2.0", 1)},
-      7);
+  std::vector<uint8_t> d =
+      response("routes=192.168.1.0/1+0.0.0.0/1+192.168.2.0/1,extra-bytes=7");
   int n = process(t, 1, 2, d);
   EXPECT_EQ(n, 2);          // own network and default route left out
   n = process(t, n, 2, d);  // a second router announcing the same
   EXPECT_EQ(n, 2);
   // The last entry lacks 3 bytes: everything before it is still taken.
-  d = response(1, {route("192.168.7.0", 1), route("192.168.8.0", 1)});
+  d = response("routes=192.168.7.0/1+192.168.8.0/1");
   d.resize(d.size() - 3);
   EXPECT_EQ(process(t, n, 2, d), 3);
   EXPECT_EQ(t[2].network, ip("192.168.7.0"));
   // Requests, short datagrams and a full table add nothing.
-  d = response(1, {route("192.168.9.0", 1)});
+  d = response("routes=192.168.9.0/1");
   EXPECT_EQ(process_route_reply(t, 0, 3, 3, 2, d.data(), int(d.size())), 3);
   EXPECT_EQ(process(t, 3, 2, std::vector<uint8_t>(d.begin(), d.begin() + 23)),
             3);
   d[0] = 1;
   EXPECT_EQ(process(t, 3, 2, d), 3);
-}
-
-TEST(RouteProbeTest, TakesAnnouncedNetworksFromTheLoopback) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  sim::RipRouter router;
-  router.ip = ip("127.0.0.9");
-  router.routes = {route("127.0.0.0", 1), route("10.9.0.0", 1),
-                   route("10.8.0.0", 5)};
-  sim::RipResponder responder({router});
-  std::string error;
-  ASSERT_TRUE(responder.start(&error)) << error;
-  NetworkEntry t[kNetworkCapacity] = {local("127.0.0.1", "255.0.0.0", 0)};
-  int n = probe_routes(t, 0, 1, kNetworkCapacity, 2);
-  ASSERT_EQ(n, 2);
-  EXPECT_EQ(t[1].network, ip("10.9.0.0"));
-  EXPECT_EQ(t[1].mask, ip("255.0.0.0"));
 }
 
 TEST(RouteProbeTest, NoRouterEndsAfterAboutASecond) {

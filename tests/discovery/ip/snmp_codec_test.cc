@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
-#include "sim/snmp_agent.h"
+#include "tests/discovery/helpers.h"
 
 namespace {
 
@@ -44,155 +41,103 @@ TEST(SnmpRequestTest, FiveRequestsHaveTheirExactBytes) {
 }
 
 // Replies come from the simulator's agent, so that codec and simulator are
-// held to the same layout.
-std::vector<uint8_t> reply_to(const sim::SnmpUnit& unit,
-                              int (*build)(uint8_t*)) {
+// held to the same layout. `cut` > 0 keeps only that many bytes.
+std::vector<uint8_t> reply(const std::string& options, int (*build)(uint8_t*),
+                           size_t cut = 0) {
   uint8_t request[44];
   int n = build(request);
-  return sim::snmp_reply(unit, request, static_cast<size_t>(n));
+  std::vector<uint8_t> r =
+      sim::snmp_reply(tav_test::snmp_units({"ip=10.0.0.1," + options})[0],
+                      request, static_cast<size_t>(n));
+  if (cut) r.resize(cut);
+  return r;
 }
 
-int hw_request(uint8_t* b) { return build_hardware_address_request(b); }
-int number_request(uint8_t* b) { return build_unit_number_request(b); }
-int port_request(uint8_t* b) { return build_unit_port_request(b); }
-int name_request(uint8_t* b) { return build_unit_name_request(b); }
-int description_request(uint8_t* b) {
-  return build_system_description_request(b);
-}
+int len(const std::vector<uint8_t>& r) { return static_cast<int>(r.size()); }
 
+// Each check below gives what the reply rule took, or "refused".
 TEST(HardwareReplyTest, AcceptsTheUnitsReplyAndRefusesOtherEncodings) {
-  sim::SnmpUnit unit;
-  const uint8_t hw[6] = {0x00, 0x02, 0xF5, 0x48, 0x2C, 0x6A};
-  std::copy(hw, hw + 6, unit.hw);
-  std::vector<uint8_t> r = reply_to(unit, hw_request);
-  ASSERT_EQ(r.size(), 48u);
-  uint8_t got[6] = {};
-  ASSERT_TRUE(check_hardware_address_reply(r.data(), 48, got));
-  EXPECT_EQ(hex(got, 6), "00 02 F5 48 2C 6A");
-
-  EXPECT_FALSE(check_hardware_address_reply(r.data(), 47, got));
-  unit.request_id = 1;
-  r = reply_to(unit, hw_request);
-  EXPECT_FALSE(check_hardware_address_reply(r.data(), int(r.size()), got));
-  unit.request_id = -1;
-  unit.long_form = true;
-  r = reply_to(unit, hw_request);
-  EXPECT_FALSE(check_hardware_address_reply(r.data(), int(r.size()), got));
-  // A reply to another object, or with a 5-byte value, is refused too.
-  unit.long_form = false;
-  r = reply_to(unit, hw_request);
-  r[40] = 0x02;
-  EXPECT_FALSE(check_hardware_address_reply(r.data(), int(r.size()), got));
+  auto hw = [](const std::string& options, size_t cut = 0, int object = 0) {
+    std::vector<uint8_t> r = reply("hw=00-02-F5-48-2C-6A," + options,
+                                   build_hardware_address_request, cut);
+    if (object) r[40] = static_cast<uint8_t>(object);
+    uint8_t got[6] = {};
+    return check_hardware_address_reply(r.data(), len(r), got) ? hex(got, 6)
+                                                               : "refused";
+  };
+  EXPECT_EQ(hw("", 48), "00 02 F5 48 2C 6A");
+  EXPECT_EQ(hw("", 47), "refused");
+  EXPECT_EQ(hw("request-id=1"), "refused");
+  EXPECT_EQ(hw("long-form=on"), "refused");
+  EXPECT_EQ(hw("", 0, 0x02), "refused");  // another object or a 5-byte value
 }
 
 TEST(UnitNumberReplyTest, ReadsSixCharactersAndOnlyThoseReceived) {
-  sim::SnmpUnit unit;
-  unit.number = "123456";
-  std::vector<uint8_t> r = reply_to(unit, number_request);
-  ASSERT_EQ(r.size(), 50u);
-  long n = -1;
-  ASSERT_TRUE(check_unit_number_reply(r.data(), 50, &n));
-  EXPECT_EQ(n, 123456);
-  // 49 bytes hold five of the six characters; the sixth is not read.
-  std::vector<uint8_t> cut(r.begin(), r.begin() + 49);
-  ASSERT_TRUE(check_unit_number_reply(cut.data(), 49, &n));
-  EXPECT_EQ(n, 12345);
-  EXPECT_FALSE(check_unit_number_reply(r.data(), 48, &n));
-
-  unit.number = "abcdef";
-  r = reply_to(unit, number_request);
-  ASSERT_TRUE(check_unit_number_reply(r.data(), int(r.size()), &n));
-  EXPECT_EQ(n, 0);
-  unit.number = "1234567";  // seven characters: length byte 7
-  r = reply_to(unit, number_request);
-  EXPECT_FALSE(check_unit_number_reply(r.data(), int(r.size()), &n));
-  unit.number = "123456";
-  r = reply_to(unit, number_request);
-  r[20] = 2;  // error status
-  EXPECT_FALSE(check_unit_number_reply(r.data(), int(r.size()), &n));
+  auto number = [](const std::string& options, size_t cut = 0,
+                   bool error_status = false) {
+    std::vector<uint8_t> r = reply(options, build_unit_number_request, cut);
+    if (error_status) r[20] = 2;
+    long n = -1;
+    return check_unit_number_reply(r.data(), len(r), &n) ? std::to_string(n)
+                                                         : "refused";
+  };
+  EXPECT_EQ(number("number=123456"), "123456");
+  EXPECT_EQ(number("number=123456", 49), "12345");  // the sixth not received
+  EXPECT_EQ(number("number=123456", 48), "refused");
+  EXPECT_EQ(number("number=abcdef"), "0");
+  EXPECT_EQ(number("number=1234567"), "refused");  // length byte 7
+  EXPECT_EQ(number("number=123456", 0, true), "refused");
 }
 
 TEST(UnitPortReplyTest, OnlyAFourByteIntegerIsRead) {
-  sim::SnmpUnit unit;
-  unit.port = 8080;
-  std::vector<uint8_t> r = reply_to(unit, port_request);
-  uint8_t port[2];
-  ASSERT_TRUE(check_unit_port_reply(r.data(), int(r.size()), port));
-  EXPECT_EQ(port[0] << 8 | port[1], 8080);
-  EXPECT_FALSE(check_unit_port_reply(r.data(), 47, port));
-  unit.port = 10001;
-  unit.port_size = 2;
-  r = reply_to(unit, port_request);
-  EXPECT_FALSE(check_unit_port_reply(r.data(), int(r.size()), port));
+  auto port = [](const std::string& options, size_t cut = 0) {
+    std::vector<uint8_t> r = reply(options, build_unit_port_request, cut);
+    uint8_t p[2];
+    return check_unit_port_reply(r.data(), len(r), p)
+               ? std::to_string(p[0] << 8 | p[1])
+               : "refused";
+  };
+  EXPECT_EQ(port("port=8080"), "8080");
+  EXPECT_EQ(port("port=8080", 47), "refused");
+  EXPECT_EQ(port("port-size=2"), "refused");
 }
 
 TEST(UnitNameReplyTest, CutsToFortyAndRefusesLeadingSpaceOrNothing) {
-  sim::SnmpUnit unit;
-  unit.name = std::string(60, 'x').replace(0, 5, "Floor");
-  std::vector<uint8_t> r = reply_to(unit, name_request);
-  char name[41];
-  ASSERT_TRUE(
-      check_unit_name_reply(r.data(), int(r.size()), name, sizeof name));
-  EXPECT_EQ(std::string(name), unit.name.substr(0, 40));
-
-  unit.name = " lobby";
-  r = reply_to(unit, name_request);
-  EXPECT_FALSE(
-      check_unit_name_reply(r.data(), int(r.size()), name, sizeof name));
-
-  unit.name = "Lobby";
-  r = reply_to(unit, name_request);
-  // Length byte 5 but only two characters arrived: only those are taken.
-  ASSERT_TRUE(check_unit_name_reply(r.data(), 46, name, sizeof name));
-  EXPECT_STREQ(name, "Lo");
-  // 44 bytes: the rule's minimum, but no character arrived.
-  EXPECT_FALSE(check_unit_name_reply(r.data(), 44, name, sizeof name));
-  r[43] = 0;
-  EXPECT_FALSE(
-      check_unit_name_reply(r.data(), int(r.size()), name, sizeof name));
+  auto name = [](const std::string& options, size_t cut = 0,
+                 bool zero_length = false) -> std::string {
+    std::vector<uint8_t> r = reply(options, build_unit_name_request, cut);
+    if (zero_length) r[43] = 0;
+    char n[41];
+    return check_unit_name_reply(r.data(), len(r), n, sizeof n) ? n : "refused";
+  };
+  const std::string sixty = "Floor" + std::string(55, 'x');
+  EXPECT_EQ(name("name=" + sixty), sixty.substr(0, 40));
+  EXPECT_EQ(name("name=\" lobby\""), "refused");
+  EXPECT_EQ(name("name=Lobby", 46), "Lo");       // length 5, two arrived
+  EXPECT_EQ(name("name=Lobby", 44), "refused");  // the minimum, no character
+  EXPECT_EQ(name("name=Lobby", 0, true), "refused");
 }
 
 TEST(SystemDescriptionReplyTest, TextSingleSpaceAndUnusableForms) {
-  sim::SnmpUnit unit;
-  char text[259];
-  unit.description = "LaserJet 4 Plus";
-  std::vector<uint8_t> r = reply_to(unit, description_request);
-  EXPECT_EQ(check_system_description_reply(r.data(), int(r.size()), text,
-                                           sizeof text),
-            DescriptionReply::kText);
-  EXPECT_STREQ(text, "LaserJet 4 Plus");
-  // Declared longer than received: only the received characters.
-  EXPECT_EQ(check_system_description_reply(r.data(), 45, text, sizeof text),
-            DescriptionReply::kText);
-  EXPECT_STREQ(text, "Laser");
-  EXPECT_EQ(check_system_description_reply(r.data(), 40, text, sizeof text),
-            DescriptionReply::kNone);
-
-  unit.description = " ";
-  r = reply_to(unit, description_request);
-  EXPECT_EQ(check_system_description_reply(r.data(), int(r.size()), text,
-                                           sizeof text),
-            DescriptionReply::kMio);
-  unit.description = "X";
-  r = reply_to(unit, description_request);
-  EXPECT_EQ(check_system_description_reply(r.data(), int(r.size()), text,
-                                           sizeof text),
-            DescriptionReply::kNone);
-  unit.description = std::string(128, 'd');  // long-form lengths
-  r = reply_to(unit, description_request);
-  EXPECT_EQ(check_system_description_reply(r.data(), int(r.size()), text,
-                                           sizeof text),
-            DescriptionReply::kNone);
-}
-
-TEST(LeadingDecimalTest, TakesTheLeadingInteger) {
-  EXPECT_EQ(leading_decimal("123456", 6), 123456);
-  EXPECT_EQ(leading_decimal("  -1", 10), -1);
-  EXPECT_EQ(leading_decimal("+7x", 10), 7);
-  EXPECT_EQ(leading_decimal("hops", 10), 0);
-  EXPECT_EQ(leading_decimal("", 10), 0);
-  EXPECT_EQ(leading_decimal("123456", 3), 123);
-  EXPECT_EQ(leading_decimal("99999999999999999999999", 30), INT64_MAX);
+  auto description = [](const std::string& text, size_t cut = 0) {
+    std::vector<uint8_t> r = reply("description=\"" + text + "\"",
+                                   build_system_description_request, cut);
+    char t[259];
+    switch (check_system_description_reply(r.data(), len(r), t, sizeof t)) {
+      case DescriptionReply::kText:
+        return std::string(t);
+      case DescriptionReply::kMio:
+        return std::string("MIO");
+      default:
+        return std::string("none");
+    }
+  };
+  EXPECT_EQ(description("LaserJet 4 Plus"), "LaserJet 4 Plus");
+  EXPECT_EQ(description("LaserJet 4 Plus", 45), "Laser");
+  EXPECT_EQ(description("LaserJet 4 Plus", 40), "none");
+  EXPECT_EQ(description(" "), "MIO");
+  EXPECT_EQ(description("X"), "none");
+  EXPECT_EQ(description(std::string(128, 'd')), "none");  // long-form length
 }
 
 }  // namespace

@@ -4,10 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 
-#include "discovery/units.h"
 #include "platform/files.h"
+#include "tests/discovery/helpers.h"
 #include "tests/support/fake_bindery.h"
 
 namespace {
@@ -38,18 +37,17 @@ class BinderyScanTest : public ::testing::Test {
 
 uint16_t port(const uint16_t& stored) { return net::ntohs_(stored); }
 
+std::string units(int count) {
+  return tav_test::ipx_units(ipx_unit_list, 0, count);
+}
+
 TEST_F(BinderyScanTest, WdxThenHttpMakeOneUnitLoggedByteForByte) {
   bindery.add("U", 0x4000, 1);
   bindery.add("U-HTML", 0x0050, 2);
   int count = 0;
   std::string log = scan_logged(&count);
-  ASSERT_EQ(count, 1);
-  const IpxUnitRecord& u = ipx_unit_list[0];
-  EXPECT_STREQ(u.name, "U");
-  EXPECT_EQ(u.address.sa_family, 6);
-  EXPECT_EQ(u.address.sa_nodenum[5], 1);  // from the object that came first
-  EXPECT_EQ(port(u.wdx_port), 0x4000);
-  EXPECT_EQ(port(u.address.sa_socket), 0x0050);
+  EXPECT_EQ(units(count), "U 4000/50@1");
+  EXPECT_EQ(ipx_unit_list[0].address.sa_family, 6);
   EXPECT_EQ(log,
             "NWCallsInit() returned 0x00000000\n"
             "OpenConnection() returned 0x00C0FFEE as its handle.\n"
@@ -72,63 +70,50 @@ TEST_F(BinderyScanTest, WdxThenHttpMakeOneUnitLoggedByteForByte) {
   EXPECT_EQ(bindery.scanned_types[0], 0x1404);
 }
 
-TEST_F(BinderyScanTest, HttpThenWdxTakesNodeFromHttpObject) {
-  bindery.add("U-HTML", 0x0050, 2);
-  bindery.add("U", 0x4000, 1);
-  int count = 0;
-  std::string log = scan_logged(&count);
-  ASSERT_EQ(count, 1);
-  EXPECT_EQ(ipx_unit_list[0].address.sa_nodenum[5], 2);
-  EXPECT_EQ(port(ipx_unit_list[0].wdx_port), 0x4000);
-  EXPECT_EQ(port(ipx_unit_list[0].address.sa_socket), 0x0050);
-  EXPECT_NE(log.find("Server U added to list.\n"
-                     "Read info for server U.\n"
-                     "    WARDENIX server.\n"
-                     "ReadAnEntry() returned ccode 0.\n"
-                     "Server U updated with WDX address.\n"),
-            std::string::npos)
-      << log;
-}
-
-TEST_F(BinderyScanTest, HttpAloneStaysAndWdxAloneIsDropped) {
-  bindery.add("H-HTML", 0x0050);
-  bindery.add("W", 0x4000);
-  int count = 0;
-  std::string log = scan_logged(&count);
-  ASSERT_EQ(count, 1);
-  EXPECT_STREQ(ipx_unit_list[0].name, "H");
-  EXPECT_EQ(ipx_unit_list[0].wdx_port, 0);
-  EXPECT_NE(log.find("scan_bindery() found 2 units.\n"
-                     "Dropping unit W because no HTTP port.\n"
-                     "Unit: H Network Address: "),
-            std::string::npos)
-      << log;
-}
-
-TEST_F(BinderyScanTest, ClassifiesNamesAndCutsThem) {
-  bindery.add("U", 0x4000);
-  bindery.add("CSX-HTML", 0x0051);  // communications server: rejected
-  bindery.add("U-PRN", 0x0052);     // other service: cut to U, ignored
-  bindery.add("U-A-HTML", 0x0053);  // cut at "-HTML", not at the first '-'
-  bindery.add("U-HTML", 0x0054);
-  int count = 0;
-  std::string log = scan_logged(&count);
-  ASSERT_EQ(count, 2);
-  EXPECT_STREQ(ipx_unit_list[0].name, "U");
-  EXPECT_EQ(port(ipx_unit_list[0].wdx_port), 0x4000);
-  EXPECT_EQ(port(ipx_unit_list[0].address.sa_socket), 0x0054);
-  EXPECT_STREQ(ipx_unit_list[1].name, "U-A");
-  EXPECT_EQ(port(ipx_unit_list[1].address.sa_socket), 0x0053);
-  EXPECT_NE(log.find("Read info for server CSX-HTML.\n"
-                     "    Communications Server -- Rejected.\n"
-                     "ReadAnEntry() returned ccode 0.\n"
-                     "Read info for server U-PRN.\n"
-                     "    Other server.\n"
-                     "ReadAnEntry() returned ccode 0.\n"
-                     "Read info for server U-A-HTML.\n"),
-            std::string::npos)
-      << log;
-  EXPECT_EQ(log.find("CSX added"), std::string::npos);
+TEST_F(BinderyScanTest, MergesClassifiesAndCutsNames) {
+  const std::string l60(60, 'L'), m42(42, 'M'), n50(50, 'N');
+  struct Case {
+    std::vector<std::pair<std::string, uint16_t>> objects;  // node 1, 2, ...
+    std::string found;
+    const char* logged;
+  } cases[] = {
+      {{{"U-HTML", 0x50}, {"U", 0x4000}},
+       "U 4000/50@1",
+       "Read info for server U.\n    WARDENIX server.\n"
+       "ReadAnEntry() returned ccode 0.\n"
+       "Server U updated with WDX address.\n"},
+      {{{"H-HTML", 0x50}, {"W", 0x4000}},
+       "H 0/50@1",
+       "scan_bindery() found 2 units.\n"
+       "Dropping unit W because no HTTP port.\nUnit: H Network Address: "},
+      {{{"U", 0x4000},
+        {"CSX-HTML", 0x51},  // communications server: rejected
+        {"U-PRN", 0x52},     // other service: ignored
+        {"U-A-HTML", 0x53},  // cut at "-HTML", not at the first '-'
+        {"U-HTML", 0x54}},
+       "U 4000/54@1, U-A 0/53@4",
+       "Read info for server CSX-HTML.\n"
+       "    Communications Server -- Rejected.\n"
+       "ReadAnEntry() returned ccode 0.\n"
+       "Read info for server U-PRN.\n    Other server.\n"},
+      // Names longer than the 47-character field are cut: the long WDX
+      // name has no HTTP object, "-HT" is left of the 44 Ms, both Ns are
+      // one WDX-kind name without HTTP.
+      {{{l60, 0x50}, {"S-HTML", 0x51}}, "S 0/51@2", ""},
+      {{{m42 + "-HTML", 0x50}}, m42 + " 0/50@1", ""},
+      {{{std::string(44, 'M') + "-HTML", 0x50}}, "", ""},
+      {{{n50 + "-HTML", 0x50}, {n50, 0x4000}}, "", ""},
+  };
+  for (const Case& c : cases) {
+    bindery.objects.clear();
+    for (const auto& [name, socket] : c.objects)
+      bindery.add(name, socket, uint8_t(bindery.objects.size() + 1));
+    int count = 0;
+    std::string log = scan_logged(&count);
+    EXPECT_EQ(units(count), c.found) << c.objects[0].first;
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    EXPECT_EQ(log.find("CSX added"), std::string::npos);
+  }
 }
 
 TEST_F(BinderyScanTest, TheFiveHundredFirstNameOverflows) {
@@ -140,42 +125,18 @@ TEST_F(BinderyScanTest, TheFiveHundredFirstNameOverflows) {
   EXPECT_EQ(count, 500);
   EXPECT_EQ(find_sap_server("U500"), -1);
   EXPECT_EQ(port(ipx_unit_list[0].wdx_port), 0x4000);
-  EXPECT_NE(log.find("Read info for server U500-HTML.\n"
-                     "    HTTP server.\n"
+  EXPECT_NE(log.find("Read info for server U500-HTML.\n    HTTP server.\n"
                      "ReadAnEntry() returned ccode 0.\n"
                      "sap_servers has overflowed.\n"),
             std::string::npos);
 }
 
-TEST_F(BinderyScanTest, NameLongerThanTheFieldIsCutTo47Characters) {
-  std::string long_name(60, 'L');
-  bindery.add(long_name, 0x0050);  // a WDX-kind name: no '-'
-  bindery.add("S-HTML", 0x0051);
-  int count = ScanBinderyForPS();
-  ASSERT_EQ(count, 1);  // the long one has no HTTP object
-  EXPECT_STREQ(ipx_unit_list[0].name, "S");
-  bindery.objects.clear();
-  bindery.add(std::string(42, 'M') + "-HTML", 0x0050);  // exactly 47
-  ASSERT_EQ(ScanBinderyForPS(), 1);
-  EXPECT_EQ(std::string(ipx_unit_list[0].name), std::string(42, 'M'));
-  bindery.objects.clear();
-  bindery.add(std::string(44, 'M') + "-HTML", 0x0050);  // "-HT" is left
-  EXPECT_EQ(ScanBinderyForPS(), 0);
-  bindery.objects.clear();
-  bindery.add(std::string(50, 'N') + "-HTML", 0x0050);
-  bindery.add(std::string(50, 'N'), 0x4000);
-  // Both names are cut to the same 47 characters: one WDX-kind entry, no
-  // HTTP socket, dropped; nothing is read or written beyond a field.
-  EXPECT_EQ(ScanBinderyForPS(), 0);
-}
-
 TEST_F(BinderyScanTest, ClientFailuresEndTheScanSafely) {
   bindery.add("U-HTML", 80);
   bindery.init_result = 0x88FF;
-  int count = 0;
+  int count = -1;
   EXPECT_EQ(scan_logged(&count), "NWCallsInit() returned 0x000088FF\n");
   EXPECT_EQ(count, 0);
-
   bindery.init_result = 0;
   bindery.open_results = {0x8801, 0x8802};
   EXPECT_EQ(scan_logged(&count),
@@ -185,25 +146,22 @@ TEST_F(BinderyScanTest, ClientFailuresEndTheScanSafely) {
             "NWCCScanConnRefs() returned 0x0000880F\n"
             "OpenConnection() returned 0xFFFFFFFF as its handle.\n");
   EXPECT_EQ(count, 0);
-
-  // The second reference opens; the walk ends at an unreadable address
-  // and keeps what it found until then.
+  // The second reference opens; the walk ends at an unreadable address,
+  // then at a failing scan, and keeps what it found until then.
   bindery.open_results = {0x8801, 0};
   bindery.add("V-HTML", 81);
   bindery.objects[1].address_readable = false;
   bindery.add("W-HTML", 82);
-  std::string log = scan_logged(&count);
+  EXPECT_NE(
+      scan_logged(&count).find("NWReadPropertyValue() returned 0x000089FB.\n"
+                               "ReadAnEntry() returned ccode -1.\n"),
+      std::string::npos);
   EXPECT_EQ(count, 1);
-  EXPECT_NE(log.find("NWReadPropertyValue() returned 0x000089FB.\n"
-                     "ReadAnEntry() returned ccode -1.\n"),
-            std::string::npos);
-
   bindery.objects[1].address_readable = true;
   bindery.scan_fails_at = 1;
-  log = scan_logged(&count);
-  EXPECT_EQ(count, 1);
-  EXPECT_NE(log.find("NWScanObject() returned 0x000089EE.\n"),
+  EXPECT_NE(scan_logged(&count).find("NWScanObject() returned 0x000089EE.\n"),
             std::string::npos);
+  EXPECT_EQ(count, 1);
 }
 
 TEST_F(BinderyScanTest, LogOffWritesNoFile) {
@@ -213,7 +171,6 @@ TEST_F(BinderyScanTest, LogOffWritesNoFile) {
   EXPECT_FALSE(file_exists(bindery_log_path()));
   nw::set_netware_client(nullptr);  // the platform's client: none on POSIX
   EXPECT_EQ(ScanBinderyForPS(), 0);
-  EXPECT_FALSE(file_exists(bindery_log_path()));
 }
 
 }  // namespace

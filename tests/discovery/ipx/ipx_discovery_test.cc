@@ -1,19 +1,16 @@
-// IPX discovery: the handling of locator replies and SAP responses (fed
-// crafted datagrams over the loopback), and whole runs.
+// IPX discovery: locator replies and SAP responses fed as crafted
+// datagrams over the loopback, and whole runs against simulated units.
 #include "discovery/ipx/ipx_discovery.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
-#include "discovery/ipx/bindery_scan.h"
 #include "discovery/ipx/probe.h"
-#include "discovery/units.h"
 #include "platform/threads.h"
 #include "sim/ipx_side.h"
+#include "tests/discovery/helpers.h"
 #include "tests/support/fake_bindery.h"
 #include "tests/support/netns.h"
 
@@ -23,27 +20,24 @@ namespace {
 class Datagrams : public ::testing::Test {
  protected:
   void SetUp() override {
-    rx_ = net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX);
-    tx_ = net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX);
-    ASSERT_NE(rx_, net::INVALID_SOCKET);
+    TAV_REQUIRE_PRIVATE_NETWORK();
     net::SockAddrIpx a{};
     a.sa_family = net::AF_IPX_;
     a.sa_nodenum[2] = 127;
-    a.sa_nodenum[5] = 1;
-    ASSERT_EQ(net::bind(rx_, a), 0);
+    for (auto [s, host] : {std::pair{&rx_, 1}, {&tx_, 5}}) {
+      *s = net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX);
+      a.sa_nodenum[5] = static_cast<uint8_t>(host);
+      ASSERT_EQ(net::bind(*s, a), 0);
+    }
     ASSERT_EQ(net::getsockname(rx_, &to_), 0);
-    a.sa_nodenum[5] = 5;
-    ASSERT_EQ(net::bind(tx_, a), 0);
-    std::memset(list_, 0, sizeof list_);
   }
   void TearDown() override {
     net::closesocket(rx_);
     net::closesocket(tx_);
   }
   void send(const std::vector<uint8_t>& bytes) {
-    ASSERT_EQ(
-        net::sendto(tx_, bytes.data(), static_cast<int>(bytes.size()), to_),
-        static_cast<int>(bytes.size()));
+    ASSERT_EQ(net::sendto(tx_, bytes.data(), int(bytes.size()), to_),
+              int(bytes.size()));
     ASSERT_EQ(net::wait_readable(rx_, 2000), 1);
   }
   void locator(const std::vector<uint8_t>& bytes, int capacity = 500) {
@@ -54,22 +48,24 @@ class Datagrams : public ::testing::Test {
     send(bytes);
     accept_sap_response(rx_, list_, &count_, free_room);
   }
+  std::string listed(int first = 0) {
+    return tav_test::ipx_units(list_, first, count_);
+  }
 
   net::Socket rx_ = net::INVALID_SOCKET, tx_ = net::INVALID_SOCKET;
   net::SockAddrIpx to_{};
-  IpxUnitRecord list_[kIpxUnitCapacity];
+  IpxUnitRecord list_[kIpxUnitCapacity] = {};
   int count_ = 0;
 };
 
 std::vector<uint8_t> locator_reply(const std::string& name, uint16_t wdx,
-                                   uint16_t http) {
+                                   uint16_t http, size_t size = 34) {
   std::vector<uint8_t> r = {0xFF, 0xFF, 0xC1, 0x00, 0, 0, 0, 0, 0, 0};
-  r.push_back(static_cast<uint8_t>(wdx >> 8));
-  r.push_back(static_cast<uint8_t>(wdx));
-  r.push_back(static_cast<uint8_t>(http >> 8));
-  r.push_back(static_cast<uint8_t>(http));
+  for (uint16_t v : {wdx, http})
+    r.insert(r.end(), {uint8_t(v >> 8), uint8_t(v)});
   r.insert(r.end(), name.begin(), name.end());
   r.resize(34, 0);
+  r.resize(size);
   return r;
 }
 
@@ -87,8 +83,7 @@ std::vector<uint8_t> sap_response(const std::vector<Entry>& entries) {
     entry[0] = 0x04;
     entry[1] = 0x14;
     std::memcpy(entry.data() + 2, e.name.data(), e.name.size());
-    const uint8_t place[10] = {0x0A, 0x0B, 0x0C, 0x0D, 0,
-                               0,    10,   0,    0,    e.node_last};
+    const uint8_t place[10] = {10, 11, 12, 13, 0, 0, 10, 0, 0, e.node_last};
     std::memcpy(entry.data() + 50, place, 10);
     entry[60] = static_cast<uint8_t>(e.socket >> 8);
     entry[61] = static_cast<uint8_t>(e.socket);
@@ -97,90 +92,51 @@ std::vector<uint8_t> sap_response(const std::vector<Entry>& entries) {
   return r;
 }
 
-TEST_F(Datagrams, LocatorReplyMakesAnEntryFromItsSource) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
+TEST_F(Datagrams, LocatorRepliesMakeEntriesFromTheirSource) {
   locator(locator_reply("A", 0x1111, 0x2222));
-  ASSERT_EQ(count_, 1);
-  EXPECT_STREQ(list_[0].name, "A");
+  ASSERT_EQ(listed(), "A 1111/2222@5");  // the node of its source
   EXPECT_EQ(list_[0].address.sa_family, 6);
-  const uint8_t node[6] = {0, 0, 127, 0, 0, 5};
-  EXPECT_EQ(std::memcmp(list_[0].address.sa_nodenum, node, 6), 0);
-  EXPECT_EQ(net::ntohs_(list_[0].address.sa_socket), 0x2222);
-  EXPECT_EQ(net::ntohs_(list_[0].wdx_port), 0x1111);
   locator(locator_reply("A", 0x1111, 0x2222));  // no duplicate check
-  EXPECT_EQ(count_, 2);
-}
-
-TEST_F(Datagrams, LocatorRepliesThatAreIgnored) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
+  // Names from what arrived: 20 bytes without NUL, "ABC" cut, nothing.
+  locator(locator_reply(std::string(20, 'T'), 1, 2));
+  locator(locator_reply("ABCDEF", 1, 2, 17));
+  locator(locator_reply("", 1, 2, 14));
+  EXPECT_EQ(listed(1), "A 1111/2222@5, " + std::string(20, 'T') +
+                           " 1/2@5, ABC 1/2@5,  1/2@5");
+  // Ignored: foreign signature, no HTTP socket, HTTP socket cut, longer
+  // than 34 bytes, no room.
+  const int before = count_;
   std::vector<uint8_t> foreign = locator_reply("F", 1, 2);
   foreign[3] = 0x01;
   locator(foreign);
-  locator(locator_reply("Z", 1, 0));  // no HTTP socket
-  std::vector<uint8_t> shorter = locator_reply("S", 1, 2);
-  shorter.resize(13);  // the HTTP socket is cut
-  locator(shorter);
-  std::vector<uint8_t> longer = locator_reply("L", 1, 2);
-  longer.resize(35);  // too long for the 34-byte buffer
-  locator(longer);
+  locator(locator_reply("Z", 1, 0));
+  locator(locator_reply("S", 1, 2, 13));
+  locator(locator_reply("L", 1, 2, 35));
   locator(locator_reply("Full", 1, 2), 0);
-  EXPECT_EQ(count_, 0);
+  EXPECT_EQ(count_, before);
 }
 
-TEST_F(Datagrams, LocatorNameIsTakenFromWhatArrived) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  std::vector<uint8_t> twenty = locator_reply(std::string(20, 'T'), 1, 2);
-  locator(twenty);  // no NUL in its 20 bytes
-  std::vector<uint8_t> cut = locator_reply("ABCDEF", 1, 2);
-  cut.resize(17);  // "ABC" and no NUL
-  locator(cut);
-  std::vector<uint8_t> stale = locator_reply("", 1, 2);
-  stale.resize(14);
-  locator(stale);
-  ASSERT_EQ(count_, 3);
-  EXPECT_EQ(std::string(list_[0].name), std::string(20, 'T'));
-  EXPECT_STREQ(list_[1].name, "ABC");
-  EXPECT_STREQ(list_[2].name, "");
-}
-
-TEST_F(Datagrams, SapMergesWdxAndHttpServicesOfOneUnit) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
+TEST_F(Datagrams, SapMergesServicesAndClassifiesNames) {
   locator(locator_reply("A", 0x1111, 0x2222));
-  sap(sap_response(
-      {{"A", 9, 0x3333}, {"A-HTML", 9, 0x4444}, {"Q", 3, 0x5555}}));
-  ASSERT_EQ(count_, 2);
-  // A-HTML overwrites the whole address, A the WDX socket.
-  EXPECT_EQ(list_[0].address.sa_family, 6);
-  const uint8_t place[10] = {0x0A, 0x0B, 0x0C, 0x0D, 0, 0, 10, 0, 0, 9};
-  EXPECT_EQ(std::memcmp(list_[0].address.sa_netnum, place, 10), 0);
-  EXPECT_EQ(net::ntohs_(list_[0].address.sa_socket), 0x4444);
-  EXPECT_EQ(net::ntohs_(list_[0].wdx_port), 0x3333);
-  // Known only by its WDX service: zero address.
-  EXPECT_STREQ(list_[1].name, "Q");
-  net::SockAddrIpx zero{};
-  EXPECT_EQ(std::memcmp(&list_[1].address, &zero, sizeof zero), 0);
-  EXPECT_EQ(net::ntohs_(list_[1].wdx_port), 0x5555);
-}
-
-TEST_F(Datagrams, SapNamesAreClassifiedAndCut) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  sap(sap_response({{"B-X-HTML", 1, 0x10},
+  sap(sap_response({{"A", 9, 0x3333},
+                    {"A-HTML", 9, 0x4444},
+                    {"Q", 3, 0x5555},
+                    {"B-X-HTML", 1, 0x10},
                     {"B-X", 1, 0x11},
                     {"CS1-HTML", 2, 0x12},
-                    {"CS1", 2, 0x13},
-                    {std::string(48, 'N'), 3, 0x14},
-                    {"B", 1, 0x15}}));
-  ASSERT_EQ(count_, 2);
-  EXPECT_STREQ(list_[0].name, "B");
-  EXPECT_EQ(net::ntohs_(list_[0].address.sa_socket), 0x10);
-  EXPECT_EQ(net::ntohs_(list_[0].wdx_port), 0x15);
-  EXPECT_STREQ(list_[1].name, "CS1");
-  EXPECT_EQ(list_[1].address.sa_socket, 0);
-  EXPECT_EQ(net::ntohs_(list_[1].wdx_port), 0x13);
+                    {"CS1", 2, 0x13}}));
+  sap(sap_response({{std::string(48, 'N'), 3, 0x14}, {"B", 1, 0x15}}));
+  // A-HTML overwrites A's whole address, A its WDX socket; Q, known only
+  // by its WDX service, has a zero address.
+  EXPECT_EQ(listed(), "A 3333/4444@9, Q 5555/0@0, B 15/10@1, CS1 13/0@0");
+  const uint8_t place[10] = {10, 11, 12, 13, 0, 0, 10, 0, 0, 9};
+  EXPECT_EQ(list_[0].address.sa_family, 6);
+  EXPECT_EQ(std::memcmp(list_[0].address.sa_netnum, place, 10), 0);
+  net::SockAddrIpx zero{};
+  EXPECT_EQ(std::memcmp(&list_[1].address, &zero, sizeof zero), 0);
 }
 
 TEST_F(Datagrams, SapExaminesNoMoreEntriesThanThereIsRoom) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
   for (int i = 0; i < 497; ++i)
     std::snprintf(list_[i].name, sizeof list_[i].name, "P%d", i);
   count_ = 497;
@@ -192,26 +148,20 @@ TEST_F(Datagrams, SapExaminesNoMoreEntriesThanThereIsRoom) {
                     {"N5", 1, 6},
                     {"N6", 1, 7}}),
       3);
-  EXPECT_EQ(count_, 499);
-  EXPECT_EQ(net::ntohs_(list_[0].wdx_port), 2);
-  EXPECT_EQ(list_[1].wdx_port, 0);  // P1 lies beyond the three examined
-  EXPECT_STREQ(list_[497].name, "N0");
-  EXPECT_STREQ(list_[498].name, "N2");
+  // P1 lies beyond the three examined.
+  EXPECT_EQ(listed(0).substr(0, 20), "P0 2/0@0, P1 0/0@0, ");
+  EXPECT_EQ(listed(497), "N0 1/0@0, N2 3/0@0");
   sap(sap_response({{"M", 1, 1}}), 0);
-  EXPECT_EQ(count_, 499);
-}
-
-TEST_F(Datagrams, SapResponsesThatAreIgnored) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
+  // Ignored: another packet type, shorter than an entry, longer than the
+  // buffer (8 entries).
   std::vector<uint8_t> other_type = sap_response({{"T", 1, 1}});
   other_type[1] = 0x03;
   sap(other_type);
   std::vector<uint8_t> too_short = sap_response({{"S", 1, 1}});
   too_short.resize(63);
   sap(too_short);
-  std::vector<Entry> eight(8, Entry{"E", 1, 1});
-  sap(sap_response(eight));  // 514 bytes: longer than the buffer
-  EXPECT_EQ(count_, 0);
+  sap(sap_response(std::vector<Entry>(8, Entry{"E", 1, 1})));
+  EXPECT_EQ(count_, 499);
 }
 
 TEST(FindIpxUnit, MatchesWholeNamesWithCase) {
@@ -223,44 +173,31 @@ TEST(FindIpxUnit, MatchesWholeNamesWithCase) {
   EXPECT_EQ(find_ipx_unit(list, "Unit", 3), 0);
   EXPECT_EQ(find_ipx_unit(list, "Uni", 3), -1);
   EXPECT_EQ(find_ipx_unit(list, "unit", 1), -1);
-  EXPECT_EQ(find_ipx_unit(list, "Unit", 0), -1);
   EXPECT_EQ(find_ipx_unit(list, "Unit", -1), -1);
 }
-
-class EnvVar {
- public:
-  EnvVar(const char* name, const char* value) : name_(name) {
-    setenv(name, value, 1);
-  }
-  ~EnvVar() { unsetenv(name_); }
-
- private:
-  const char* name_;
-};
 
 int run_discovery() {
   DiscoveryRun run;
   return discover_units_using_ipx();
 }
 
-IpxUnitRecord marker() {
-  IpxUnitRecord r{};
-  std::strcpy(r.name, "Earlier");
-  return r;
+void publish_earlier() {
+  IpxUnitRecord earlier{};
+  std::strcpy(earlier.name, "Earlier");
+  publish_ipx_units(&earlier, 1);
 }
 
 TEST(IpxDiscoveryRun, NoIpxStackFailsAndKeepsThePublishedList) {
-  IpxUnitRecord earlier = marker();
-  publish_ipx_units(&earlier, 1);
-  EnvVar off("TAV_IPX", "off");
+  publish_earlier();
+  setenv("TAV_IPX", "off", 1);
   EXPECT_EQ(run_discovery(), -1);
+  unsetenv("TAV_IPX");
   EXPECT_EQ(published_ipx_units()->count, 1);
 }
 
 TEST(IpxDiscoveryRun, NothingAnsweringGivesZeroAfterTheFinalSleep) {
   TAV_REQUIRE_PRIVATE_NETWORK();
-  IpxUnitRecord earlier = marker();
-  publish_ipx_units(&earlier, 1);
+  publish_earlier();
   int64_t start = milliseconds_now();
   EXPECT_EQ(run_discovery(), 0);
   EXPECT_EQ(published_ipx_units()->count, 0);
@@ -269,59 +206,60 @@ TEST(IpxDiscoveryRun, NothingAnsweringGivesZeroAfterTheFinalSleep) {
   EXPECT_EQ(probes_running.load(), 0);
 }
 
-sim::Config entities(
-    const std::vector<std::pair<std::string, std::string>>& specs) {
-  sim::Config config;
-  for (const auto& [kind, spec] : specs) {
-    std::string a0 = "tav-sim", a1 = "--" + kind, a2 = spec;
-    char* argv[] = {a0.data(), a1.data(), a2.data()};
-    std::string error;
-    EXPECT_TRUE(sim::parse_command_line(3, argv, &config, &error)) << error;
-  }
-  return config;
-}
-
-TEST(IpxDiscoveryRun, EmptyBinderyFallsBackToTheBroadcasts) {
+// The units answer the broadcasts from their own addresses and serve their
+// descriptions over SPX; a file server answers whose bindery is empty at
+// first, then holds one unit.
+TEST(IpxDiscoveryRun, FindsSimulatedUnitsByBroadcastOrFromTheBindery) {
   TAV_REQUIRE_PRIVATE_NETWORK();
-  tav_test::FakeBindery bindery;  // answers, but holds no unit
-  tav_test::ScopedNetWareClient installed(&bindery);
-  sim::IpxSide side(entities(
-      {{"fileserver", "name=FS1,ip=127.0.0.20"},
-       {"unit", "name=Bcast,ip=127.0.0.21,ipx=on,wdx=16410,http=16411"}}));
+  std::vector<std::string> args = {"--fileserver", "name=FS1,ip=127.0.0.20"};
+  for (const char* unit :
+       {"name=Zeta,ip=127.0.0.2,desc=Zeta model",
+        "name=alpha,ip=127.0.0.3,desc=Alpha model",
+        "name=VEM_000003,ip=127.0.0.4,wdx=16390,http=16391,locator=off",
+        "name=LocOnly,ip=127.0.0.5,sap=off",
+        "name=Foreign,ip=127.0.0.6,signature=foreign",
+        // No NUL: the SAP entries are skipped, the locator's 20 bytes
+        // make the name.
+        "name=NoNul,ip=127.0.0.7,no-nul=on",
+        "name=Big,ip=127.0.0.8,sap-entries=8,locator=off",
+        "name=Zero,ip=127.0.0.9,zero-sockets=on",
+        "name=Late,ip=127.0.0.10,delay=1500,locator=off",
+        "name=Bound,ip=127.0.0.22,wdx=16412,http=16413,desc=From bindery,"
+        "locator=off,sap=off"}) {
+    args.insert(args.end(), {"--unit", std::string(unit) + ",ipx=on"});
+  }
+  sim::IpxSide side(tav_test::sim_config(args));
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;
-  EXPECT_EQ(run_discovery(), 1);
+  tav_test::FakeBindery bindery;
+  tav_test::ScopedNetWareClient installed(&bindery);
+  ASSERT_EQ(run_discovery(), 7);
   EXPECT_EQ(bindery.opened, 1);
   auto snap = published_ipx_units();
-  ASSERT_EQ(snap->count, 1);
-  EXPECT_STREQ(snap->units[0].name, "Bcast");
-  EXPECT_STREQ(snap->units[0].description, "Simulated print server");
-}
+  ASSERT_EQ(snap->count, 7);
+  std::string got;
+  for (int i = 0; i < snap->count; ++i)
+    got += tav_test::ipx_units(snap->units, i, i + 1) + " " +
+           snap->units[i].description + "\n";
+  EXPECT_EQ(got,  // byte-wise order
+            "Late 4000/4001@10 Simulated print server\n"
+            "LocOnly 4000/4001@5 Simulated print server\n"
+            "NoNul_______________ 4000/4001@7 Simulated print server\n"
+            "VEM_000003 4006/4007@4 Simulated print server\n"
+            "Zero 0/0@9 Print Server\n"
+            "Zeta 4000/4001@2 Zeta model\n"
+            "alpha 4000/4001@3 Alpha model\n");
+  EXPECT_EQ(side.descriptions_served(), 6);
 
-TEST(IpxDiscoveryRun, BinderyUnitsAreProbedWithoutBroadcasts) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  tav_test::FakeBindery bindery;
-  tav_test::BinderyObject wdx, http;
-  wdx.name = "Bound";
-  http.name = "Bound-HTML";
-  const uint8_t node[6] = {0, 0, 127, 0, 0, 22};
-  std::memcpy(wdx.node, node, 6);
-  std::memcpy(http.node, node, 6);
-  wdx.socket = 16412;
-  http.socket = 16413;
-  bindery.objects = {http, wdx};
-  tav_test::ScopedNetWareClient installed(&bindery);
-  sim::IpxSide side(entities(
-      {{"fileserver", "name=FS1,ip=127.0.0.20"},
-       {"unit",
-        "name=Bound,ip=127.0.0.22,ipx=on,wdx=16412,http=16413,"
-        "desc=From bindery"},
-       {"unit", "name=Other,ip=127.0.0.23,ipx=on,wdx=16414,http=16415"}}));
-  std::string error;
-  ASSERT_TRUE(side.start(&error)) << error;
-  EXPECT_EQ(run_discovery(), 1);
-  auto snap = published_ipx_units();
-  ASSERT_EQ(snap->count, 1);
+  // Units in the bindery are probed without broadcasts.
+  bindery.add("Bound-HTML", 16413, 22);
+  bindery.add("Bound", 16412, 22);
+  for (auto& o : bindery.objects) {
+    std::memset(o.network, 0, 4);
+    o.node[2] = 127;
+  }
+  ASSERT_EQ(run_discovery(), 1);
+  snap = published_ipx_units();
   EXPECT_STREQ(snap->units[0].name, "Bound");
   EXPECT_STREQ(snap->units[0].description, "From bindery");
 }

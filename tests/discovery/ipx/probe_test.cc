@@ -7,29 +7,26 @@
 
 #include <atomic>
 #include <cstring>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "discovery/ipx/ipx_discovery.h"
-#include "discovery/units.h"
-#include "platform/net.h"
 #include "platform/threads.h"
 #include "sim/ipx_side.h"
+#include "tests/discovery/helpers.h"
 #include "tests/support/netns.h"
 
 namespace {
 
-sim::Config unit_config(const std::string& spec) {
-  sim::Config config;
-  std::string a0 = "tav-sim", a1 = "--unit", a2 = spec;
-  char* argv[] = {a0.data(), a1.data(), a2.data()};
-  std::string error;
-  EXPECT_TRUE(sim::parse_command_line(3, argv, &config, &error)) << error;
-  return config;
+// A unit serving its description on WDX socket 16400.
+sim::Config unit_config(const std::string& options,
+                        const std::string& address = "127.0.0.7") {
+  return tav_test::sim_config(
+      {"--unit", "name=P" + address + ",ip=" + address +
+                     ",ipx=on,wdx=16400,http=16401,sap=off,locator=off," +
+                     options});
 }
 
-// Entry 0 of the IPX unit list at 127.0.0.<host>, WDX socket `wdx`.
+// Entry `index` of the IPX unit list at 127.0.0.<host>, WDX socket `wdx`.
 IpxUnitRecord& set_entry(int index, uint8_t host, uint16_t wdx) {
   IpxUnitRecord& u = ipx_unit_list[index];
   u = IpxUnitRecord{};
@@ -44,9 +41,7 @@ IpxUnitRecord& set_entry(int index, uint8_t host, uint16_t wdx) {
 
 // Probes entry 0 against one simulated unit at 127.0.0.7:16400.
 std::string probe_against(const std::string& options) {
-  sim::IpxSide side(unit_config(
-      "name=P,ip=127.0.0.7,ipx=on,wdx=16400,http=16401,sap=off,locator=off," +
-      options));
+  sim::IpxSide side(unit_config(options));
   std::string error;
   EXPECT_TRUE(side.start(&error)) << error;
   set_entry(0, 7, 16400);
@@ -57,6 +52,7 @@ std::string probe_against(const std::string& options) {
 class ProbeTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    TAV_REQUIRE_PRIVATE_NETWORK();
     probes_running.store(0);
     probe_limit.store(kInitialProbeLimit);
   }
@@ -67,36 +63,29 @@ class ProbeTest : public ::testing::Test {
 };
 
 TEST_F(ProbeTest, NoWdxSocketOrNoAddressKeepsDefaultWithoutConnecting) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  // A listener where the unit's HTTP socket is, and one on every local
-  // address at the WDX socket: neither may see a connection.
-  net::Socket http = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-  ASSERT_EQ(
-      net::bind(http, net::make_addr_in(net::inet_addr("127.0.0.8"), 16401)),
-      0);
-  ASSERT_EQ(net::listen(http, 4), 0);
-  net::Socket any = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-  ASSERT_EQ(net::bind(any, net::make_addr_in(0, 16402)), 0);
-  ASSERT_EQ(net::listen(any, 4), 0);
-
+  // Listeners where the unit's HTTP socket is and, on every local address,
+  // at the WDX socket: neither may see a connection.
+  net::Socket listeners[2];
+  const net::SockAddrIn at[2] = {
+      net::make_addr_in(net::inet_addr("127.0.0.8"), 16401),
+      net::make_addr_in(0, 16402)};
+  for (int i = 0; i < 2; ++i) {
+    listeners[i] = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
+    ASSERT_EQ(net::bind(listeners[i], at[i]), 0);
+    ASSERT_EQ(net::listen(listeners[i], 4), 0);
+  }
   set_entry(0, 8, 0);
-  probe_unit(0);
-  EXPECT_STREQ(ipx_unit_list[0].description, "Print Server");
-
-  IpxUnitRecord& zero = set_entry(1, 0, 16402);
-  std::memset(&zero.address, 0, sizeof zero.address);
-  probe_unit(1);
-  EXPECT_STREQ(ipx_unit_list[1].description, "Print Server");
-
-  EXPECT_EQ(net::wait_readable(http, 0), 0);
-  EXPECT_EQ(net::wait_readable(any, 0), 0);
+  std::memset(&set_entry(1, 0, 16402).address, 0, sizeof(net::SockAddrIpx));
+  for (int i = 0; i < 2; ++i) {
+    probe_unit(i);
+    EXPECT_STREQ(ipx_unit_list[i].description, "Print Server");
+    EXPECT_EQ(net::wait_readable(listeners[i], 0), 0);
+  }
   EXPECT_EQ(probes_running.load(), 0);
-  net::closesocket(http);
-  net::closesocket(any);
+  for (net::Socket l : listeners) net::closesocket(l);
 }
 
 TEST_F(ProbeTest, TakesTheTextAfterBothItemLists) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
   EXPECT_EQ(probe_against("desc=Model 7"), "Model 7");
   EXPECT_EQ(probe_against("desc=After items,wdx-a=3,wdx-b=2"), "After items");
   // 30 bytes, A = B = 0: the text at byte 28, here without a NUL.
@@ -108,20 +97,16 @@ TEST_F(ProbeTest, TakesTheTextAfterBothItemLists) {
   // The text would start beyond the 600 bytes read.
   EXPECT_EQ(probe_against("desc=Far,wdx-a=200,wdx-b=130"), "Print Server");
   EXPECT_EQ(probe_against("wdx-reply=close"), "Print Server");
+  int64_t start = milliseconds_now();
+  EXPECT_EQ(probe_against("wdx-reply=silent"), "Print Server");
+  EXPECT_GE(milliseconds_now() - start, 1500);
   // Longer than the field: cut to 255 characters and its NUL.
   EXPECT_EQ(probe_against("desc=" + std::string(400, 'D')),
             std::string(255, 'D'));
   EXPECT_EQ(probes_running.load(), 0);
 }
 
-TEST_F(ProbeTest, SilentUnitKeepsDefaultAfterTheWait) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  int64_t start = milliseconds_now();
-  EXPECT_EQ(probe_against("wdx-reply=silent"), "Print Server");
-  EXPECT_GE(milliseconds_now() - start, 1500);
-}
-
-TEST(ProbeLimit, LowersOnlyBetweenFiveAndTheLimit) {
+TEST_F(ProbeTest, LimitLowersOnlyBetweenFiveAndTheLimit) {
   struct Case {
     int running, limit, expected;
   } cases[] = {{30, 40, 29}, {6, 40, 5},   {5, 40, 40},
@@ -133,8 +118,6 @@ TEST(ProbeLimit, LowersOnlyBetweenFiveAndTheLimit) {
     EXPECT_EQ(probe_limit.load(), c.expected)
         << c.running << " running, limit " << c.limit;
   }
-  probes_running.store(0);
-  probe_limit.store(kInitialProbeLimit);
 }
 
 // Socket creation fails for lack of descriptors (WSAENOBUFS) while the
@@ -157,10 +140,7 @@ class NoBuffers {
 };
 
 TEST_F(ProbeTest, LackOfBuffersLowersTheLimitAndRetries) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  sim::IpxSide side(unit_config(
-      "name=P,ip=127.0.0.7,ipx=on,wdx=16400,http=16401,sap=off,locator=off,"
-      "desc=Recovered"));
+  sim::IpxSide side(unit_config("desc=Recovered"));
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;
   set_entry(0, 7, 16400);
@@ -185,24 +165,17 @@ TEST_F(ProbeTest, LackOfBuffersLowersTheLimitAndRetries) {
 }
 
 TEST_F(ProbeTest, AtMostFortyAtOnceAndTheWaitOutlastsEveryProbe) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
   sim::Config config;
   for (int i = 0; i < 60; ++i) {
-    sim::Config one = unit_config(
-        "name=P" + std::to_string(i) + ",ip=127.0.1." + std::to_string(i + 1) +
-        ",ipx=on,wdx=16400,http=16401,sap=off,locator=off,wdx-delay=1200,"
-        "desc=Done " +
-        std::to_string(i));
-    config.entities.push_back(one.entities[0]);
+    config.entities.push_back(
+        unit_config("wdx-delay=1200,desc=Done " + std::to_string(i),
+                    "127.0.1." + std::to_string(i + 1))
+            .entities[0]);
+    set_entry(i, static_cast<uint8_t>(i + 1), 16400).address.sa_nodenum[4] = 1;
   }
   sim::IpxSide side(config);
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;
-  for (int i = 0; i < 60; ++i) {
-    IpxUnitRecord& u = set_entry(i, 0, 16400);
-    u.address.sa_nodenum[4] = 1;
-    u.address.sa_nodenum[5] = static_cast<uint8_t>(i + 1);
-  }
   run_probes(60);
   EXPECT_EQ(probes_running.load(), 0);
   for (int i = 0; i < 60; ++i)
