@@ -1,14 +1,16 @@
-// Runs the tav executable of the build under test as a child process, with
-// a private temporary folder for its settings and page files, and collects
-// its exit status and output. The child shares the test's private network
-// namespace.
+// Helpers of the app tests: the tav executable of the build run as a child
+// (it shares the test's private network), a held port, settings verbs.
 #ifndef TAV_TESTS_APP_TAV_PROCESS_H_
 #define TAV_TESTS_APP_TAV_PROCESS_H_
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "tests/platform/scratch.h"
 
 namespace tav_test {
 
@@ -19,20 +21,15 @@ struct TavRun {
   long long elapsed_ms = 0;
 };
 
-// A temporary folder removed with its contents on destruction.
-class TempDir {
+// A scratch folder removed with its contents; files absent read as "".
+class TempDir : public ScratchDir {
  public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  void write(const std::string& name, const std::string& content) const;
-  std::string read(const std::string& name) const;
-
- private:
-  std::string path_;
+  void write(const std::string& name, const std::string& content) const {
+    write_text(file(name), content);
+  }
+  std::string read(const std::string& name) const {
+    return read_text(file(name));
+  }
 };
 
 // Holds a TCP port bound on any address, as another program would.
@@ -49,14 +46,37 @@ class PortHolder {
   bool bound_ = false;
 };
 
-// $TAV_BUILD_DIR (set by CTest), else the current folder.
+// $TAV_BUILD_DIR (set by CTest), else the folder above the test binary.
 std::string build_dir();
 
 // Runs `program` with `args` and the test's environment, less TAV_* and
-// BROWSER, plus `env`. Standard input is /dev/null.
+// BROWSER, plus `env`. Standard input is `input`.
 TavRun run_program(const std::string& program,
                    const std::vector<std::string>& args,
-                   const std::map<std::string, std::string>& env);
+                   const std::map<std::string, std::string>& env,
+                   const std::string& input = "");
+
+// What `f` wrote on standard error, or standard output, while it ran.
+template <class F>
+std::string stderr_of(F&& f) {
+  testing::internal::CaptureStderr();
+  f();
+  return testing::internal::GetCapturedStderr();
+}
+template <class F>
+std::string stdout_of(F&& f) {
+  testing::internal::CaptureStdout();
+  f();
+  return testing::internal::GetCapturedStdout();
+}
+
+// A message box as it appears on standard error.
+std::string shown(int message_id);
+
+// Writes or reads a value under the program's key; the settings store's
+// reports on standard output are dropped. "<absent>" when it cannot be read.
+void store(const char* name, const std::string& value);
+std::string stored(const char* name);
 
 }  // namespace tav_test
 
