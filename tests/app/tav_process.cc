@@ -9,22 +9,11 @@
 
 #include "platform/catalogue.h"
 #include "platform/files.h"
-#include "platform/net.h"
 #include "platform/settings_store.h"
 
 extern char** environ;
 
 namespace tav_test {
-
-PortHolder::PortHolder(uint16_t port) {
-  s_ = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-  bound_ = s_ != net::INVALID_SOCKET &&
-           net::bind(s_, net::make_addr_in(0, port)) == 0;
-}
-
-PortHolder::~PortHolder() {
-  if (s_ != net::INVALID_SOCKET) net::closesocket(s_);
-}
 
 std::string build_dir() {
   const char* dir = std::getenv("TAV_BUILD_DIR");
@@ -45,7 +34,7 @@ TavRun run_program(const std::string& program,
                    const std::vector<std::string>& args,
                    const std::map<std::string, std::string>& env,
                    const std::string& input) {
-  std::vector<std::string> env_strings;
+  std::vector<std::string> env_strings, arg_strings{program};
   for (char** e = environ; *e != nullptr; ++e) {
     if (std::strncmp(*e, "TAV_", 4) != 0 &&
         std::strncmp(*e, "BROWSER=", 8) != 0)
@@ -53,33 +42,31 @@ TavRun run_program(const std::string& program,
   }
   for (const auto& [name, value] : env)
     env_strings.push_back(name + "=" + value);
-  std::vector<std::string> arg_strings{program};
   arg_strings.insert(arg_strings.end(), args.begin(), args.end());
   std::vector<char*> argv = c_array(arg_strings), envp = c_array(env_strings);
-
   TavRun run;
   TempDir io;
   io.write("in", input);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, io.file("in").c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, io.file("out").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&fa, 2, io.file("err").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int fd = 0;
+  for (const char* name : {"in", "out", "err"}) {
+    posix_spawn_file_actions_addopen(&fa, fd, io.file(name).c_str(),
+                                     fd ? O_WRONLY | O_CREAT : O_RDONLY, 0600);
+    ++fd;
+  }
   auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
   int failed = posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(),
                            envp.data());
   posix_spawn_file_actions_destroy(&fa);
-  if (failed != 0) return run;
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (!failed && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   run.elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::steady_clock::now() - start)
                        .count();
-  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  if (!failed && WIFEXITED(status)) run.status = WEXITSTATUS(status);
   run.out = io.read("out");
   run.err = io.read("err");
   return run;

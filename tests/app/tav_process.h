@@ -1,15 +1,13 @@
-// Helpers of the app tests: the tav executable of the build run as a child
-// (it shares the test's private network), a held port, settings verbs.
+// Helpers of the app tests: the build's tav executable run as a child (in
+// the test's private network), a held port, capture and settings verbs.
 #ifndef TAV_TESTS_APP_TAV_PROCESS_H_
 #define TAV_TESTS_APP_TAV_PROCESS_H_
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <map>
-#include <string>
-#include <vector>
 
+#include "platform/net.h"
 #include "tests/platform/scratch.h"
 
 namespace tav_test {
@@ -35,22 +33,24 @@ class TempDir : public ScratchDir {
 // Holds a TCP port bound on any address, as another program would.
 class PortHolder {
  public:
-  explicit PortHolder(uint16_t port);
-  ~PortHolder();
+  explicit PortHolder(uint16_t port)
+      : s_(net::socket(net::AF_INET_, net::SOCK_STREAM_, 0)),
+        bound_(net::bind(s_, net::make_addr_in(0, port)) == 0) {}
+  ~PortHolder() { net::closesocket(s_); }
   PortHolder(const PortHolder&) = delete;
   PortHolder& operator=(const PortHolder&) = delete;
   bool bound() const { return bound_; }
 
  private:
-  int s_ = -1;
-  bool bound_ = false;
+  net::Socket s_;
+  bool bound_;
 };
 
 // $TAV_BUILD_DIR (set by CTest), else the folder above the test binary.
 std::string build_dir();
 
 // Runs `program` with `args` and the test's environment, less TAV_* and
-// BROWSER, plus `env`. Standard input is `input`.
+// BROWSER, plus `env`; `input` is its standard input.
 TavRun run_program(const std::string& program,
                    const std::vector<std::string>& args,
                    const std::map<std::string, std::string>& env,
@@ -73,8 +73,8 @@ std::string stdout_of(F&& f) {
 // A message box as it appears on standard error.
 std::string shown(int message_id);
 
-// Writes or reads a value under the program's key; the settings store's
-// reports on standard output are dropped. "<absent>" when it cannot be read.
+// Writes or reads a value under the program's key, the settings store's
+// reports dropped; "<absent>" when it cannot be read.
 void store(const char* name, const std::string& value);
 std::string stored(const char* name);
 
