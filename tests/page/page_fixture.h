@@ -25,9 +25,6 @@ inline std::string source_dir() {
   std::string here = __FILE__;
   return here.substr(0, here.rfind("/tests/page/"));
 }
-inline std::string catalogue_path() {
-  return source_dir() + "/catalogue/resc.cat";
-}
 inline std::string make_temp_dir(const char* tag) {
   std::string t = std::string("/tmp/tav-") + tag + "-XXXXXX";
   EXPECT_NE(::mkdtemp(t.data()), nullptr);
@@ -74,8 +71,9 @@ class PageTest : public ::testing::Test {
     static bool done = false;
     if (std::exchange(done, true)) return;
     ::setenv("TAV_PAGE_DIR", make_temp_dir("pages").c_str(), 1);
-    ::setenv("TAV_CATALOGUE", catalogue_path().c_str(), 1);
-    ASSERT_TRUE(catalogue_load(catalogue_path()));
+    std::string catalogue = source_dir() + "/catalogue/resc.cat";
+    ::setenv("TAV_CATALOGUE", catalogue.c_str(), 1);
+    ASSERT_TRUE(catalogue_load(catalogue));
     // An empty current folder: the help source is found beside the
     // catalogue unless a test puts one here.
     ASSERT_EQ(::chdir(make_temp_dir("cwd").c_str()), 0);
