@@ -44,21 +44,17 @@ struct RecordingRunner : CommandRunner {
   std::vector<Args> commands;
 };
 
-bool sh(const std::string& command) {
-  return std::system(("{ " + command + "; } >/dev/null 2>&1").c_str()) == 0;
-}
-
 TEST(RouteStepTest, RoutesLinkLocalThroughInterfaceOfOwnAddress) {
   TAV_REQUIRE_TEST_HOSTS();
-  ASSERT_TRUE(
-      sh("ip link add tavroute0 type veth peer name tavroute1 && "
-         "ip addr add 10.77.5.9/24 dev tavroute0 && "
-         "ip link set tavroute1 up && ip link set tavroute0 up"));
+  ASSERT_EQ(std::system("ip link add tavroute0 type veth peer name tavroute1 "
+                        "&& ip addr add 10.77.5.9/24 dev tavroute0 && "
+                        "ip link set tavroute1 up && ip link set tavroute0 up"),
+            0);
   RecordingRunner runner;
   set_command_runner(&runner);
   { TavApp app("-Configure"); }
   set_command_runner(nullptr);
-  sh("ip link del tavroute0");
+  EXPECT_EQ(std::system("ip link del tavroute0"), 0);
   EXPECT_EQ(runner.commands,
             (std::vector<Args>{
                 {"ip", "route", "add", "169.254.0.0/16", "dev", "tavroute0"}}));
