@@ -1,146 +1,147 @@
-// Start-up in process: the mode chosen by the command-line tail, the route
-// step with a recording command runner, and the port check inside the
-// test's private network namespace.
+// Start-up: the mode chosen by the command-line tail, the route step with a
+// recording runner, the port check, and the tav executable's early exits,
+// all in the test's private network.
 #include "app/app.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
-#include <cstdlib>
-#include <string>
-#include <vector>
+#include <filesystem>
+#include <optional>
 
 #include "platform/catalogue.h"
-#include "platform/net.h"
 #include "platform/process.h"
 #include "tests/app/tav_process.h"
 #include "tests/support/netns.h"
 
+namespace tav_test {
 namespace {
 
-using tav_test::PortHolder;
+using Args = std::vector<std::string>;
 
 TEST(ChooseRunModeTest, WholeTailComparedWithoutRegardToCase) {
-  EXPECT_EQ(choose_run_mode("-install"), RunMode::kInstall);
-  EXPECT_EQ(choose_run_mode("-INSTALL"), RunMode::kInstall);
-  EXPECT_EQ(choose_run_mode("-Configure"), RunMode::kConfigure);
-  EXPECT_EQ(choose_run_mode("-configure"), RunMode::kConfigure);
-  EXPECT_EQ(choose_run_mode("-CONFIGURE"), RunMode::kConfigure);
-  // Anything else, including a known word followed by more, is normal mode.
-  EXPECT_EQ(choose_run_mode(""), RunMode::kNormal);
-  EXPECT_EQ(choose_run_mode("-install now"), RunMode::kNormal);
-  EXPECT_EQ(choose_run_mode(" -install"), RunMode::kNormal);
-  EXPECT_EQ(choose_run_mode("-instal"), RunMode::kNormal);
-  EXPECT_EQ(choose_run_mode("-installx"), RunMode::kNormal);
-  EXPECT_EQ(choose_run_mode("install"), RunMode::kNormal);
-  EXPECT_EQ(choose_run_mode("-Configure -install"), RunMode::kNormal);
-  EXPECT_EQ(choose_run_mode("--help"), RunMode::kHelp);
-  EXPECT_EQ(choose_run_mode("--version"), RunMode::kVersion);
-  EXPECT_EQ(choose_run_mode("--help now"), RunMode::kNormal);
+  const std::pair<const char*, RunMode> cases[] = {
+      {"-install", RunMode::kInstall},
+      {"-INSTALL", RunMode::kInstall},
+      {"-Configure", RunMode::kConfigure},
+      {"-configure", RunMode::kConfigure},
+      {"--help", RunMode::kHelp},
+      {"--version", RunMode::kVersion},
+      // A known word with anything more or less is the normal run.
+      {"", RunMode::kNormal},
+      {"-install now", RunMode::kNormal},
+      {" -install", RunMode::kNormal},
+      {"-instal", RunMode::kNormal},
+      {"-installx", RunMode::kNormal},
+      {"--help now", RunMode::kNormal}};
+  for (const auto& [tail, mode] : cases)
+    EXPECT_EQ(choose_run_mode(tail), mode) << '"' << tail << '"';
 }
 
-class RecordingRunner : public CommandRunner {
- public:
-  int run_hidden(const std::vector<std::string>& argv) override {
+struct RecordingRunner : CommandRunner {
+  int run_hidden(const Args& argv) override {
     commands.push_back(argv);
     return 0;
   }
-  std::vector<std::vector<std::string>> commands;
+  std::vector<Args> commands;
 };
 
-// Installs the recorder for one test, so that nothing changes the routing.
-class RouteStepTest : public testing::Test {
- protected:
-  void SetUp() override { set_command_runner(&runner_); }
-  void TearDown() override { set_command_runner(nullptr); }
-  RecordingRunner runner_;
-};
-
-// Runs a shell command inside the test's private namespace.
-bool sh(const std::string& command) {
-  return std::system(("{ " + command + "; } >/dev/null 2>&1").c_str()) == 0;
-}
-
-TEST_F(RouteStepTest, RoutesLinkLocalThroughInterfaceOfOwnAddress) {
+TEST(RouteStepTest, RoutesLinkLocalThroughInterfaceOfOwnAddress) {
   TAV_REQUIRE_TEST_HOSTS();
-  ASSERT_TRUE(
-      sh("ip link add tavroute0 type veth peer name tavroute1 && "
-         "ip addr add 10.77.5.9/24 dev tavroute0 && "
-         "ip link set tavroute1 up && ip link set tavroute0 up"));
+  ASSERT_EQ(std::system("ip link add tavroute0 type veth peer name tavroute1 "
+                        "&& ip addr add 10.77.5.9/24 dev tavroute0 && "
+                        "ip link set tavroute1 up && ip link set tavroute0 up"),
+            0);
+  RecordingRunner runner;
+  set_command_runner(&runner);
   { TavApp app("-Configure"); }
-  sh("ip link del tavroute0");
-  ASSERT_EQ(runner_.commands.size(), 1u);
-  EXPECT_EQ(runner_.commands[0],
-            (std::vector<std::string>{"ip", "route", "add", "169.254.0.0/16",
-                                      "dev", "tavroute0"}));
+  set_command_runner(nullptr);
+  EXPECT_EQ(std::system("ip link del tavroute0"), 0);
+  EXPECT_EQ(runner.commands,
+            (std::vector<Args>{
+                {"ip", "route", "add", "169.254.0.0/16", "dev", "tavroute0"}}));
 }
 
-TEST_F(RouteStepTest, RunsOnceInEveryMode) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  // Only the loopback exists here: the host's own address falls back to the
-  // resolver or 127.0.0.1, which the loopback holds or no interface does.
-  for (const char* tail : {"", "-install", "-Configure", "anything"}) {
-    runner_.commands.clear();
-    TavApp app(tail);
-    ASSERT_LE(runner_.commands.size(), 1u) << tail;
-    if (!runner_.commands.empty()) {
-      EXPECT_EQ(runner_.commands[0].at(3), "169.254.0.0/16");
-      EXPECT_EQ(runner_.commands[0].at(5), "lo");
-    }
-  }
-}
-
-class PortCheckTest : public testing::Test {
+class StartUpTest : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    catalogue_load(tav_test::build_dir() + "/resc.cat");
+  static void SetUpTestSuite() { catalogue_load(build_dir() + "/resc.cat"); }
+  // Both searches off: discovery finds nothing at once.
+  void SetUp() override {
+    TAV_REQUIRE_PRIVATE_NETWORK();
+    dir_.write("registry.reg",
+               "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZID-AVU\\TAV\\"
+               "4.00]\r\n\"Enable IP Search\"=\"No\"\r\n"
+               "\"Enable IPX Search\"=\"No\"\r\n");
   }
-
-  // Runs the port check; returns its result, keeping stderr and the time.
-  int check() {
-    testing::internal::CaptureStderr();
-    auto start = std::chrono::steady_clock::now();
-    int rc = port_check();
-    elapsed_ms_ = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - start)
-                      .count();
-    err_ = testing::internal::GetCapturedStderr();
-    return rc;
+  TavRun Run(const Args& args, const std::string& tav = build_dir() + "/tav") {
+    return run_program(tav, args,
+                       {{"TAV_REGISTRY", dir_.file("registry.reg")},
+                        {"TAV_PAGE_DIR", dir_.path()},
+                        {"TAV_IPX", "off"}});
   }
-
-  static bool port_is_free(uint16_t port) { return PortHolder(port).bound(); }
-
-  long long elapsed_ms_ = 0;
-  std::string err_;
+  TempDir dir_;
 };
 
-TEST_F(PortCheckTest, FreePortIsReleasedForTheGateway) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  ASSERT_TRUE(port_is_free(34));
-  EXPECT_EQ(check(), 0);
-  EXPECT_EQ(err_, "");
-  EXPECT_LT(elapsed_ms_, 1500) << "waited although port 34 was free";
-  EXPECT_TRUE(port_is_free(34)) << "the port check kept port 34";
+// Port 34, else port 80 after 2 s, else message 108; no port is kept.
+TEST_F(StartUpTest, PortCheckFallsBackToPort80ThenGivesUp) {
+  for (int taken = 0; taken <= 2; ++taken) {
+    std::optional<PortHolder> gateway, web;
+    if (taken >= 1) gateway.emplace(34);
+    if (taken == 2) web.emplace(80);
+    int rc = 0;
+    auto start = std::chrono::steady_clock::now();
+    std::string err = stderr_of([&] { rc = port_check(); });
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(rc, taken < 2 ? 0 : kExitFailure) << taken;
+    EXPECT_EQ(err, taken < 2 ? "" : shown(108)) << taken;
+    EXPECT_EQ(waited >= std::chrono::milliseconds(1900), taken > 0) << taken;
+    gateway.reset();
+    web.reset();
+    EXPECT_TRUE(PortHolder(34).bound() && PortHolder(80).bound()) << taken;
+  }
 }
 
-TEST_F(PortCheckTest, TakenGatewayPortFallsBackToPort80AfterAWait) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  PortHolder other_copy(34);
-  ASSERT_TRUE(other_copy.bound());
-  EXPECT_EQ(check(), 0);
-  EXPECT_EQ(err_, "");
-  EXPECT_GE(elapsed_ms_, 1900);
-  EXPECT_TRUE(port_is_free(80)) << "the port check kept port 80";
-}
-
-TEST_F(PortCheckTest, BothPortsTakenShowsMessage108) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  PortHolder gateway(34);
-  PortHolder web(80);
+// With ports 34 and 80 taken only the normal run shows 108 (its port check);
+// install mode shows 110 (IP search off), the dialog neither.
+TEST_F(StartUpTest, CommandLineSelectsTheMode) {
+  PortHolder gateway(34), web(80);
   ASSERT_TRUE(gateway.bound() && web.bound());
-  EXPECT_EQ(check(), kExitFailure);
-  EXPECT_EQ(err_, "tav: " + catalogue_text(108) + "\n");
-  EXPECT_GE(elapsed_ms_, 1900);
+  const struct {
+    Args args;
+    int status, message;
+    std::string out;
+  } cases[] = {{{"-install"}, 255, 110, ""},
+               {{"-INSTALL"}, 255, 110, ""},
+               {{"-Configure"}, 0, 0, ""},
+               {{"-configure"}, 0, 0, ""},
+               {{"-install", "now"}, 255, 108, ""},
+               {{"--help"}, 0, 0, catalogue_text(201)},
+               {{"--version"}, 0, 0, "4.00"}};
+  for (const auto& c : cases) {
+    TavRun r = Run(c.args);
+    std::string what = c.args[0] + " " + std::to_string(c.args.size());
+    EXPECT_EQ(r.status, c.status) << what;
+    EXPECT_NE(r.out.find(c.out), std::string::npos) << what << ": " << r.out;
+    for (int id : {108, 110})
+      EXPECT_EQ(r.err.find(shown(id)) != std::string::npos, id == c.message)
+          << what << ": " << r.err;
+  }
+}
+
+TEST_F(StartUpTest, NormalRunWithoutUnitsEndsWithMessage110) {
+  TavRun r = Run({});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, shown(110));
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("tav-disc.htm")));
+}
+
+TEST_F(StartUpTest, MissingCatalogueEndsSilently) {
+  TempDir bare;
+  std::filesystem::copy_file(build_dir() + "/tav", bare.file("tav"));
+  for (const Args& args : {Args{}, Args{"-install"}, Args{"--help"}}) {
+    TavRun r = Run(args, bare.file("tav"));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out + r.err, "");
+  }
 }
 
 }  // namespace
+}  // namespace tav_test

@@ -1,112 +1,95 @@
 #include "tests/app/tav_process.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "platform/net.h"
+#include "platform/catalogue.h"
+#include "platform/files.h"
+#include "platform/settings_store.h"
 
 extern char** environ;
 
 namespace tav_test {
 
-TempDir::TempDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "tav-app-test-XXXXXX").string();
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data()) != nullptr) path_ = buf.data();
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
-
-void TempDir::write(const std::string& name, const std::string& content) const {
-  std::ofstream(file(name), std::ios::binary) << content;
-}
-
-std::string TempDir::read(const std::string& name) const {
-  std::ifstream in(file(name), std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-PortHolder::PortHolder(uint16_t port) {
-  s_ = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-  bound_ = s_ != net::INVALID_SOCKET &&
-           net::bind(s_, net::make_addr_in(0, port)) == 0;
-}
-
-PortHolder::~PortHolder() {
-  if (s_ != net::INVALID_SOCKET) net::closesocket(s_);
-}
-
 std::string build_dir() {
   const char* dir = std::getenv("TAV_BUILD_DIR");
-  return dir != nullptr ? dir : ".";
+  return dir != nullptr && *dir ? dir : executable_directory() + "/..";
 }
+
+namespace {
+// Pointers into `strings`, ended by nullptr, as exec wants them.
+std::vector<char*> c_array(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+}  // namespace
 
 TavRun run_program(const std::string& program,
                    const std::vector<std::string>& args,
-                   const std::map<std::string, std::string>& env) {
-  TavRun run;
-  TempDir io;
-  std::string out_path = io.file("out");
-  std::string err_path = io.file("err");
-
-  std::vector<std::string> env_strings;
+                   const std::map<std::string, std::string>& env,
+                   const std::string& input) {
+  std::vector<std::string> env_strings, arg_strings{program};
   for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "TAV_", 4) == 0 ||
-        std::strncmp(*e, "BROWSER=", 8) == 0) {
-      continue;
-    }
-    env_strings.emplace_back(*e);
+    if (std::strncmp(*e, "TAV_", 4) != 0 &&
+        std::strncmp(*e, "BROWSER=", 8) != 0)
+      env_strings.emplace_back(*e);
   }
   for (const auto& [name, value] : env)
     env_strings.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (std::string& s : env_strings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> arg_strings{program};
   arg_strings.insert(arg_strings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& s : arg_strings) argv.push_back(s.data());
-  argv.push_back(nullptr);
-
-  auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    int in = open("/dev/null", O_RDONLY);
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(127);
+  std::vector<char*> argv = c_array(arg_strings), envp = c_array(env_strings);
+  TavRun run;
+  TempDir io;
+  io.write("in", input);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  int fd = 0;
+  for (const char* name : {"in", "out", "err"}) {
+    posix_spawn_file_actions_addopen(&fa, fd, io.file(name).c_str(),
+                                     fd ? O_WRONLY | O_CREAT : O_RDONLY, 0600);
+    ++fd;
   }
-  if (pid < 0) return run;
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  int failed = posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(),
+                           envp.data());
+  posix_spawn_file_actions_destroy(&fa);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (!failed && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   run.elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::steady_clock::now() - start)
                        .count();
-  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  if (!failed && WIFEXITED(status)) run.status = WEXITSTATUS(status);
   run.out = io.read("out");
   run.err = io.read("err");
   return run;
+}
+
+std::string shown(int message_id) {
+  return "tav: " + catalogue_text(message_id) + "\n";
+}
+
+void store(const char* name, const std::string& value) {
+  stdout_of([&] {
+    create_key(kTavKeyPath, name, value.c_str(),
+               static_cast<int>(value.size() + 1));
+  });
+}
+
+std::string stored(const char* name) {
+  char value[200];
+  int rc = -1;
+  stdout_of([&] {
+    rc = qel_get_registry_string(kTavKeyPath, name, value, sizeof value);
+  });
+  return rc == 0 ? value : "<absent>";
 }
 
 }  // namespace tav_test

@@ -1,14 +1,14 @@
-// Runs the tav executable of the build under test as a child process, with
-// a private temporary folder for its settings and page files, and collects
-// its exit status and output. The child shares the test's private network
-// namespace.
+// Helpers of the app tests: the build's tav executable run as a child (in
+// the test's private network), a held port, capture and settings verbs.
 #ifndef TAV_TESTS_APP_TAV_PROCESS_H_
 #define TAV_TESTS_APP_TAV_PROCESS_H_
 
-#include <cstdint>
+#include <gtest/gtest.h>
+
 #include <map>
-#include <string>
-#include <vector>
+
+#include "platform/net.h"
+#include "tests/platform/scratch.h"
 
 namespace tav_test {
 
@@ -19,44 +19,64 @@ struct TavRun {
   long long elapsed_ms = 0;
 };
 
-// A temporary folder removed with its contents on destruction.
-class TempDir {
+// A scratch folder removed with its contents; files absent read as "".
+class TempDir : public ScratchDir {
  public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  void write(const std::string& name, const std::string& content) const;
-  std::string read(const std::string& name) const;
-
- private:
-  std::string path_;
+  void write(const std::string& name, const std::string& content) const {
+    write_text(file(name), content);
+  }
+  std::string read(const std::string& name) const {
+    return read_text(file(name));
+  }
 };
 
 // Holds a TCP port bound on any address, as another program would.
 class PortHolder {
  public:
-  explicit PortHolder(uint16_t port);
-  ~PortHolder();
+  explicit PortHolder(uint16_t port)
+      : s_(net::socket(net::AF_INET_, net::SOCK_STREAM_, 0)),
+        bound_(net::bind(s_, net::make_addr_in(0, port)) == 0) {}
+  ~PortHolder() { net::closesocket(s_); }
   PortHolder(const PortHolder&) = delete;
   PortHolder& operator=(const PortHolder&) = delete;
   bool bound() const { return bound_; }
 
  private:
-  int s_ = -1;
-  bool bound_ = false;
+  net::Socket s_;
+  bool bound_;
 };
 
-// $TAV_BUILD_DIR (set by CTest), else the current folder.
+// $TAV_BUILD_DIR (set by CTest), else the folder above the test binary.
 std::string build_dir();
 
 // Runs `program` with `args` and the test's environment, less TAV_* and
-// BROWSER, plus `env`. Standard input is /dev/null.
+// BROWSER, plus `env`; `input` is its standard input.
 TavRun run_program(const std::string& program,
                    const std::vector<std::string>& args,
-                   const std::map<std::string, std::string>& env);
+                   const std::map<std::string, std::string>& env,
+                   const std::string& input = "");
+
+// What `f` wrote on standard error, or standard output, while it ran.
+template <class F>
+std::string stderr_of(F&& f) {
+  testing::internal::CaptureStderr();
+  f();
+  return testing::internal::GetCapturedStderr();
+}
+template <class F>
+std::string stdout_of(F&& f) {
+  testing::internal::CaptureStdout();
+  f();
+  return testing::internal::GetCapturedStdout();
+}
+
+// A message box as it appears on standard error.
+std::string shown(int message_id);
+
+// Writes or reads a value under the program's key, the settings store's
+// reports dropped; "<absent>" when it cannot be read.
+void store(const char* name, const std::string& value);
+std::string stored(const char* name);
 
 }  // namespace tav_test
 

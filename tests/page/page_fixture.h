@@ -1,50 +1,42 @@
-// Shared set-up of the page tests: one page folder for the whole binary
-// (the page folder is fixed on first use), the real catalogue, the gateway
-// address 10.1.2.3, and verbs to publish units and read files.
+// The page tests' set-up: one page folder for the whole binary (it is fixed
+// on first use), the real catalogue, gateway address 10.1.2.3, and verbs to
+// publish units.
 #ifndef TAV_TESTS_PAGE_PAGE_FIXTURE_H_
 #define TAV_TESTS_PAGE_PAGE_FIXTURE_H_
 
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "discovery/units.h"
 #include "page/page_writer.h"
 #include "platform/catalogue.h"
 #include "platform/files.h"
+#include "tests/platform/scratch.h"
 
 namespace page_test {
+
+using tav_test::read_text;
+using tav_test::write_text;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 inline std::string source_dir() {
   std::string here = __FILE__;
   return here.substr(0, here.rfind("/tests/page/"));
-}
-inline std::string catalogue_path() {
-  return source_dir() + "/catalogue/resc.cat";
 }
 inline std::string make_temp_dir(const char* tag) {
   std::string t = std::string("/tmp/tav-") + tag + "-XXXXXX";
   EXPECT_NE(::mkdtemp(t.data()), nullptr);
   return t;
 }
-inline std::string read_file(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
-inline void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-inline bool fixed_lookup(const char*, uint32_t* addr) {
-  *addr = ::inet_addr("10.1.2.3");
-  return true;
+
+// What `f` wrote on standard error while it ran.
+template <class F>
+std::string stderr_of(F&& f) {
+  testing::internal::CaptureStderr();
+  f();
+  return testing::internal::GetCapturedStderr();
 }
 
 struct IpUnit {
@@ -77,20 +69,22 @@ class PageTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     static bool done = false;
-    if (done) return;
-    done = true;
+    if (std::exchange(done, true)) return;
     ::setenv("TAV_PAGE_DIR", make_temp_dir("pages").c_str(), 1);
-    ::setenv("TAV_CATALOGUE", catalogue_path().c_str(), 1);
-    ASSERT_TRUE(catalogue_load(catalogue_path()));
+    std::string catalogue = source_dir() + "/catalogue/resc.cat";
+    ::setenv("TAV_CATALOGUE", catalogue.c_str(), 1);
+    ASSERT_TRUE(catalogue_load(catalogue));
     // An empty current folder: the help source is found beside the
     // catalogue unless a test puts one here.
     ASSERT_EQ(::chdir(make_temp_dir("cwd").c_str()), 0);
-    set_host_lookup(fixed_lookup);
+    set_host_lookup([](const char*, uint32_t* addr) {
+      *addr = ::inet_addr("10.1.2.3");
+      return true;
+    });
   }
   void SetUp() override {
-    dir_ = page_directory();
-    page_ = dir_ + "/tav-disc.htm";
-    help_ = dir_ + "/tavhelp.htm";
+    page_ = page_directory() + "/tav-disc.htm";
+    help_ = page_directory() + "/tavhelp.htm";
     for (const std::string& f : {page_, help_, std::string("tavhelp.htm")})
       remove_file(f);
     publish({}, {});
@@ -101,7 +95,7 @@ class PageTest : public ::testing::Test {
         published_ip_units()->count, published_ipx_units()->count,
         discovery_page_path, help_page_path, copy_help);
   }
-  std::string dir_, page_, help_;
+  std::string page_, help_;
 };
 
 }  // namespace page_test

@@ -7,147 +7,118 @@
 namespace page_test {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
-
 std::string ip_line(const char* a, const char* rest) {
   return std::string("<A HREF=\"http://") + a + "/\">http://" + a + "/</A> " +
          rest + "<br>\n";
 }
-std::string ipx_line(const char* name, const char* description) {
-  return std::string("<A HREF=\"http://10.1.2.3:34/") + name + "-HTML/\">" +
-         name + "</A> " + description + "<br>\n";
+std::string ipx_line(const std::string& name, const std::string& text) {
+  return "<A HREF=\"http://10.1.2.3:34/" + name + "-HTML/\">" + name + "</A> " +
+         text + "<br>\n";
 }
 
 class PageWriterTest : public PageTest {
  protected:
-  // The page must be the complete head (title, text 114, refresh and help
-  // links, nothing left unfilled) followed by exactly `tail`.
-  void ExpectPage(const std::string& tail) {
-    std::string page = read_file(page_);
+  // Writes the page for these units (with counts beyond the lists, which
+  // must read nothing stale): the complete head (title, text 114, refresh
+  // and help links, nothing left unfilled, no section) and then exactly
+  // `sections` and the end.
+  void ExpectPage(const std::vector<IpUnit>& ip,
+                  const std::vector<IpxUnit>& ipx,
+                  const std::string& sections) {
+    publish(ip, ipx);
+    ASSERT_EQ(write_discovery_files(static_cast<int>(ip.size()) + 2,
+                                    static_cast<int>(ipx.size()) + 2,
+                                    discovery_page_path, help_page_path, 1),
+              0);
+    EXPECT_EQ(discovery_page_path, page_);
+    EXPECT_EQ(help_page_path, help_);
+    std::string page = read_text(page_), tail = sections + "</BODY></HTML>\n";
     ASSERT_GE(page.size(), tail.size());
     EXPECT_EQ(page.substr(page.size() - tail.size()), tail);
     std::string head = page.substr(0, page.size() - tail.size());
-    EXPECT_THAT(head, HasSubstr("<TITLE>"));
-    EXPECT_THAT(head, HasSubstr(catalogue_text(114)));
-    EXPECT_THAT(head, HasSubstr("HREF=\"http://10.1.2.3:34/$$Refresh$\""));
-    EXPECT_THAT(head, HasSubstr("HREF=\"file://" + help_ + "\""));
+    for (std::string part :
+         std::vector<std::string>{"<TITLE>", catalogue_text(114),
+                                  "HREF=\"http://10.1.2.3:34/$$Refresh$\"",
+                                  "HREF=\"file://" + help_ + "\""})
+      EXPECT_THAT(head, HasSubstr(part));
     for (const char* left : {"%s", "%d", "%1", "%2"})
       EXPECT_THAT(head, Not(HasSubstr(left)));
     for (int section : {115, 116, 117})
       EXPECT_THAT(head, Not(HasSubstr(catalogue_text(section))));
   }
+  const std::string ip_ = catalogue_text(115), ipx_ = catalogue_text(116);
 };
 
 TEST_F(PageWriterTest, SectionsAndLinesForEachMixOfUnits) {
-  const std::string end = "</BODY></HTML>\n";
-  publish({{"192.168.1.20", "VEM_123456", "Print Server"},
-           {"192.168.1.21", "VEM_123457", "MIO Based Printer"},
-           {"10.0.0.9", "lab-printer", "Print Server"}},
-          {});
-  ASSERT_EQ(WritePage(), 0);
-  EXPECT_STREQ(discovery_page_path, page_.c_str());
-  EXPECT_STREQ(help_page_path, help_.c_str());
-  ExpectPage(catalogue_text(115) +
-             ip_line("192.168.1.20", "VEM_123456 Print Server") +
-             ip_line("192.168.1.21", "VEM_123457 MIO Based Printer") +
-             ip_line("10.0.0.9", "lab-printer Print Server") + end);
-
-  // IPX only: 116 right after the head; socket 0 means no web service.
-  publish({}, {{"VEM_000001", 0x8060, "Print Server"},
-               {"VEM_000002", 0, "Print Server"},
-               {"VEM_000003", 80, "MIO Based Printer"}});
-  ASSERT_EQ(WritePage(), 0);
-  ExpectPage(catalogue_text(116) + ipx_line("VEM_000001", "Print Server") +
-             ipx_line("VEM_000003", "MIO Based Printer") + end);
-
-  publish({}, {{"VEM_000002", 0, "Print Server"}});
-  ASSERT_EQ(WritePage(), 0);
-  ExpectPage(catalogue_text(116) + end);
-
-  publish({}, {});
-  ASSERT_EQ(WritePage(), 0);
-  ExpectPage(catalogue_text(117) + end);
-
-  // Both kinds; counts beyond the published lists read nothing stale.
-  publish({{"192.168.1.20", "A", "Print Server"}}, {{"B", 80, "d"}});
-  ASSERT_EQ(write_discovery_files(5, 9, discovery_page_path, help_page_path, 0),
-            0);
-  ExpectPage(catalogue_text(115) + ip_line("192.168.1.20", "A Print Server") +
-             catalogue_text(116) + ipx_line("B", "d") + end);
+  ExpectPage({{"192.168.1.20", "VEM_123456", "Print Server"},
+              {"192.168.1.21", "VEM_123457", "MIO Based Printer"},
+              {"10.0.0.9", "lab-printer", "Print Server"}},
+             {},
+             ip_ + ip_line("192.168.1.20", "VEM_123456 Print Server") +
+                 ip_line("192.168.1.21", "VEM_123457 MIO Based Printer") +
+                 ip_line("10.0.0.9", "lab-printer Print Server"));
+  // Socket 0 means no web service: left out.
+  ExpectPage({},
+             {{"VEM_000001", 0x8060, "Print Server"},
+              {"VEM_000002", 0, "Print Server"},
+              {"VEM_000003", 80, "MIO Based Printer"}},
+             ipx_ + ipx_line("VEM_000001", "Print Server") +
+                 ipx_line("VEM_000003", "MIO Based Printer"));
+  ExpectPage({}, {{"VEM_000002", 0, "Print Server"}}, ipx_);
+  ExpectPage({}, {}, catalogue_text(117));
 }
 
 TEST_F(PageWriterTest, NamesFromDevicesCannotInjectMarkup) {
-  publish({{"192.168.1.20", "<script>x()</script>", "a \"b\" & 'c'"}},
-          {{"\"><img src=x>", 80, "<b>"}});
-  ASSERT_EQ(WritePage(), 0);
-  std::string page = read_file(page_);
-  EXPECT_THAT(page, HasSubstr("&lt;script&gt;x()&lt;/script&gt; a &quot;b"
-                              "&quot; &amp; &#39;c&#39;<br>"));
-  EXPECT_THAT(page,
-              HasSubstr(ipx_line("&quot;&gt;&lt;img src=x&gt;", "&lt;b&gt;")));
-  EXPECT_THAT(page, Not(HasSubstr("<script>")));
-  EXPECT_THAT(page, Not(HasSubstr("<img")));
+  ExpectPage({{"192.168.1.20", "<script>x()</script>", "a \"b\" & 'c'"}},
+             {{"\"><img src=x>", 80, "<b>"}},
+             ip_ +
+                 ip_line("192.168.1.20",
+                         "&lt;script&gt;x()&lt;/script&gt; a &quot;b&quot; "
+                         "&amp; &#39;c&#39;") +
+                 ipx_ + ipx_line("&quot;&gt;&lt;img src=x&gt;", "&lt;b&gt;"));
 }
 
 TEST_F(PageWriterTest, PercentSignsInTheHelpPathStayLiteral) {
   EXPECT_EQ(file_url_path("/a b/%s?#\"&\\:.htm"),
             "/a%20b/%25s%3F%23%22%26%5C%3A.htm");
   ASSERT_EQ(write_discovery_page(page_.c_str(), 0, 0, "/h %s%d%n.htm"), 1);
-  std::string page = read_file(page_);
-  EXPECT_THAT(page, HasSubstr("HREF=\"file:///h%20%25s%25d%25n.htm\""));
-  EXPECT_THAT(page, HasSubstr("HREF=\"http://10.1.2.3:34/$$Refresh$\""));
+  EXPECT_THAT(read_text(page_),
+              HasSubstr("HREF=\"file:///h%20%25s%25d%25n.htm\""));
 }
 
-TEST_F(PageWriterTest, HelpCopyIsMadeOnceAndTheLocalSourceComesFirst) {
+TEST_F(PageWriterTest, HelpCopyIsMadeOnceFromTheFirstSourceFound) {
   ASSERT_EQ(WritePage(1), 0);
-  EXPECT_EQ(read_file(help_),
-            read_file(source_dir() + "/catalogue/tavhelp.htm"));
-  write_file(help_, "changed since");
+  EXPECT_EQ(read_text(help_),
+            read_text(source_dir() + "/catalogue/tavhelp.htm"));
+  write_text(help_, "changed since");
   publish({}, {{"NEW", 80, "d"}});
   ASSERT_EQ(WritePage(0), 0);  // a refresh
-  EXPECT_THAT(read_file(page_), HasSubstr("NEW-HTML"));
-  EXPECT_EQ(read_file(help_), "changed since");
-
-  write_file("tavhelp.htm", "local help");
+  EXPECT_THAT(read_text(page_), HasSubstr("NEW-HTML"));
+  EXPECT_EQ(read_text(help_), "changed since");
+  write_text("tavhelp.htm", "local help");  // the current folder comes first
   ASSERT_EQ(WritePage(1), 0);
-  EXPECT_EQ(read_file(help_), "local help");
-}
-
-TEST_F(PageWriterTest, MissingHelpSourceStillWritesThePage) {
-  ::setenv("TAV_CATALOGUE", (make_temp_dir("nocat") + "/resc.cat").c_str(), 1);
-  testing::internal::CaptureStderr();
-  int result = WritePage();
-  std::string err = testing::internal::GetCapturedStderr();
-  ::setenv("TAV_CATALOGUE", catalogue_path().c_str(), 1);
-  EXPECT_EQ(result, 0);
-  EXPECT_THAT(err, HasSubstr("tav: " + catalogue_text(111)));
+  EXPECT_EQ(read_text(help_), "local help");
+  // No source at all: message 111, the page all the same.
+  remove_file("tavhelp.htm");
+  tav_test::ScopedEnv nowhere("TAV_CATALOGUE", "/nonexistent/resc.cat");
+  EXPECT_THAT(stderr_of([&] { EXPECT_EQ(WritePage(), 0); }),
+              HasSubstr("tav: " + catalogue_text(111)));
   EXPECT_TRUE(file_exists(page_));
-  EXPECT_FALSE(file_exists(help_));
 }
 
 TEST_F(PageWriterTest, PlantedSymlinksAreNeverFollowed) {
   std::string victim = make_temp_dir("victim") + "/victim";
-  write_file(victim, "precious");
+  write_text(victim, "precious");
   ASSERT_EQ(::symlink(victim.c_str(), page_.c_str()), 0);
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(WritePage(), -1);  // the help copy goes with the page
-  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+  // A page that cannot be written takes the help copy with it.
+  EXPECT_THAT(stderr_of([&] { EXPECT_EQ(WritePage(), -1); }),
               HasSubstr("tav: " + catalogue_text(106)));
   EXPECT_FALSE(file_exists(help_));
-
   remove_file(page_);
   ASSERT_EQ(::symlink(victim.c_str(), help_.c_str()), 0);
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(WritePage(), 0);
-  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+  EXPECT_THAT(stderr_of([&] { EXPECT_EQ(WritePage(), 0); }),
               HasSubstr("tav: " + catalogue_text(112)));
-  EXPECT_EQ(read_file(victim), "precious");
-}
-
-bool failing_lookup(const char*, uint32_t*) {
-  net::WSASetLastError(11001);
-  return false;
+  EXPECT_EQ(read_text(victim), "precious");
 }
 
 TEST_F(PageWriterTest, HostWithoutAddressEndsTheProgramWithMessage134) {
@@ -155,7 +126,10 @@ TEST_F(PageWriterTest, HostWithoutAddressEndsTheProgramWithMessage134) {
   ASSERT_EQ(::gethostname(host, sizeof host), 0);
   EXPECT_EXIT(
       {
-        set_host_lookup(failing_lookup);
+        set_host_lookup([](const char*, uint32_t*) {
+          net::WSASetLastError(11001);
+          return false;
+        });
         WritePage();
       },
       testing::ExitedWithCode(1),
