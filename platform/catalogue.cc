@@ -208,29 +208,29 @@ bool parse_conversion(const std::string& f, size_t i, Conversion* c) {
 }
 
 std::string render(const Conversion& c, const FormatArg& arg) {
-  std::string spec = "%" + c.flags;
-  if (c.width >= 0) spec += std::to_string(c.width);
-  if (c.precision >= 0) spec += "." + std::to_string(c.precision);
+  std::string conv = "%" + c.flags;
+  if (c.width >= 0) conv += std::to_string(c.width);
+  if (c.precision >= 0) conv += "." + std::to_string(c.precision);
   char buf[4200 + 64];
   if (c.kind == 's') {
     std::string text(arg.text);
-    spec += "s";
-    int n = std::snprintf(nullptr, 0, spec.c_str(), text.c_str());
+    conv += "s";
+    int n = std::snprintf(nullptr, 0, conv.c_str(), text.c_str());
     if (n < 0) return std::string();
     std::string out(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(out.data(), out.size(), spec.c_str(), text.c_str());
+    std::snprintf(out.data(), out.size(), conv.c_str(), text.c_str());
     out.resize(static_cast<size_t>(n));
     return out;
   }
   if (c.kind == 'c') {
-    spec += "c";
-    std::snprintf(buf, sizeof buf, spec.c_str(),
+    conv += "c";
+    std::snprintf(buf, sizeof buf, conv.c_str(),
                   static_cast<int>(static_cast<unsigned char>(arg.number)));
     return buf;
   }
   if (c.kind == 'd' || c.kind == 'i') {
-    spec += "lld";
-    std::snprintf(buf, sizeof buf, spec.c_str(), arg.number);
+    conv += "lld";
+    std::snprintf(buf, sizeof buf, conv.c_str(), arg.number);
     return buf;
   }
   // Unsigned conversions of a value that fits 32 bits behave as the 32-bit
@@ -238,9 +238,9 @@ std::string render(const Conversion& c, const FormatArg& arg) {
   unsigned long long u = static_cast<unsigned long long>(arg.number);
   if (arg.number >= -2147483648LL && arg.number <= 4294967295LL)
     u = static_cast<unsigned int>(arg.number);
-  spec += "ll";
-  spec.push_back(c.kind);
-  std::snprintf(buf, sizeof buf, spec.c_str(), u);
+  conv += "ll";
+  conv.push_back(c.kind);
+  std::snprintf(buf, sizeof buf, conv.c_str(), u);
   return buf;
 }
 
