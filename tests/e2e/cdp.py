@@ -82,8 +82,8 @@ class Browser:
         deadline = time.time() + timeout
         while True:
             try:
-                with urllib.request.urlopen(
-                        f"http://127.0.0.1:{port}/json/version", timeout=5) as r:
+                with urllib.request.urlopen(f"http://127.0.0.1:{port}"
+                                            "/json/version", timeout=5) as r:
                     url = json.load(r)["webSocketDebuggerUrl"]
                 break
             except OSError as e:
