@@ -24,14 +24,6 @@ def run(*argv, check=True):
     return r
 
 
-def can_make_namespaces():
-    if os.geteuid() != 0:
-        return False, "making test hosts needs root (ip netns)"
-    if run("ip", "-V", check=False).returncode != 0:
-        return False, "the ip command (iproute2) is missing"
-    return True, ""
-
-
 def enter_private_namespace():
     """Moves this process (before it starts any thread) into a new network
     namespace with only the loopback, brought up: as root a plain one, else
@@ -127,10 +119,6 @@ class Network:
         self.processes.append(p)
         return p
 
-    def call(self, ns, argv, timeout=120, **kwargs):
-        return subprocess.run(["ip", "netns", "exec", ns] + list(argv),
-                              timeout=timeout, **kwargs)
-
     def stop(self, p, timeout=5):
         if p.poll() is None:
             try:
@@ -160,12 +148,6 @@ class Network:
         for link in self.own_links:
             run("ip", "link", "del", link, check=False)
         self.own_links.clear()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
 
 def wait_for_file(path, timeout=30):

@@ -127,12 +127,11 @@ exec {args} "$page" 2>>"$0.log"
 
 
 class Site:
-    def __init__(self, build_dir, work_dir, full, headless=True, log=None):
+    def __init__(self, build_dir, work_dir, full, headless=True):
         self.build_dir = os.path.abspath(build_dir)
         self.work_dir = work_dir
         self.full = full
         self.headless = headless
-        self.log = log or (lambda text: None)
         self.net = tavnet.Network("s") if full else None
         self.sims = []
         self.profiles = []
@@ -229,7 +228,7 @@ class Site:
             visible.append("--no-sandbox")  # Chromium refuses root without
         return visible
 
-    def start_tav(self, env=None, own_browser=True):
+    def start_tav(self, own_browser=True):
         """Starts tav. own_browser False: the settings name no browser, so
         tav takes the desktop's ($BROWSER, else the default for HTML)."""
         self.wrapper = wrapper = os.path.join(self.work_dir, "browser")
@@ -242,8 +241,6 @@ class Site:
         e = dict(os.environ)
         e.update({"TAV_REGISTRY": self.hive, "TAV_PAGE_DIR": self.page_dir,
                   "TAV_DEBUG": self.debug_log})
-        e.update(env or {})
-        self.tav_started = time.time()
         with open(self.tav_log, "w") as out:
             self.tav = subprocess.Popen(
                 [os.path.join(self.build_dir, "tav")], cwd=self.work_dir,

@@ -1,19 +1,16 @@
-"""The whole program end to end: tav in its normal run on a private network
-of simulated units, with headless Chromium as the browser that tav starts
-through its HTML open command, driven over the remote debugging protocol.
-
-One run of tav serves the whole class, so the tests run in the order of
-their numbers: the page, a unit behind the gateway, links inside it, a unit
-linked directly, the refresh with a unit started meanwhile, and last the
-closing of the browser, which ends tav.
-
-Needs root (network namespaces) and Debian's chromium. Screenshots go to
-<build>/tests/e2e/artifacts. The run stops itself after 600 s
-(TAV_E2E_TIME_LIMIT seconds when set)."""
+"""The whole program end to end on a private network of simulated units: tav
+in its normal run with headless Chromium as the browser it starts, driven
+over the remote debugging protocol, and the gateway's refresh answers read
+raw; then `tav -install` on the same network. The tests share the site and
+run in the order of their numbers. Needs root and Debian's chromium.
+Screenshots go to <build>/tests/e2e/artifacts. The run stops itself after
+TAV_E2E_TIME_LIMIT seconds (600)."""
 
 import os
 import shutil
 import signal
+import socket
+import subprocess
 import sys
 import tempfile
 import time
@@ -21,10 +18,8 @@ import unittest
 
 sys.dont_write_bytecode = True  # no caches in the source tree
 
-SOURCE_DIR = os.environ.get(
-    "TAV_SOURCE_DIR",
-    os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
-        __file__)))))
+SOURCE_DIR = os.environ.get("TAV_SOURCE_DIR", os.path.abspath(
+    os.path.join(os.path.dirname(__file__), "..", "..")))
 BUILD_DIR = os.environ.get("TAV_BUILD_DIR",
                            os.path.join(SOURCE_DIR, "build", "debug"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "scripts"))
@@ -33,15 +28,22 @@ import tavnet  # noqa: E402
 import tavsite  # noqa: E402
 
 ARTIFACTS = os.path.join(BUILD_DIR, "tests", "e2e", "artifacts")
-# The suite stops itself after this many seconds.
-WHOLE_RUN_LIMIT_S = int(os.environ.get("TAV_E2E_TIME_LIMIT", "600"))
 
 
-def why_not_runnable():
-    if os.geteuid() != 0:
-        return ("the end-to-end suite builds a network of namespaces and "
-                "needs root: run it as root (scripts/test.sh does in CI)")
-    return ""
+def catalogue(number, insert=""):
+    """Text `number` of the catalogue, escapes resolved, %1 filled."""
+    escapes = {"\\n": "\n", "\\r": "\r", "\\t": "\t", "\\\\": "\\"}
+    with open(os.path.join(SOURCE_DIR, "catalogue", "resc.cat")) as f:
+        lines = iter(f.read().split("\n"))
+    for line in lines:
+        key, _, value = line.partition(" = ")
+        if key == str(number):
+            if value == "<<<":
+                value = "".join(l + "\n" for l in iter(lines.__next__, ">>>"))
+            for k, v in escapes.items():  # no text of ours has a "\\n"
+                value = value.replace(k, v)
+            return value.strip(" ").replace("%1", insert)
+    raise KeyError(number)
 
 
 class NormalRunTest(unittest.TestCase):
@@ -49,19 +51,16 @@ class NormalRunTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        reason = why_not_runnable()
-        if reason:
-            raise unittest.SkipTest(reason)
+        if os.geteuid() != 0:
+            raise unittest.SkipTest("the suite builds a network of "
+                                    "namespaces and needs root")
         # As root nothing may be missing: a skip would hide a broken CI.
-        if not shutil.which("chromium"):
-            raise AssertionError("chromium is not installed "
-                                 "(scripts/setup.sh installs it)")
+        assert shutil.which("chromium"), "chromium is missing (setup.sh)"
         for program in ("tav", "tav-sim"):
-            if not os.access(os.path.join(BUILD_DIR, program), os.X_OK):
-                raise AssertionError(f"{program} is not built in {BUILD_DIR}")
+            assert os.access(os.path.join(BUILD_DIR, program), os.X_OK), \
+                f"{program} is not built in {BUILD_DIR}"
         problem = tavnet.enter_private_namespace()
-        if problem:
-            raise AssertionError("no private network namespace: " + problem)
+        assert not problem, "no private network namespace: " + problem
         os.makedirs(ARTIFACTS, exist_ok=True)
         cls.work = tempfile.mkdtemp(prefix="tav-e2e-")
         cls.site = tavsite.Site(BUILD_DIR, cls.work, full=True)
@@ -78,17 +77,17 @@ class NormalRunTest(unittest.TestCase):
             cls.tearDownClass()
             raise
         cls.gateway = cls.site.gateway
+        cls.refresh = f"http://{cls.gateway}:34/$$Refresh$"
 
     @classmethod
     def tearDownClass(cls):
         if cls.site:
-            if cls.site.tav and cls.site.tav.poll() is None:
+            if cls.site.tav.poll() is None:
                 print("\n--- tav's output:\n" + cls.site.tav_output()[-3000:],
                       file=sys.stderr)
             cls.site.close()
             cls.site = None
-            print(f"working files (tav's output, debug log, simulator logs): "
-                  f"{cls.work}", file=sys.stderr)
+            print(f"working files: {cls.work}", file=sys.stderr)
 
     # -- helpers ----------------------------------------------------------
 
@@ -99,68 +98,68 @@ class NormalRunTest(unittest.TestCase):
         print(f"\nscreenshot kept: {path}", file=sys.stderr)
 
     def links(self):
-        return self.page.evaluate(
-            "[...document.links].map(a => [a.href, a.textContent])")
+        return self.page.evaluate("[...document.links].map(a => a.href)")
 
-    def open_discovery_page(self):
+    def open_unit(self, name):
+        unit = next(u for u in self.site.units if u.name == name)
         self.page.navigate("file://" + self.site.page_path)
-
-    def unit_links(self, units):
-        return {u.link(self.gateway) for u in units}
-
-    def page_units(self):
-        """(link, text of the line) of each unit listed on the page."""
-        lines = self.page.evaluate("document.body.innerText").splitlines()
-        out = {}
-        for href, text in self.links():
-            if href.startswith("file:") or "$$Refresh$" in href:
-                continue
-            out[href] = next((l for l in lines if l.startswith(text)), "")
-        return out
+        self.page.click_link(unit.link(self.gateway))
+        self.assertEqual(self.page.url(), unit.link(self.gateway))
+        self.assertEqual(self.page.evaluate("document.title"), name)
+        return unit
 
     def assert_lists_exactly(self, units):
-        listed = self.page_units()
-        self.assertEqual(set(listed), self.unit_links(units))
+        lines = self.page.evaluate("document.body.innerText").splitlines()
+        listed = {h: t for h, t in self.page.evaluate(
+            "[...document.links].map(a => [a.href, a.textContent])")
+            if not h.startswith("file:") and "$$Refresh$" not in h}
+        self.assertEqual(set(listed), {u.link(self.gateway) for u in units})
         for u in units:
-            line = listed[u.link(self.gateway)]
+            text = listed[u.link(self.gateway)]
+            line = next((l for l in lines if l.startswith(text)), "")
             self.assertIn(u.name, line)
             self.assertTrue(line.rstrip().endswith(u.shown), line)
 
     def assert_on_gateway_for(self, unit):
-        """Every link of the shown unit page that leads to the unit goes
-        through the gateway under the unit's name."""
         prefix = f"http://{self.gateway}:34/{unit.name}"
-        for href, _ in self.links():
-            if href.startswith("javascript:") or "other.example" in href:
-                continue
-            self.assertTrue(href.startswith(prefix + "/") or
-                            href.startswith(prefix + "-HTML/"), href)
+        for href in self.links():
+            if not href.startswith("javascript:") and "other." not in href:
+                self.assertRegex(href, f"^{prefix}(-HTML)?/")
 
-    # -- the run ----------------------------------------------------------
+    def ask_refresh(self):
+        """The gateway's raw answer to a refresh request."""
+        with socket.create_connection((self.gateway, 34), 30) as s:
+            s.sendall(b"GET /$$Refresh$ HTTP/1.0\r\nAccept: */*\r\n\r\n")
+            answer = b""
+            while chunk := s.recv(4096):
+                answer += chunk
+        return answer.decode("latin-1")
+
+    def wait_refresh_done(self):
+        deadline = time.time() + 180
+        while (answer := self.ask_refresh()) == catalogue(118):
+            self.assertLess(time.time(), deadline, "rediscovery over 180 s")
+            time.sleep(2)
+        self.assertEqual(answer, catalogue(119, self.site.page_path))
+
+    # -- the normal run ---------------------------------------------------
 
     def test_1_page_lists_exactly_the_simulated_units(self):
         self.assertEqual(self.page.url(), "file://" + self.site.page_path)
         self.assert_lists_exactly(self.site.units)
-        hrefs = [h for h, _ in self.links()]
-        self.assertIn(f"http://{self.gateway}:34/$$Refresh$", hrefs)
-        self.assertIn("file://" + self.site.help_path, hrefs)
+        self.assertIn(self.refresh, self.links())
+        self.assertIn("file://" + self.site.help_path, self.links())
         self.assertTrue(os.path.isfile(self.site.help_path))
         # The browser got the page's path as one argument, no quotes kept.
         with open(self.site.wrapper + ".arg") as f:
             self.assertEqual(f.read(), self.site.page_path + "\n")
-        # IP units are linked directly, IPX units through the gateway.
-        for u in self.site.units:
+        for u in self.site.units:  # IPX units through the gateway only
             self.assertEqual(u.link(self.gateway).startswith(
                 f"http://{self.gateway}:34/"), u.kind == "ipx")
         self.shot("discovery-page.png")
 
     def test_2_ipx_unit_page_through_gateway_with_its_image(self):
-        unit = next(u for u in self.site.units if u.name == "VEM_002345")
-        self.open_discovery_page()
-        self.page.click_link(unit.link(self.gateway))
-        self.assertEqual(self.page.url(), unit.link(self.gateway))
-        self.assertEqual(self.page.evaluate("document.title"), unit.name)
-        # The image is fetched through the gateway, all of it.
+        unit = self.open_unit("VEM_002345")
         image = self.page.wait_for(
             "performance.getEntriesByType('resource').find(e => "
             "e.name.endsWith('/logo.gif') && e.responseEnd > 0)?.toJSON()", 30,
@@ -169,12 +168,14 @@ class NormalRunTest(unittest.TestCase):
                          f"http://{self.gateway}:34/{unit.name}/logo.gif")
         self.assertEqual(image["responseStatus"], 200)
         self.assertEqual(image["encodedBodySize"], 1234)
-        # ... and it shows: the browser decoded the 32x16 picture.
         self.assertTrue(self.page.wait_for(
             "[...document.images].every(i => i.complete && "
             "i.naturalWidth === 32 && i.naturalHeight === 16)", 30,
             what="the unit's image to be decoded"))
         self.assert_on_gateway_for(unit)
+        # The gateway leaves the unit's IPX address in its folder.
+        self.assertEqual(os.path.getsize(
+            os.path.join(self.site.work_dir, "address")), 14)
         self.shot("unit-page-through-gateway.png")
 
     def test_3_links_inside_a_unit_page_stay_on_the_gateway(self):
@@ -186,8 +187,7 @@ class NormalRunTest(unittest.TestCase):
         self.assertIn("Status of Stores: ready",
                       self.page.evaluate("document.body.innerText"))
         self.assert_on_gateway_for(unit)
-        # Back to the unit's home page by its relative link, then by the
-        # link that names the unit as host.
+        # Back by its relative link, then by the link naming the unit.
         self.page.click_link("/index.htm")
         self.assertEqual(self.page.evaluate("document.title"), "Stores")
         self.page.click_link("/dir/x.htm")
@@ -195,72 +195,83 @@ class NormalRunTest(unittest.TestCase):
                          f"http://{self.gateway}:34/Stores/dir/x.htm")
 
     def test_4_ip_unit_behind_the_router_is_linked_directly(self):
-        unit = next(u for u in self.site.units if u.name == "Roof")
-        self.open_discovery_page()
-        self.page.click_link(unit.link(self.gateway))
-        self.assertEqual(self.page.url(), unit.link(self.gateway))
-        self.assertEqual(self.page.evaluate("document.title"), "Roof")
-        # Not through the gateway: the unit's own links are untouched.
-        self.assertIn(f"http://{unit.address}/status.htm",
-                      [h for h, _ in self.links()])
+        unit = self.open_unit("Roof")
+        self.assertIn(f"http://{unit.address}/status.htm", self.links())
 
     def test_5_refresh_finds_a_unit_started_meanwhile(self):
         # A mark in the help page's copy shows whether it is copied again.
         with open(self.site.help_path, "a") as f:
             f.write("<!-- kept -->\n")
         self.site.start_late_units()
-        refresh = f"http://{self.gateway}:34/$$Refresh$"
-        self.open_discovery_page()
-        self.page.click_link(refresh)
-        self.assertEqual(self.page.url(), refresh)
+        # The first request starts the rediscovery, the next while it runs
+        # starts none; once done the answer leads to the rewritten page.
+        self.page.navigate("file://" + self.site.page_path)
+        self.page.click_link(self.refresh)
         self.assertEqual(self.page.evaluate("document.title"),
                          "TAV: searching")
-        # Reloading answers "searching" until the rediscovery is done, then
-        # once with the way to the rewritten page.
-        deadline = time.time() + 180
-        while self.page.evaluate("document.title") == "TAV: searching":
-            self.assertLess(time.time(), deadline,
-                            "the rediscovery did not finish within 180 s")
-            time.sleep(3)
-            self.page.navigate(refresh)
-        self.assertEqual(self.page.evaluate("document.title"),
-                         "TAV: search finished")
-        page_url = "file://" + self.site.page_path
-        self.assertIn(page_url, [h for h, _ in self.links()])
-        self.page.navigate(page_url)
+        self.assertEqual(self.ask_refresh(), catalogue(118))
+        self.wait_refresh_done()
+        self.page.navigate("file://" + self.site.page_path)
         self.assert_lists_exactly(self.site.units + self.site.late_units)
         self.shot("discovery-page-after-refresh.png")
-        late = self.site.late_units[0]
-        self.page.click_link(late.link(self.gateway))
-        self.assertEqual(self.page.evaluate("document.title"), late.name)
+        self.page.click_link(self.site.late_units[0].link(self.gateway))
+        self.assertEqual(self.page.evaluate("document.title"), "Mailroom")
         with open(self.site.help_path) as f:
-            self.assertIn("<!-- kept -->", f.read(),
-                          "the help page was copied again")
+            self.assertTrue("<!-- kept -->" in f.read(), "help copied again")
+        self.assertEqual(sorted(os.listdir(self.site.page_dir)),
+                         ["tav-disc.htm", "tavhelp.htm"])
+        # The next request starts a new rediscovery; it ends before the
+        # browser does, so that nothing writes the page once it is gone.
+        self.assertEqual(self.ask_refresh(), catalogue(118))
+        self.wait_refresh_done()
 
     def test_6_closing_the_browser_ends_tav_and_removes_the_pages(self):
         self.assertIsNone(self.site.tav.poll(), "tav ended early")
         self.browser.close()
-        status = self.site.wait_tav(60)
-        self.assertEqual(status, 1, "tav's exit status after the browser "
-                         "closed; output:\n" + self.site.tav_output()[-2000:])
+        self.assertEqual(self.site.wait_tav(60), 1, self.site.tav_output())
         self.assertFalse(os.path.exists(self.site.page_path))
         self.assertFalse(os.path.exists(self.site.help_path))
+
+    # -- install mode on the same network ----------------------------------
+
+    def install(self, *settings):
+        data = tempfile.mkdtemp(prefix="data-", dir=self.work)
+        with open(data + ".reg", "w") as f:
+            f.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZID-AVU\\TAV"
+                    f'\\4.00]\n"Data File Directory"="{data}"\n'
+                    '"Enable IPX Search"="No"\n' + "".join(settings))
+        r = subprocess.run([os.path.join(BUILD_DIR, "tav"), "-install"],
+                           env=dict(os.environ, TAV_REGISTRY=data + ".reg"),
+                           capture_output=True, text=True, timeout=120)
+        self.assertEqual(r.returncode, 255, r.stderr)
+        return r.stderr, data
+
+    def test_7_install_writes_the_ip_units_in_name_order(self):
+        err, data = self.install()
+        self.assertEqual(err, "")
+        with open(os.path.join(data, "ipunit.dat"), newline="") as f:
+            self.assertEqual(f.read(),
+                             "Annex ,10.77.1.101 ,MIO Based Printer \r\n"
+                             "Cellar ,10.77.2.101 ,MIO Based Printer \r\n"
+                             "Lobby ,10.77.1.100 ,LaserJet 4000 \r\n"
+                             "Roof ,10.77.2.100 ,DesignJet 750C \r\n")
+
+    def test_8_install_without_ip_search_writes_nothing(self):
+        err, data = self.install('"Enable IP Search"="No"\n')
+        self.assertEqual(err, f"tav: {catalogue(110)}\n")
+        self.assertEqual(os.listdir(data), [])
 
 
 def main():
     # Bounded whatever happens: at the time limit, or when terminated, the
-    # site is torn down (its namespaces would outlive the process) and the
-    # run ends.
-    def stop(reason):
-        def handler(*_):
-            print(f"e2e: {reason}: stopped", file=sys.stderr)
-            NormalRunTest.tearDownClass()
-            os._exit(1)
-        return handler
-    signal.signal(signal.SIGALRM,
-                  stop(f"the run took over {WHOLE_RUN_LIMIT_S} s"))
-    signal.signal(signal.SIGTERM, stop("terminated"))
-    signal.alarm(WHOLE_RUN_LIMIT_S)
+    # site (whose namespaces would outlive us) is torn down.
+    def stop(*_):
+        print("e2e: stopped (time limit or terminated)", file=sys.stderr)
+        NormalRunTest.tearDownClass()
+        os._exit(1)
+    signal.signal(signal.SIGALRM, stop)
+    signal.signal(signal.SIGTERM, stop)
+    signal.alarm(int(os.environ.get("TAV_E2E_TIME_LIMIT", "600")))
     result = unittest.main(verbosity=2, exit=False).result
     if not result.wasSuccessful():
         sys.exit(1)
