@@ -4,7 +4,8 @@ over the remote debugging protocol, and the gateway's refresh answers read
 raw; then `tav -install` on the same network. The tests share the site and
 run in the order of their numbers. Needs root and Debian's chromium.
 Screenshots go to <build>/tests/e2e/artifacts. The run stops itself after
-TAV_E2E_TIME_LIMIT seconds (600)."""
+TAV_E2E_TIME_LIMIT seconds (600). Its working files (tav's output and
+diagnostics) are removed afterwards unless TAV_E2E_KEEP is set."""
 
 import os
 import shutil
@@ -87,7 +88,10 @@ class NormalRunTest(unittest.TestCase):
                       file=sys.stderr)
             cls.site.close()
             cls.site = None
-            print(f"working files: {cls.work}", file=sys.stderr)
+            if os.environ.get("TAV_E2E_KEEP"):
+                print(f"working files: {cls.work}", file=sys.stderr)
+            else:
+                shutil.rmtree(cls.work, ignore_errors=True)
 
     # -- helpers ----------------------------------------------------------
 
