@@ -4,7 +4,9 @@
 #ifndef TAV_TESTS_SUPPORT_FAKE_BINDERY_H_
 #define TAV_TESTS_SUPPORT_FAKE_BINDERY_H_
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,7 +25,10 @@ struct BinderyObject {
 class FakeBindery : public nw::NetWareClient {
  public:
   // A unit service object at network 01 02 03 04, node 00 00 0A 00 00 last.
-  void add(const std::string& name, uint16_t socket, uint8_t node_last = 1);
+  void add(const std::string& name, uint16_t socket, uint8_t node_last = 1) {
+    objects.push_back(
+        {name, 0x0414, {1, 2, 3, 4}, {0, 0, 10, 0, 0, node_last}, socket});
+  }
 
   std::vector<BinderyObject> objects;
   static constexpr uint32_t kHandle = 0x00C0FFEE;
@@ -31,7 +36,12 @@ class FakeBindery : public nw::NetWareClient {
   int closed = 0;
 
   uint32_t NWCallsInit(void*, void*) override { return 0; }
-  uint32_t NWCCScanConnRefs(uint32_t* iterator, uint32_t* reference) override;
+  uint32_t NWCCScanConnRefs(uint32_t* iterator, uint32_t* reference) override {
+    if (*iterator > 0) return 0x880F;  // no further connection
+    *reference = 100;
+    ++*iterator;
+    return 0;
+  }
   uint32_t NWCCOpenConnByRef(uint32_t, uint32_t, uint32_t,
                              uint32_t* handle) override {
     *handle = kHandle;
@@ -42,20 +52,55 @@ class FakeBindery : public nw::NetWareClient {
     ++closed;
     return 0;
   }
-  // Names longer than 47 characters fill the whole 48-byte buffer without
-  // a NUL, as a careless client would.
-  uint32_t NWScanObject(uint32_t handle, const char* search_name,
-                        uint16_t search_type, uint32_t* object_id,
+  // The object id is the index of the object last returned. Names longer
+  // than 47 characters fill the whole 48-byte buffer without a NUL, as a
+  // careless client would.
+  uint32_t NWScanObject(uint32_t, const char*, uint16_t search_type,
+                        uint32_t* object_id,
                         char object_name[nw::kObjectNameSize],
-                        uint16_t* object_type, uint8_t* has_properties,
-                        uint8_t* object_flags,
-                        uint8_t* object_security) override;
-  uint32_t NWReadPropertyValue(uint32_t handle, const char* object_name,
+                        uint16_t* object_type, uint8_t*, uint8_t*,
+                        uint8_t*) override {
+    size_t next = *object_id == 0xFFFFFFFF ? 0 : *object_id + 1;
+    while (next < objects.size() && wire(objects[next].type) != search_type)
+      ++next;
+    if (next >= objects.size()) return 0x89FC;  // no such object
+    const std::string& name = objects[next].name;
+    size_t n = std::min(name.size(), size_t{nw::kObjectNameSize});
+    std::memcpy(object_name, name.data(), n);
+    if (n < nw::kObjectNameSize) object_name[n] = '\0';
+    *object_type = search_type;
+    *object_id = static_cast<uint32_t>(next);
+    return 0;
+  }
+  // Given back the name it returned, at most 47 characters.
+  uint32_t NWReadPropertyValue(uint32_t, const char* object_name,
                                uint16_t object_type, const char* property_name,
                                uint8_t segment_number,
                                uint8_t segment[nw::kSegmentSize],
                                uint8_t* more_segments,
-                               uint8_t* property_flags) override;
+                               uint8_t* property_flags) override {
+    for (const BinderyObject& o : objects) {
+      if (std::strcmp(property_name, "NET_ADDRESS") != 0 ||
+          segment_number != 1 || wire(o.type) != object_type ||
+          o.name.compare(0, nw::kObjectNameSize - 1, object_name) != 0)
+        continue;
+      std::memset(segment, 0, nw::kSegmentSize);
+      std::memcpy(segment, o.network, 4);
+      std::memcpy(segment + 4, o.node, 6);
+      segment[10] = static_cast<uint8_t>(o.socket >> 8);
+      segment[11] = static_cast<uint8_t>(o.socket & 0xFF);
+      *more_segments = 0;
+      *property_flags = 0;
+      return 0;
+    }
+    return 0x89FB;  // no such property
+  }
+
+ private:
+  // Object types travel in network byte order.
+  static uint16_t wire(uint16_t type) {
+    return static_cast<uint16_t>((type << 8) | (type >> 8));
+  }
 };
 
 class ScopedNetWareClient {

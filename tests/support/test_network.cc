@@ -16,9 +16,10 @@ namespace {
 
 const char kNamePrefix[] = "tavt";
 
+bool exited_ok(int rc) { return rc != -1 && WIFEXITED(rc) && !WEXITSTATUS(rc); }
+
 bool shell(const std::string& command) {
-  int rc = std::system((command + " >/dev/null 2>&1").c_str());
-  return rc != -1 && WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
+  return exited_ok(std::system((command + " >/dev/null 2>&1").c_str()));
 }
 
 // Namespaces left behind by test processes that died without tearing down.
@@ -108,15 +109,13 @@ bool TwoSubnetNetwork::add_addresses(const std::string& ns,
                                      const std::string& ifname,
                                      const std::string& prefix, int first,
                                      int count) {
-  std::string command = (ns.empty() ? "ip" : "ip -n " + ns) + " -batch -";
+  std::string command = "ip -n " + ns + " -batch -";
   FILE* batch = popen((command + " >/dev/null 2>&1").c_str(), "w");
   if (batch == nullptr) return fail("popen failed");
   for (int i = first; i < first + count; ++i)
     std::fprintf(batch, "addr add %s.%d/24 brd + dev %s\n", prefix.c_str(), i,
                  ifname.c_str());
-  int rc = pclose(batch);
-  return (rc != -1 && WIFEXITED(rc) && WEXITSTATUS(rc) == 0) ||
-         fail(command + " failed");
+  return exited_ok(pclose(batch)) || fail(command + " failed");
 }
 
 pid_t TwoSubnetNetwork::start_sim(const std::string& ns,
@@ -124,12 +123,9 @@ pid_t TwoSubnetNetwork::start_sim(const std::string& ns,
   char dir[] = "/tmp/tavt_simXXXXXX";
   if (mkdtemp(dir) == nullptr) return fail("mkdtemp failed");
   std::string ready = std::string(dir) + "/ready";
-  std::vector<std::string> argv = {"ip",
-                                   "netns",
-                                   "exec",
-                                   ns,
-                                   build_path("tav-sim"),
-                                   "--ready-file=" + ready};
+  std::vector<std::string> argv = {"ip", "netns", "exec", ns};
+  argv.push_back(build_path("tav-sim"));
+  argv.push_back("--ready-file=" + ready);
   argv.insert(argv.end(), args.begin(), args.end());
   pid_t pid = fork();
   if (pid == 0) {
@@ -180,10 +176,8 @@ TwoSubnetNetwork::TwoSubnetNetwork() {
 
 TwoSubnetNetwork::~TwoSubnetNetwork() {
   for (pid_t pid : processes_) {
-    kill(pid, SIGTERM);
-    int status, i = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0 && ++i < 200) usleep(10000);
-    if (i == 200 && kill(pid, SIGKILL) == 0) waitpid(pid, &status, 0);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
   }
   // Links in our namespace first: deleting one end removes the pair at
   // once, while a deleted namespace's links go later.
