@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/discovery/helpers.h"
+
 namespace {
 
 net::SockAddrIn from(const char* dotted, uint16_t port = 161) {
@@ -87,10 +89,11 @@ TEST(AddUnitTest, FullListRefusesTheNextUnit) {
                  Hw(0, 0, 0).b, list.data(), kIpUnitCapacity, n);
   }
   ASSERT_EQ(n, kIpUnitCapacity);
-  testing::internal::CaptureStdout();
-  n = add_unit(from("10.9.9.9"), Hw(0, 0, 0).b, list.data(), kIpUnitCapacity,
-               n);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "List overflow.\n");
+  EXPECT_EQ(tav_test::stdout_of([&] {
+              n = add_unit(from("10.9.9.9"), Hw(0, 0, 0).b, list.data(),
+                           kIpUnitCapacity, n);
+            }),
+            "List overflow.\n");
   EXPECT_EQ(n, kIpUnitCapacity);
   EXPECT_EQ(std::string(list[kIpUnitCapacity].name, 10), "xxxxxxxxxx");
 }

@@ -17,17 +17,16 @@ namespace tav_test {
 struct BinderyObject {
   std::string name;
   uint16_t type = 0x0414;  // as the server holds it
-  uint8_t network[4] = {};
   uint8_t node[6] = {};
   uint16_t socket = 0;  // host order; stored big-endian in the segment
 };
 
 class FakeBindery : public nw::NetWareClient {
  public:
-  // A unit service object at network 01 02 03 04, node 00 00 0A 00 00 last.
+  // A unit service object at network 0, node 00 00 7F 00 00 last (the
+  // IPX address of 127.0.0.last).
   void add(const std::string& name, uint16_t socket, uint8_t node_last = 1) {
-    objects.push_back(
-        {name, 0x0414, {1, 2, 3, 4}, {0, 0, 10, 0, 0, node_last}, socket});
+    objects.push_back({name, 0x0414, {0, 0, 127, 0, 0, node_last}, socket});
   }
 
   std::vector<BinderyObject> objects;
@@ -85,7 +84,6 @@ class FakeBindery : public nw::NetWareClient {
           o.name.compare(0, nw::kObjectNameSize - 1, object_name) != 0)
         continue;
       std::memset(segment, 0, nw::kSegmentSize);
-      std::memcpy(segment, o.network, 4);
       std::memcpy(segment + 4, o.node, 6);
       segment[10] = static_cast<uint8_t>(o.socket >> 8);
       segment[11] = static_cast<uint8_t>(o.socket & 0xFF);

@@ -53,8 +53,7 @@ class ProbeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     TAV_REQUIRE_PRIVATE_NETWORK();
-    probes_running.store(0);
-    probe_limit.store(kInitialProbeLimit);
+    TearDown();
   }
   void TearDown() override {
     probes_running.store(0);
