@@ -81,19 +81,10 @@ std::vector<uint8_t> sap_response(const std::vector<Entry>& entries) {
   for (const Entry& e : entries) {
     uint8_t entry[64] = {0x04, 0x14};
     std::memcpy(entry + 2, e.name.data(), e.name.size());
-    const uint8_t place[12] = {10,
-                               11,
-                               12,
-                               13,
-                               0,
-                               0,
-                               10,
-                               0,
-                               0,
-                               e.node_last,
-                               uint8_t(e.socket >> 8),
-                               uint8_t(e.socket)};
-    std::memcpy(entry + 50, place, 12);
+    const uint8_t place[10] = {10, 11, 12, 13, 0, 0, 10, 0, 0, e.node_last};
+    std::memcpy(entry + 50, place, 10);
+    entry[60] = static_cast<uint8_t>(e.socket >> 8);
+    entry[61] = static_cast<uint8_t>(e.socket);
     r.insert(r.end(), entry, entry + 64);
   }
   return r;
