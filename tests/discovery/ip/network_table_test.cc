@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/discovery/helpers.h"
-#include "tests/support/netns.h"
 #include "tests/support/temp_hive.h"
 
 namespace {
@@ -72,16 +71,6 @@ TEST(ConfiguredInterfacesTest, Windows9xAndNtKeys) {
   ASSERT_EQ(read_configured_interfaces(kPlatformWinNt, list, 20), 1);
   EXPECT_EQ(list[0].network, ip("192.168.7.0"));
   EXPECT_EQ(list[0].mask, ip("255.255.255.0"));
-}
-
-// The POSIX reader supplies the loopback's configured mask.
-TEST(NetworkTableTest, LoopbackHostGetsOneEntryWithItsConfiguredMask) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  NetworkEntry t[kNetworkCapacity];
-  ASSERT_EQ(build_network_table(t, kNetworkCapacity, 2), 1);
-  EXPECT_EQ(net::ntohl_(t[0].local_address) >> 24, 127u);
-  EXPECT_EQ(broadcast_address_of(t[0]), ip("127.255.255.255"));
-  EXPECT_EQ(t[0].mask_guessed, 0u);
 }
 
 }  // namespace
