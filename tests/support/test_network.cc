@@ -1,14 +1,13 @@
 #include "tests/support/test_network.h"
 
-#include <dirent.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 namespace tav_test {
 
@@ -24,21 +23,19 @@ bool shell(const std::string& command) {
 
 // Namespaces left behind by test processes that died without tearing down.
 void remove_stale_namespaces() {
-  DIR* d = opendir("/run/netns");
-  if (d == nullptr) return;
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/run/netns", ec)) {
+    std::string name = e.path().filename();
     long pid = std::strtol(name.c_str() + sizeof kNamePrefix - 1, nullptr, 10);
     if (name.rfind(kNamePrefix, 0) == 0 && pid > 0 &&
         kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
       shell("ip netns del " + name);
   }
-  closedir(d);
 }
 
 bool exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
 }
 
 }  // namespace
