@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/ip/network_table.h"
 #include "discovery/units.h"
 #include "platform/net.h"
 #include "sim/config.h"
@@ -32,30 +33,43 @@ inline sim::Config sim_config(std::vector<std::string> words) {
   return config;
 }
 
+// The simulator entity that `kind` ("--unit", "--router") and `options`
+// give, read by `read` (sim::snmp_unit_from_entity, ...).
+template <typename T, typename Read>
+T sim_entity(const char* kind, const std::string& options, Read read) {
+  sim::Config c = sim_config({kind, options});
+  T t{};
+  std::string error;
+  EXPECT_TRUE(!c.entities.empty() && read(c.entities[0], &t, &error))
+      << options << ": " << error;
+  return t;
+}
+
 // SNMP units, one per string of unit options.
 inline std::vector<sim::SnmpUnit> snmp_units(
     const std::vector<std::string>& options) {
   std::vector<sim::SnmpUnit> units;
-  for (const std::string& o : options) {
-    sim::Config c = sim_config({"--unit", o});
-    units.emplace_back();
-    std::string error;
-    EXPECT_TRUE(
-        !c.entities.empty() &&
-        sim::snmp_unit_from_entity(c.entities[0], &units.back(), &error))
-        << o << ": " << error;
-  }
+  for (const std::string& o : options)
+    units.push_back(
+        sim_entity<sim::SnmpUnit>("--unit", o, sim::snmp_unit_from_entity));
   return units;
 }
 
 inline sim::RipRouter rip_router(const std::string& options) {
-  sim::Config c = sim_config({"--router", options});
-  sim::RipRouter r;
-  std::string error;
-  EXPECT_TRUE(!c.entities.empty() &&
-              sim::rip_router_from_entity(c.entities[0], &r, &error))
-      << error;
-  return r;
+  return sim_entity<sim::RipRouter>("--router", options,
+                                    sim::rip_router_from_entity);
+}
+
+// A network table entry for the local interface `address`/`mask`.
+inline NetworkEntry local_entry(const char* address, const char* mask,
+                                uint32_t guessed = 0) {
+  NetworkEntry e{};
+  e.local_address = ip(address);
+  e.mask = ip(mask);
+  e.network = e.local_address & e.mask;
+  e.mask_guessed = guessed;
+  e.natural_mask = natural_mask_of(e.local_address);
+  return e;
 }
 
 // IPX units from..to-1 as "name wdx/http@node", sockets in hex and the

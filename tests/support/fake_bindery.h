@@ -1,10 +1,12 @@
-// A fake NetWare client for tests: a bindery of objects with names, types
-// and NET_ADDRESS segments, and failures on demand. Install it with
+// A fake NetWare client for tests: one connection to a bindery of objects
+// with names, types and NET_ADDRESS segments. Install it with
 // ScopedNetWareClient for the length of a test.
 #ifndef TAV_TESTS_SUPPORT_FAKE_BINDERY_H_
 #define TAV_TESTS_SUPPORT_FAKE_BINDERY_H_
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,51 +17,88 @@ namespace tav_test {
 struct BinderyObject {
   std::string name;
   uint16_t type = 0x0414;  // as the server holds it
-  uint8_t network[4] = {};
   uint8_t node[6] = {};
   uint16_t socket = 0;  // host order; stored big-endian in the segment
-  bool address_readable = true;
 };
 
 class FakeBindery : public nw::NetWareClient {
  public:
-  // A unit service object at network 01 02 03 04, node 00 00 + ip bytes.
-  void add(const std::string& name, uint16_t socket, uint8_t node_last = 1);
+  // A unit service object at network 0, node 00 00 7F 00 00 last (the
+  // IPX address of 127.0.0.last).
+  void add(const std::string& name, uint16_t socket, uint8_t node_last = 1) {
+    objects.push_back({name, 0x0414, {0, 0, 127, 0, 0, node_last}, socket});
+  }
 
   std::vector<BinderyObject> objects;
-  uint32_t init_result = 0;
-  // One connection reference per element: the result of opening it.
-  std::vector<uint32_t> open_results = {0};
-  // NWScanObject fails with this code at object index scan_fails_at.
-  int scan_fails_at = -1;
-  uint32_t scan_failure = 0x89EE;
-  // The answer when no further object exists.
-  static constexpr uint32_t kNoSuchObject = 0x89FC;
   static constexpr uint32_t kHandle = 0x00C0FFEE;
-
   int opened = 0;
   int closed = 0;
-  std::vector<uint32_t> scanned_types;
 
-  uint32_t NWCallsInit(void* in, void* out) override;
-  uint32_t NWCCScanConnRefs(uint32_t* iterator, uint32_t* reference) override;
-  uint32_t NWCCOpenConnByRef(uint32_t reference, uint32_t open_state,
-                             uint32_t reserved, uint32_t* handle) override;
-  uint32_t close_connection(uint32_t handle) override;
-  // Names longer than 47 characters fill the whole 48-byte buffer without
-  // a NUL, as a careless client would.
-  uint32_t NWScanObject(uint32_t handle, const char* search_name,
-                        uint16_t search_type, uint32_t* object_id,
+  uint32_t NWCallsInit(void*, void*) override { return 0; }
+  uint32_t NWCCScanConnRefs(uint32_t* iterator, uint32_t* reference) override {
+    if (*iterator > 0) return 0x880F;  // no further connection
+    *reference = 100;
+    ++*iterator;
+    return 0;
+  }
+  uint32_t NWCCOpenConnByRef(uint32_t, uint32_t, uint32_t,
+                             uint32_t* handle) override {
+    *handle = kHandle;
+    ++opened;
+    return 0;
+  }
+  uint32_t close_connection(uint32_t) override {
+    ++closed;
+    return 0;
+  }
+  // The object id is the index of the object last returned. Names longer
+  // than 47 characters fill the whole 48-byte buffer without a NUL, as a
+  // careless client would.
+  uint32_t NWScanObject(uint32_t, const char*, uint16_t search_type,
+                        uint32_t* object_id,
                         char object_name[nw::kObjectNameSize],
-                        uint16_t* object_type, uint8_t* has_properties,
-                        uint8_t* object_flags,
-                        uint8_t* object_security) override;
-  uint32_t NWReadPropertyValue(uint32_t handle, const char* object_name,
+                        uint16_t* object_type, uint8_t*, uint8_t*,
+                        uint8_t*) override {
+    size_t next = *object_id == 0xFFFFFFFF ? 0 : *object_id + 1;
+    while (next < objects.size() && wire(objects[next].type) != search_type)
+      ++next;
+    if (next >= objects.size()) return 0x89FC;  // no such object
+    const std::string& name = objects[next].name;
+    size_t n = std::min(name.size(), size_t{nw::kObjectNameSize});
+    std::memcpy(object_name, name.data(), n);
+    if (n < nw::kObjectNameSize) object_name[n] = '\0';
+    *object_type = search_type;
+    *object_id = static_cast<uint32_t>(next);
+    return 0;
+  }
+  // Given back the name it returned, at most 47 characters.
+  uint32_t NWReadPropertyValue(uint32_t, const char* object_name,
                                uint16_t object_type, const char* property_name,
                                uint8_t segment_number,
                                uint8_t segment[nw::kSegmentSize],
                                uint8_t* more_segments,
-                               uint8_t* property_flags) override;
+                               uint8_t* property_flags) override {
+    for (const BinderyObject& o : objects) {
+      if (std::strcmp(property_name, "NET_ADDRESS") != 0 ||
+          segment_number != 1 || wire(o.type) != object_type ||
+          o.name.compare(0, nw::kObjectNameSize - 1, object_name) != 0)
+        continue;
+      std::memset(segment, 0, nw::kSegmentSize);
+      std::memcpy(segment + 4, o.node, 6);
+      segment[10] = static_cast<uint8_t>(o.socket >> 8);
+      segment[11] = static_cast<uint8_t>(o.socket & 0xFF);
+      *more_segments = 0;
+      *property_flags = 0;
+      return 0;
+    }
+    return 0x89FB;  // no such property
+  }
+
+ private:
+  // Object types travel in network byte order.
+  static uint16_t wire(uint16_t type) {
+    return static_cast<uint16_t>((type << 8) | (type >> 8));
+  }
 };
 
 class ScopedNetWareClient {

@@ -1,16 +1,9 @@
-// Private network namespaces for tests.
-//
-// Every test binary enters a private network namespace of its own before
-// any test runs (enter_private_network(), from the shared test main): as
-// root a plain new network namespace, otherwise a user namespace with a
-// network namespace inside (what `unshare -rn` makes). Only the loopback
-// exists there, brought up, with 127.255.255.255 as its broadcast address;
-// nothing a test sends can leave the machine. Where no namespace can be
-// made the tests that need one skip with a clear message.
-//
-// can_make_test_hosts() is true when the process was started as real root:
-// then a test may add further namespaces (ip netns) and veth pairs, inside
-// the private one, to build a network of several hosts.
+// Private network namespaces for tests. Every test binary enters one of
+// its own before any test runs (as root a new network namespace, otherwise
+// a user namespace with one inside): only the loopback exists there, up,
+// with 127.255.255.255 as its broadcast address, so nothing a test sends
+// leaves the machine. As real root a test may also add namespaces and veth
+// pairs inside it (can_make_test_hosts()). Tests skip where none was made.
 #ifndef TAV_TESTS_SUPPORT_NETNS_H_
 #define TAV_TESTS_SUPPORT_NETNS_H_
 

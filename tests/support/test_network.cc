@@ -1,17 +1,13 @@
 #include "tests/support/test_network.h"
 
-#include <dirent.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <thread>
+#include <filesystem>
 
 namespace tav_test {
 
@@ -19,26 +15,27 @@ namespace {
 
 const char kNamePrefix[] = "tavt";
 
+bool exited_ok(int rc) { return rc != -1 && WIFEXITED(rc) && !WEXITSTATUS(rc); }
+
 bool shell(const std::string& command) {
-  std::string quiet = command + " >/dev/null 2>&1";
-  int rc = std::system(quiet.c_str());
-  return rc != -1 && WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
+  return exited_ok(std::system((command + " >/dev/null 2>&1").c_str()));
 }
 
 // Namespaces left behind by test processes that died without tearing down.
 void remove_stale_namespaces() {
-  DIR* d = opendir("/run/netns");
-  if (d == nullptr) return;
-  std::vector<std::string> stale;
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name.rfind(kNamePrefix, 0) != 0) continue;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/run/netns", ec)) {
+    std::string name = e.path().filename();
     long pid = std::strtol(name.c_str() + sizeof kNamePrefix - 1, nullptr, 10);
-    if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
-      stale.push_back(name);
+    if (name.rfind(kNamePrefix, 0) == 0 && pid > 0 &&
+        kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+      shell("ip netns del " + name);
   }
-  closedir(d);
-  for (const auto& name : stale) shell("ip netns del " + name);
+}
+
+bool exists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
 }
 
 }  // namespace
@@ -49,67 +46,34 @@ std::string build_path(const std::string& program) {
   char exe[4096];
   ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
   if (n <= 0) return program;
-  exe[n] = '\0';
   // Beside the executable (benchmarks) or one folder up (tests/).
-  std::string dir = exe;
-  dir = dir.substr(0, dir.rfind('/'));
-  struct stat st;
-  if (stat((dir + "/" + program).c_str(), &st) == 0) return dir + "/" + program;
+  std::string dir(exe, static_cast<size_t>(n));
+  dir.resize(dir.rfind('/'));
+  if (exists(dir + "/" + program)) return dir + "/" + program;
   return dir.substr(0, dir.rfind('/')) + "/" + program;
 }
 
-TestNetwork::TestNetwork() { remove_stale_namespaces(); }
-
-TestNetwork::~TestNetwork() {
-  for (pid_t pid : processes_) {
-    kill(pid, SIGTERM);
-    int status;
-    for (int i = 0; i < 200 && waitpid(pid, &status, WNOHANG) == 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (waitpid(pid, &status, WNOHANG) == 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-    }
-  }
-  // Links in our namespace first: deleting one end removes the pair at
-  // once, while a deleted namespace's links go later.
-  for (auto it = local_links_.rbegin(); it != local_links_.rend(); ++it)
-    shell("ip link del " + *it);
-  for (auto it = namespaces_.rbegin(); it != namespaces_.rend(); ++it)
-    shell("ip netns del " + *it);
-}
-
-bool TestNetwork::fail(const std::string& what) {
+bool TwoSubnetNetwork::fail(const std::string& what) {
   if (problem_.empty()) problem_ = what;
   return false;
 }
 
-std::string TestNetwork::in_ns(const std::string& ns) const {
-  return ns.empty() ? std::string() : "ip netns exec " + ns + " ";
-}
-
-std::string TestNetwork::add_namespace(const std::string& role) {
-  std::string name = kNamePrefix + std::to_string(getpid()) + "_" +
-                     std::to_string(next_++) + "_" + role;
-  if (!shell("ip netns add " + name)) {
-    fail("ip netns add " + name + " failed");
-    return "";
-  }
-  namespaces_.push_back(name);
-  if (!ip(name, "link set lo up")) return "";
-  return name;
-}
-
-bool TestNetwork::ip(const std::string& ns, const std::string& args) {
+bool TwoSubnetNetwork::ip(const std::string& ns, const std::string& args) {
   std::string command = ns.empty() ? "ip " + args : "ip -n " + ns + " " + args;
   return shell(command) || fail(command + " failed");
 }
 
-bool TestNetwork::run(const std::string& ns, const std::string& command) {
-  return shell(in_ns(ns) + command) || fail(command + " failed in " + ns);
+std::string TwoSubnetNetwork::add_namespace(const std::string& role) {
+  static int next = 0;
+  std::string name = kNamePrefix + std::to_string(getpid()) + "_" +
+                     std::to_string(next++) + "_" + role;
+  if (!ip("", "netns add " + name)) return "";
+  namespaces_.push_back(name);
+  return ip(name, "link set lo up") ? name : "";
 }
 
-bool TestNetwork::add_bridge(const std::string& ns, const std::string& bridge) {
+bool TwoSubnetNetwork::add_bridge(const std::string& ns,
+                                  const std::string& bridge) {
   if (!ip(ns, "link add " + bridge + " type bridge")) return false;
   if (ns.empty()) local_links_.push_back(bridge);
   // No forwarding delay: hosts can talk as soon as the ports are up.
@@ -118,140 +82,106 @@ bool TestNetwork::add_bridge(const std::string& ns, const std::string& bridge) {
          ip(ns, "link set " + bridge + " up");
 }
 
-bool TestNetwork::connect(const std::string& ns, const std::string& ifname,
-                          const std::string& bridge_ns,
-                          const std::string& bridge) {
-  // Names are never reused in this process: a namespace's links vanish
-  // some time after it is deleted.
+// A veth pair: eth0 in `ns`, the other end a port of `bridge` in
+// `bridge_ns`. Names are never reused in this process: a deleted
+// namespace's links vanish some time later.
+bool TwoSubnetNetwork::connect(const std::string& ns,
+                               const std::string& bridge_ns,
+                               const std::string& bridge,
+                               const std::string& cidr) {
   static int next_link = 0;
   std::string a = "tvl" + std::to_string(next_link) + "a";
-  std::string b = "tvl" + std::to_string(next_link) + "b";
-  ++next_link;
+  std::string b = "tvl" + std::to_string(next_link++) + "b";
   if (!ip("", "link add " + a + " type veth peer name " + b)) return false;
   local_links_.push_back(bridge_ns.empty() ? b : a);
-  if (!ns.empty() && !ip("", "link set " + a + " netns " + ns)) return false;
-  if (!ip(ns, "link set " + a + " name " + ifname)) return false;
-  if (!bridge_ns.empty() && !ip("", "link set " + b + " netns " + bridge_ns))
-    return false;
-  return ip(bridge_ns, "link set " + b + " master " + bridge) &&
-         ip(bridge_ns, "link set " + b + " up") &&
-         ip(ns, "link set " + ifname + " up");
+  return ip("", "link set " + a + " netns " + ns) &&
+         ip(ns, "link set " + a + " name eth0 up") &&
+         (bridge_ns.empty() ||
+          ip("", "link set " + b + " netns " + bridge_ns)) &&
+         ip(bridge_ns, "link set " + b + " master " + bridge + " up") &&
+         (cidr.empty() || ip(ns, "addr add " + cidr + " brd + dev eth0"));
 }
 
-bool TestNetwork::add_address(const std::string& ns, const std::string& ifname,
-                              const std::string& cidr) {
-  return ip(ns, "addr add " + cidr + " brd + dev " + ifname);
+bool TwoSubnetNetwork::add_addresses(const std::string& ns,
+                                     const std::string& ifname,
+                                     const std::string& prefix, int first,
+                                     int count) {
+  std::string command = "ip -n " + ns + " -batch -";
+  FILE* batch = popen((command + " >/dev/null 2>&1").c_str(), "w");
+  if (batch == nullptr) return fail("popen failed");
+  for (int i = first; i < first + count; ++i)
+    std::fprintf(batch, "addr add %s.%d/24 brd + dev %s\n", prefix.c_str(), i,
+                 ifname.c_str());
+  return exited_ok(pclose(batch)) || fail(command + " failed");
 }
 
-bool TestNetwork::add_addresses(const std::string& ns,
-                                const std::string& ifname,
-                                const std::string& prefix, int first,
-                                int count) {
-  char path[] = "/tmp/tavt_addrXXXXXX";
-  int fd = mkstemp(path);
-  if (fd < 0) return fail("mkstemp failed");
-  close(fd);
-  {
-    std::ofstream out(path);
-    for (int i = 0; i < count; ++i)
-      out << "addr add " << prefix << "." << first + i << "/24 brd + dev "
-          << ifname << "\n";
-  }
-  bool done = ip(ns, std::string("-batch ") + path);
-  unlink(path);
-  return done;
-}
-
-pid_t TestNetwork::spawn(const std::string& ns,
-                         const std::vector<std::string>& argv) {
-  std::vector<std::string> full;
-  if (!ns.empty()) full = {"ip", "netns", "exec", ns};
-  full.insert(full.end(), argv.begin(), argv.end());
+pid_t TwoSubnetNetwork::start_sim(const std::string& ns,
+                                  const std::vector<std::string>& args) {
+  char dir[] = "/tmp/tavt_simXXXXXX";
+  if (mkdtemp(dir) == nullptr) return fail("mkdtemp failed");
+  std::string ready = std::string(dir) + "/ready";
+  std::vector<std::string> argv = {"ip", "netns", "exec", ns};
+  argv.push_back(build_path("tav-sim"));
+  argv.push_back("--ready-file=" + ready);
+  argv.insert(argv.end(), args.begin(), args.end());
   pid_t pid = fork();
-  if (pid < 0) {
-    fail("fork failed");
-    return 0;
-  }
   if (pid == 0) {
-    std::vector<char*> args;
-    for (auto& s : full) args.push_back(const_cast<char*>(s.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
+    std::vector<char*> words;
+    for (auto& s : argv) words.push_back(s.data());
+    words.push_back(nullptr);
+    execvp(words[0], words.data());
     _exit(127);
   }
-  processes_.push_back(pid);
-  return pid;
-}
-
-pid_t TestNetwork::start_sim(const std::string& ns,
-                             const std::vector<std::string>& args,
-                             int timeout_ms) {
-  char dir[] = "/tmp/tavt_simXXXXXX";
-  if (mkdtemp(dir) == nullptr) {
-    fail("mkdtemp failed");
-    return 0;
-  }
-  std::string ready = std::string(dir) + "/ready";
-  std::vector<std::string> argv = {build_path("tav-sim"),
-                                   "--ready-file=" + ready};
-  argv.insert(argv.end(), args.begin(), args.end());
-  pid_t pid = spawn(ns, argv);
-  bool is_ready = false;
-  for (int waited = 0; pid > 0 && waited < timeout_ms; waited += 10) {
-    struct stat st;
-    if (stat(ready.c_str(), &st) == 0) {
-      is_ready = true;
-      break;
-    }
+  if (pid > 0) processes_.push_back(pid);
+  for (int waited = 0; pid > 0 && !exists(ready); waited += 10) {
     int status;
-    if (waitpid(pid, &status, WNOHANG) == pid) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (waited >= 10000 || waitpid(pid, &status, WNOHANG) == pid) pid = 0;
+    usleep(10000);
   }
   unlink(ready.c_str());
   rmdir(dir);
-  if (!is_ready) {
-    fail("tav-sim did not start in " + ns);
-    return 0;
-  }
-  return pid;
-}
-
-void TestNetwork::stop(pid_t pid) {
-  for (auto it = processes_.begin(); it != processes_.end(); ++it) {
-    if (*it != pid) continue;
-    kill(pid, SIGTERM);
-    int status;
-    waitpid(pid, &status, 0);
-    processes_.erase(it);
-    return;
-  }
+  return pid > 0 ? pid : fail("tav-sim did not start in " + ns);
 }
 
 TwoSubnetNetwork::TwoSubnetNetwork() {
-  const std::string a = kSubnetA;
-  const std::string b = kSubnetB;
+  remove_stale_namespaces();
+  const std::string a = kSubnetA, b = kSubnetB;
   if (!add_bridge("", "tavbrA") ||
-      !add_address("", "tavbrA", std::string(kHostAddress) + "/24"))
+      !ip("", "addr add " + std::string(kHostAddress) + "/24 brd + dev tavbrA"))
     return;
   units_a = add_namespace("ua");
   rip = add_namespace("rip");
-  router = add_namespace("rt");
+  std::string router = add_namespace("rt");
   units_b = add_namespace("ub");
-  if (!ok()) return;
-  if (!connect(units_a, "eth0", "", "tavbrA") ||
-      !connect(rip, "eth0", "", "tavbrA") ||
-      !add_address(rip, "eth0", std::string(kRipAddress) + "/24") ||
-      !connect(router, "eth0", "", "tavbrA") ||
-      !add_address(router, "eth0", a + ".1/24") || !add_bridge(router, "brB") ||
-      !add_address(router, "brB", b + ".1/24") ||
-      !connect(units_b, "eth0", router, "brB") ||
+  if (!ok() || !connect(units_a, "", "tavbrA") ||
+      !connect(rip, "", "tavbrA", std::string(kRipAddress) + "/24") ||
+      !connect(router, "", "tavbrA", a + ".1/24") ||
+      !add_bridge(router, "brB") ||
+      !ip(router, "addr add " + b + ".1/24 brd + dev brB") ||
+      !connect(units_b, router, "brB") ||
       !ip(units_b, "route add default via " + b + ".1 dev eth0 onlink") ||
       !ip(units_a, "route add default via " + a + ".1 dev eth0 onlink") ||
       !ip("", "route add " + b + ".0/24 via " + a + ".1"))
     return;
-  run(router,
-      "sysctl -w net.ipv4.ip_forward=1 net.ipv4.conf.all.bc_forwarding=1 "
-      "net.ipv4.conf.eth0.bc_forwarding=1 net.ipv4.conf.brB.bc_forwarding=1");
+  if (!shell(
+          "ip netns exec " + router +
+          " sysctl -w net.ipv4.ip_forward=1 net.ipv4.conf.all.bc_forwarding=1"
+          " net.ipv4.conf.eth0.bc_forwarding=1"
+          " net.ipv4.conf.brB.bc_forwarding=1"))
+    fail("sysctl failed in " + router);
+}
+
+TwoSubnetNetwork::~TwoSubnetNetwork() {
+  for (pid_t pid : processes_) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  // Links in our namespace first: deleting one end removes the pair at
+  // once, while a deleted namespace's links go later.
+  for (auto it = local_links_.rbegin(); it != local_links_.rend(); ++it)
+    shell("ip link del " + *it);
+  for (auto it = namespaces_.rbegin(); it != namespaces_.rend(); ++it)
+    shell("ip netns del " + *it);
 }
 
 }  // namespace tav_test

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "discovery/ip/snmp_codec.h"
 #include "discovery/ip/unit_queries.h"
 #include "tests/discovery/helpers.h"
@@ -19,8 +17,7 @@ class UnitProbeTest : public testing::Test {
   void SetUp() override {
     set_unit_model_strings("VEM_", "Print Server", "MIO Based Printer", 10001,
                            3);
-    loopback_ = {ip("127.0.0.1"), ip("127.0.0.0"), ip("255.0.0.0"), 0,
-                 ip("255.0.0.0")};
+    loopback_ = tav_test::local_entry("127.0.0.1", "255.0.0.0");
   }
 
   // Broadcasts to the networks with the agent playing the units; returns
@@ -106,17 +103,6 @@ TEST(HardwareReplyHandlingTest, FullCandidateListDropsFurtherDevices) {
   }
   EXPECT_EQ(candidate_list[kCandidateCapacity - 1].sin_addr, ip("10.0.0.1"));
   candidate_count = 0;
-}
-
-TEST(HardwareAddressTest, BitReversalAndUnitNumbers) {
-  const uint8_t reversed[6] = {0x00, 0x02, 0xF5, 0x48, 0x2C, 0x6A};
-  const uint8_t unit[6] = {0x00, 0x40, 0xAF, 0x12, 0x34, 0x56};
-  const uint8_t numbered[6] = {0x00, 0x40, 0xAF, 0x0F, 0x12, 0x00};
-  uint8_t out[6];
-  reverse_bits_of_bytes(reversed, out);
-  EXPECT_EQ(std::memcmp(out, unit, 6), 0);
-  hardware_from_unit_number(123456, out);
-  EXPECT_EQ(std::memcmp(out, numbered, 6), 0);
 }
 
 }  // namespace

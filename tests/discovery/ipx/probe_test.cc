@@ -53,8 +53,7 @@ class ProbeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     TAV_REQUIRE_PRIVATE_NETWORK();
-    probes_running.store(0);
-    probe_limit.store(kInitialProbeLimit);
+    TearDown();
   }
   void TearDown() override {
     probes_running.store(0);
@@ -63,30 +62,24 @@ class ProbeTest : public ::testing::Test {
 };
 
 TEST_F(ProbeTest, NoWdxSocketOrNoAddressKeepsDefaultWithoutConnecting) {
-  // Listeners where the unit's HTTP socket is and, on every local address,
-  // at the WDX socket: neither may see a connection.
-  net::Socket listeners[2];
-  const net::SockAddrIn at[2] = {
-      net::make_addr_in(net::inet_addr("127.0.0.8"), 16401),
-      net::make_addr_in(0, 16402)};
-  for (int i = 0; i < 2; ++i) {
-    listeners[i] = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-    ASSERT_EQ(net::bind(listeners[i], at[i]), 0);
-    ASSERT_EQ(net::listen(listeners[i], 4), 0);
-  }
+  // A listener on every local address at the unit's HTTP socket, which is
+  // also the WDX socket of the entry without an address: it may see no
+  // connection.
+  net::Socket listener = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
+  ASSERT_EQ(net::bind(listener, net::make_addr_in(0, 16401)), 0);
+  ASSERT_EQ(net::listen(listener, 4), 0);
   set_entry(0, 8, 0);
-  std::memset(&set_entry(1, 0, 16402).address, 0, sizeof(net::SockAddrIpx));
+  std::memset(&set_entry(1, 0, 16401).address, 0, sizeof(net::SockAddrIpx));
   for (int i = 0; i < 2; ++i) {
     probe_unit(i);
     EXPECT_STREQ(ipx_unit_list[i].description, "Print Server");
-    EXPECT_EQ(net::wait_readable(listeners[i], 0), 0);
   }
+  EXPECT_EQ(net::wait_readable(listener, 0), 0);
   EXPECT_EQ(probes_running.load(), 0);
-  for (net::Socket l : listeners) net::closesocket(l);
+  net::closesocket(listener);
 }
 
 TEST_F(ProbeTest, TakesTheTextAfterBothItemLists) {
-  EXPECT_EQ(probe_against("desc=Model 7"), "Model 7");
   EXPECT_EQ(probe_against("desc=After items,wdx-a=3,wdx-b=2"), "After items");
   // 30 bytes, A = B = 0: the text at byte 28, here without a NUL.
   EXPECT_EQ(probe_against("desc=OK,desc-nul=off"), "OK");
@@ -109,8 +102,7 @@ TEST_F(ProbeTest, TakesTheTextAfterBothItemLists) {
 TEST_F(ProbeTest, LimitLowersOnlyBetweenFiveAndTheLimit) {
   struct Case {
     int running, limit, expected;
-  } cases[] = {{30, 40, 29}, {6, 40, 5},   {5, 40, 40},
-               {40, 40, 40}, {45, 40, 40}, {20, 21, 19}};
+  } cases[] = {{30, 40, 29}, {6, 40, 5}, {5, 40, 40}, {40, 40, 40}};
   for (const Case& c : cases) {
     probes_running.store(c.running);
     probe_limit.store(c.limit);
@@ -120,45 +112,30 @@ TEST_F(ProbeTest, LimitLowersOnlyBetweenFiveAndTheLimit) {
   }
 }
 
-// Socket creation fails for lack of descriptors (WSAENOBUFS) while the
-// descriptor limit is held at the lowest free descriptor.
-class NoBuffers {
- public:
-  NoBuffers() {
-    getrlimit(RLIMIT_NOFILE, &saved_);
-    int lowest = dup(0);
-    close(lowest);
-    rlimit low = saved_;
-    low.rlim_cur = static_cast<rlim_t>(lowest);
-    setrlimit(RLIMIT_NOFILE, &low);
-  }
-  ~NoBuffers() { release(); }
-  void release() { setrlimit(RLIMIT_NOFILE, &saved_); }
-
- private:
-  rlimit saved_{};
-};
-
 TEST_F(ProbeTest, LackOfBuffersLowersTheLimitAndRetries) {
   sim::IpxSide side(unit_config("desc=Recovered"));
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;
   set_entry(0, 7, 16400);
   probes_running.store(29);  // this probe makes 30
-  {
-    // The thread starts before descriptors run out; the probe after.
-    std::atomic<bool> go{false};
-    std::thread probe([&go] {
-      while (!go.load()) Sleep(1);
-      probe_unit(0);
-    });
-    NoBuffers no_buffers;
-    go.store(true);
-    for (int i = 0; i < 500 && probe_limit.load() == kInitialProbeLimit; ++i)
-      Sleep(10);
-    no_buffers.release();
-    probe.join();
-  }
+  // Socket creation fails for lack of descriptors (WSAENOBUFS) while the
+  // limit is held at the lowest free one. The thread starts before that.
+  std::atomic<bool> go{false};
+  std::thread probe([&go] {
+    while (!go.load()) Sleep(1);
+    probe_unit(0);
+  });
+  rlimit saved{};
+  getrlimit(RLIMIT_NOFILE, &saved);
+  rlimit low = saved;
+  low.rlim_cur = static_cast<rlim_t>(dup(0));
+  close(static_cast<int>(low.rlim_cur));
+  setrlimit(RLIMIT_NOFILE, &low);
+  go.store(true);
+  for (int i = 0; i < 500 && probe_limit.load() == kInitialProbeLimit; ++i)
+    Sleep(10);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  probe.join();
   EXPECT_EQ(probe_limit.load(), 29);
   EXPECT_EQ(probes_running.load(), 29);
   EXPECT_STREQ(ipx_unit_list[0].description, "Recovered");
