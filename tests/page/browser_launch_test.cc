@@ -114,17 +114,17 @@ TEST_F(BrowserLaunchTest, BrowserGetsThePageAndItsEndEndsTheProgram) {
 
 TEST_F(BrowserLaunchTest, ProgramThatCannotStartShows107AndEnds) {
   RegisterCommand("\"" + work_ + "/no such browser\"");
-  LaunchAndExpectTheEnd("tav: " + catalogue_text(107));
+  LaunchAndExpectTheEnd(shown(107));
 }
 
 TEST_F(BrowserLaunchTest, NoOpenCommandShows105AndKeepsTheHelpCopy) {
   // No hive entry, no $BROWSER, no desktop default on this PATH.
   write_text(work_ + "/registry.reg", "REGEDIT4\n");
-  tav_test::ScopedEnv path("PATH", work_.c_str());
+  ScopedEnv path("PATH", work_.c_str());
   EXPECT_THAT(stderr_of([&] {
                 EXPECT_EQ(launch_browser(page_.c_str(), help_.c_str()), -1);
               }),
-              HasSubstr("tav: " + catalogue_text(105)));
+              HasSubstr(shown(105)));
   EXPECT_FALSE(file_exists(page_));
   EXPECT_TRUE(file_exists(help_));
 }

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/platform/scratch.h"
+#include "tests/support/scratch.h"
 
 namespace {
 

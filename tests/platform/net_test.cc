@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "tests/platform/scratch.h"
+#include "tests/support/scratch.h"
 #include "tests/support/netns.h"
 
 namespace {
