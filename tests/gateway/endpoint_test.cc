@@ -75,11 +75,4 @@ TEST_F(EndpointTest, SendBufferGoesOutWhenFullOrFlushed) {
   EXPECT_GE(peer_.clock_ms - 1000000, kQuietLimitMs);
 }
 
-TEST_F(EndpointTest, GetBufferReturnsWhatCameBeforeAClose) {
-  use({"abc", "de"});
-  EXPECT_EQ(get_buffer(&ep_, out_, 16), 5);
-  EXPECT_EQ(std::string(out_, 5), "abcde");
-  EXPECT_EQ(get_buffer(&ep_, out_, 16), -1);
-}
-
 }  // namespace

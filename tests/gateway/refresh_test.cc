@@ -77,8 +77,8 @@ TEST_F(RefreshTest, RequestIsDrainedAndRecognisedHoweverItArrives) {
                          "\r\n\r\n" + std::string(700, 'b'), "more"},
                         {});
   EXPECT_EQ(o.to_browser, running_);
-  EXPECT_TRUE(o.request_drained);          // all read, then
-  EXPECT_EQ(o.browser_waits.back(), 500);  // one quiet wait
+  EXPECT_TRUE(o.browser.at_end());                 // all read, then
+  EXPECT_EQ(o.browser.wait_timeouts.back(), 500);  // one quiet wait
   for (size_t i = 1; i < kRequest.size(); ++i)
     ASSERT_EQ(request(fake::split_at(kRequest, i)), running_) << i;
   EXPECT_EQ(request(fake::single_bytes(kRequest)), running_);
