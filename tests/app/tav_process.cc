@@ -6,17 +6,11 @@
 
 #include <cstring>
 
-#include "platform/files.h"
 #include "platform/settings_store.h"
 
 extern char** environ;
 
 namespace tav_test {
-
-std::string build_dir() {
-  const char* dir = std::getenv("TAV_BUILD_DIR");
-  return dir != nullptr && *dir ? dir : executable_directory() + "/..";
-}
 
 TavRun run_program(const std::string& program,
                    const std::vector<std::string>& args,

@@ -34,9 +34,6 @@ class PortHolder {
   bool bound_;
 };
 
-// $TAV_BUILD_DIR (set by CTest), else the folder above the test binary.
-std::string build_dir();
-
 // Runs `program` with `args` and the test's environment, less TAV_* and
 // BROWSER, plus `env`; `input` is its standard input.
 TavRun run_program(const std::string& program,

@@ -195,9 +195,6 @@ TEST_F(MachinesTest, TranscriptWithHeaderFilterDoesNotDependOnChunking) {
     Outcome o = run_session({request}, fake::split_at(reply, i), false);
     ASSERT_EQ(o.to_browser, whole.to_browser) << i;
   }
-  Outcome bytes = run_session(fake::single_bytes(request),
-                              fake::single_bytes(reply), false);
-  EXPECT_EQ(bytes.to_unit + bytes.to_browser, whole.to_unit + whole.to_browser);
 }
 
 }  // namespace

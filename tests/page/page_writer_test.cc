@@ -98,12 +98,6 @@ TEST_F(PageWriterTest, HelpCopyIsMadeOnceFromTheFirstSourceFound) {
   write_text("tavhelp.htm", "local help");  // the current folder comes first
   ASSERT_EQ(WritePage(1), 0);
   EXPECT_EQ(read_text(help_), "local help");
-  // No source at all: message 111, the page all the same.
-  remove_file("tavhelp.htm");
-  ScopedEnv nowhere("TAV_CATALOGUE", "/nonexistent/resc.cat");
-  EXPECT_THAT(stderr_of([&] { EXPECT_EQ(WritePage(), 0); }),
-              HasSubstr(shown(111)));
-  EXPECT_TRUE(file_exists(page_));
 }
 
 TEST_F(PageWriterTest, PlantedSymlinksAreNeverFollowed) {

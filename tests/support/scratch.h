@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "platform/catalogue.h"
+#include "platform/files.h"
 
 namespace tav_test {
 
@@ -81,6 +83,17 @@ class ScratchHive {
   ScopedEnv browser_{"BROWSER", nullptr};
 };
 
+// What a shell command wrote on standard output.
+inline std::string command_output(const std::string& command) {
+  std::string out;
+  FILE* f = ::popen(command.c_str(), "r");
+  char buf[65536];
+  for (size_t n; f != nullptr && (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+    out.append(buf, n);
+  if (f != nullptr) ::pclose(f);
+  return out;
+}
+
 // What `f` wrote on standard error, or standard output, while it ran.
 template <class F>
 std::string stderr_of(F&& f) {
@@ -93,6 +106,12 @@ std::string stdout_of(F&& f) {
   testing::internal::CaptureStdout();
   f();
   return testing::internal::GetCapturedStdout();
+}
+
+// $TAV_BUILD_DIR (set by CTest), else the folder above the test binary.
+inline std::string build_dir() {
+  const char* dir = std::getenv("TAV_BUILD_DIR");
+  return dir != nullptr && *dir ? dir : executable_directory() + "/..";
 }
 
 // A message box as it appears on standard error.
