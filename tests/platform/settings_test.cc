@@ -32,14 +32,14 @@ long set(const char* path, const char* name, const std::string& data,
   return rc;
 }
 
-// The value's text, or "<error number>".
-std::string get(const char* path, const char* name) {
+// The value's text, or "<error number>"; its stored size in *size.
+std::string get(const char* path, const char* name, uint32_t* size = nullptr) {
   HKEY key;
   long rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, KEY_READ, &key);
   if (rc != ERROR_SUCCESS) return "<" + std::to_string(rc) + ">";
   char buf[201] = {};
-  uint32_t type = 0, size = 200;
-  rc = RegQueryValueExA(key, name, &type, buf, &size);
+  uint32_t type = 0, got = 200;
+  rc = RegQueryValueExA(key, name, &type, buf, size ? size : &got);
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS) return "<" + std::to_string(rc) + ">";
   return type == REG_SZ ? buf : "<type>";
@@ -161,16 +161,14 @@ TEST(SystemKeys, OpenCommandFromHiveElseBrowserVariableElseDesktop) {
   EXPECT_EQ(get(kHtm, ""), "myclass");
 }
 
-// Stores a text with its NUL counted, as every caller does; what it
-// reported on standard output goes to *report.
-int store(const char* name, const char* text, std::string* report = nullptr) {
+// Stores a text with its NUL counted, as every caller does: "result|report".
+std::string store(const char* name, const char* text) {
   int rc = 0;
   std::string out = stdout_of([&] {
     rc = create_key(kTavKeyPath, name, text,
                     static_cast<int>(std::strlen(text) + 1));
   });
-  if (report != nullptr) *report = out;
-  return rc;
+  return std::to_string(rc) + "|" + out;
 }
 
 // Reads through the store: "result|report|destination".
@@ -188,9 +186,7 @@ TEST(SettingsStore, ReadsReturnTheValueOrFailWithReportAndEmptyDestination) {
             "-1|Error opening key ZID-AVU.  RegOpenKeyEx() returned error "
             "code 2.\nopen_key() failed.\n|");
   EXPECT_EQ(open_key(kTavKeyPath), -1);
-  std::string report;
-  ASSERT_EQ(store("Data File Directory", "/home/user/tav", &report), 0);
-  EXPECT_EQ(report, "");  // a successful write is silent
+  ASSERT_EQ(store("Data File Directory", "/home/user/tav"), "0|");  // silent
   EXPECT_EQ(read("Enable IPX Search"),
             "-1|RegQueryValueEx returned error code 2.\n|");
   EXPECT_EQ(read("Data File Directory", 14),  // 14 bytes + NUL do not fit
@@ -198,31 +194,23 @@ TEST(SettingsStore, ReadsReturnTheValueOrFailWithReportAndEmptyDestination) {
   EXPECT_EQ(read("data file directory", 15),
             "0|qel_get_registry_string() returning /home/user/tav.\n|"
             "/home/user/tav");
-  // The stored size counts the NUL.
-  HKEY key = open_key(kTavKeyPath);
-  ASSERT_NE(key, -1);
-  char dest[100];
-  uint32_t type = 0, size = sizeof dest;
-  EXPECT_EQ(RegQueryValueExA(key, "Data File Directory", &type, dest, &size),
-            ERROR_SUCCESS);
-  EXPECT_EQ(size, 15u);
-  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  uint32_t size = 200;
+  EXPECT_EQ(get(kKey, "Data File Directory", &size), "/home/user/tav");
+  EXPECT_EQ(size, 15u);  // with the NUL
 }
 
 TEST(SettingsStore, FailedWritesReportEachStep) {
-  std::string report;
   {
     ScratchDir dir;
     dir.write("plain", "x");  // a file, not a folder
     ScopedEnv env("TAV_REGISTRY", dir.file("plain/registry.reg").c_str());
-    EXPECT_EQ(store("Enable IP Search", "Yes", &report), -1);
-    EXPECT_EQ(report,
-              "Error opening key ZID-AVU.  RegCreateKeyEx() returned error "
+    EXPECT_EQ(store("Enable IP Search", "Yes"),
+              "-1|Error opening key ZID-AVU.  RegCreateKeyEx() returned error "
               "code 5.\ncreate_key() failed.\n");
   }
   ScratchHive hive;
-  EXPECT_EQ(store("Data File Directory", "two\nlines", &report), -1);
-  EXPECT_EQ(report, "RegSetValueEx returned error code 87.\n");
+  EXPECT_EQ(store("Data File Directory", "two\nlines"),
+            "-1|RegSetValueEx returned error code 87.\n");
 }
 
 TEST(SettingsStore, OnlyNoInAnyCaseDisablesASearch) {
