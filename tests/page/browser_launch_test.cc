@@ -2,9 +2,8 @@
 // and the watcher's whole run with a fake browser.
 #include "page/browser_launch.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "tests/page/page_fixture.h"
@@ -59,13 +58,11 @@ class BrowserLaunchTest : public PageTest {
     ::unsetenv("BROWSER");
     ASSERT_EQ(WritePage(), 0);
   }
-  std::string InstallBrowser(const char* folder) {
-    std::string program = work_ + "/" + folder + "/browse";
-    ::mkdir((work_ + "/" + folder).c_str(), 0755);
-    write_text(program,
-               read_text(source_dir() + "/tests/page/fake_browser.sh"));
-    ::chmod(program.c_str(), 0755);
-    return program;
+  std::string InstallBrowser(const std::string& folder) {
+    std::filesystem::create_directories(work_ + "/" + folder);
+    std::filesystem::copy_file(source_dir() + "/tests/page/fake_browser.sh",
+                               work_ + "/" + folder + "/browse");
+    return work_ + "/" + folder + "/browse";
   }
   void RegisterCommand(const std::string& command) {
     std::string escaped;

@@ -13,7 +13,7 @@ namespace {
 
 // A form template of two check boxes, an edit box and a label.
 const char kCatalogue[] =
-    "[texts]\n42 = Something went wrong.\n900 = HELP-LINE\n901 = (off)\n"
+    "[texts]\n900 = HELP-LINE\n901 = (off)\n"
     "902 = New value:\n903 = NOT-IN-LIST\n904 = DISABLED\n"
     "[dialog 7]\ntitle = Form\ncontrol 1 button = OK\n"
     "control 10 check = &First && more\ncontrol 11 text = A label\n"
@@ -96,18 +96,6 @@ TEST_F(Form, AboutLetterCancelAndEndOfInput) {
   for (const char* script : {"1\nQUIT\n", "1\n", "", "2\n", "zz\n"})
     EXPECT_EQ(run(script), "CANCEL") << script;
   EXPECT_NE(output_.find("NOT-IN-LIST"), std::string::npos);
-}
-
-TEST_F(Form, MessageBoxWritesOnStandardErrorAndProgressNeedsATerminal) {
-  EXPECT_EQ(tav_test::stderr_of([] {
-              message_box(42);
-              message_box(4242);
-              message_box_text("plain %s text");
-              ProgressWindow progress;
-              progress.set_status("working");
-            }),
-            "tav: Something went wrong.\ntav: message 4242\n"
-            "tav: plain %s text\n");
 }
 
 }  // namespace
