@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "tests/support/netns.h"
-#include "tests/support/scratch.h"
 
 namespace {
 
@@ -82,14 +81,6 @@ TEST(IpxOverIpv4, SpxIsTcpAndItsBlockingConnectIsBounded) {
   EXPECT_GT(took.count(), kSpxConnectTimeoutMs / 1000.0 - 0.5);
   EXPECT_LT(took.count(), kSpxConnectTimeoutMs / 1000.0 + 10);
   for (Socket x : {a, c, d, fill[0], fill[1], fill[2], l}) closesocket(x);
-}
-
-TEST(IpxSwitch, OffMakesEveryIpxSocketFailWith10047) {
-  tav_test::ScopedEnv off("TAV_IPX", "off");
-  for (int type : {SOCK_DGRAM_, SOCK_STREAM_}) {
-    EXPECT_EQ(socket(AF_IPX_, type, 0), INVALID_SOCKET);
-    EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
-  }
 }
 
 }  // namespace
