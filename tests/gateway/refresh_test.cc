@@ -77,7 +77,7 @@ TEST_F(RefreshTest, RequestIsDrainedAndRecognisedHoweverItArrives) {
                          "\r\n\r\n" + std::string(700, 'b'), "more"},
                         {});
   EXPECT_EQ(o.to_browser, running_);
-  EXPECT_TRUE(o.browser.at_end());                 // all read, then
+  ASSERT_TRUE(o.browser.at_end());                 // all read, then
   EXPECT_EQ(o.browser.wait_timeouts.back(), 500);  // one quiet wait
   EXPECT_EQ(request(fake::single_bytes(kRequest)), running_);
 }
