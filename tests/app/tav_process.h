@@ -1,33 +1,21 @@
-// Helpers of the app tests: the build's tav executable run as a child (in
-// the test's private network), a held port, capture and settings verbs.
+// Helpers of the app tests: a program of the build run as a child (in the
+// test's private network), a held port, and settings verbs.
 #ifndef TAV_TESTS_APP_TAV_PROCESS_H_
 #define TAV_TESTS_APP_TAV_PROCESS_H_
 
-#include <gtest/gtest.h>
-
 #include <map>
+#include <vector>
 
 #include "platform/net.h"
-#include "tests/platform/scratch.h"
+#include "tests/support/scratch.h"
 
 namespace tav_test {
 
+using TempDir = ScratchDir;
+
 struct TavRun {
   int status = -1;  // exit status, or -1 when the child did not exit
-  std::string out;
-  std::string err;
-  long long elapsed_ms = 0;
-};
-
-// A scratch folder removed with its contents; files absent read as "".
-class TempDir : public ScratchDir {
- public:
-  void write(const std::string& name, const std::string& content) const {
-    write_text(file(name), content);
-  }
-  std::string read(const std::string& name) const {
-    return read_text(file(name));
-  }
+  std::string out, err;
 };
 
 // Holds a TCP port bound on any address, as another program would.
@@ -46,32 +34,12 @@ class PortHolder {
   bool bound_;
 };
 
-// $TAV_BUILD_DIR (set by CTest), else the folder above the test binary.
-std::string build_dir();
-
 // Runs `program` with `args` and the test's environment, less TAV_* and
 // BROWSER, plus `env`; `input` is its standard input.
 TavRun run_program(const std::string& program,
                    const std::vector<std::string>& args,
                    const std::map<std::string, std::string>& env,
                    const std::string& input = "");
-
-// What `f` wrote on standard error, or standard output, while it ran.
-template <class F>
-std::string stderr_of(F&& f) {
-  testing::internal::CaptureStderr();
-  f();
-  return testing::internal::GetCapturedStderr();
-}
-template <class F>
-std::string stdout_of(F&& f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
-
-// A message box as it appears on standard error.
-std::string shown(int message_id);
 
 // Writes or reads a value under the program's key, the settings store's
 // reports dropped; "<absent>" when it cannot be read.

@@ -2,7 +2,8 @@
 // chunks, each "arriving" only after the endpoint has used up the previous
 // one and waited; an empty chunk stands for one wait that brings nothing.
 // After the script it closes or stays silent. What is sent to it is kept.
-// Waits take no real time: a quiet wait advances the peer's clock.
+// Waits take no real time: a quiet wait advances the peer's clock. Peers
+// belong to the thread that attached them; other sockets stay real.
 #ifndef TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 #define TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 
@@ -10,7 +11,6 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,18 +32,17 @@ struct Peer {
   int64_t ms_per_chunk = 0;   // time each chunk takes to arrive
   size_t chunk = 0, pos = 0;  // position in the script
   bool ready = false;
+  bool at_end() const { return chunk >= script.size(); }
 };
 
 namespace detail {
 
-inline std::mutex g_mutex;
-inline std::map<net::Socket, Peer*> g_peers;
-inline net::Socket g_next = 1 << 20;
+inline thread_local std::map<net::Socket, Peer*> t_peers;
+inline thread_local net::Socket t_next = 1 << 20;
 
 inline Peer* find(net::Socket s) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  auto it = g_peers.find(s);
-  return it == g_peers.end() ? nullptr : it->second;
+  auto it = t_peers.find(s);
+  return it == t_peers.end() ? nullptr : it->second;
 }
 
 inline int would_block() {
@@ -51,12 +50,10 @@ inline int would_block() {
   return net::SOCKET_ERROR;
 }
 
-inline bool at_end(const Peer* p) { return p->chunk >= p->script.size(); }
-
 inline int recv(net::Socket s, void* data, int len) {
   Peer* p = find(s);
   if (p == nullptr) return net::recv(s, data, len);
-  if (at_end(p)) return p->close_at_end ? 0 : would_block();
+  if (p->at_end()) return p->close_at_end ? 0 : would_block();
   if (!p->ready) return would_block();
   const std::string& c = p->script[p->chunk];
   size_t n = std::min(static_cast<size_t>(len), c.size() - p->pos);
@@ -73,10 +70,10 @@ inline int wait_readable(net::Socket s, int timeout_ms) {
   Peer* p = find(s);
   if (p == nullptr) return net::wait_readable(s, timeout_ms);
   p->wait_timeouts.push_back(timeout_ms);
-  bool quiet = at_end(p) ? !p->close_at_end : p->script[p->chunk].empty();
+  bool quiet = p->at_end() ? !p->close_at_end : p->script[p->chunk].empty();
   p->clock_ms += quiet ? timeout_ms : p->ms_per_chunk;
   if (!quiet) return p->ready = true;
-  if (!at_end(p)) ++p->chunk;
+  if (!p->at_end()) ++p->chunk;
   return 0;
 }
 
@@ -108,27 +105,22 @@ inline const EndpointTransport kTransport = {recv, send, wait_readable,
 
 }  // namespace detail
 
-// Registers a peer and returns the socket that stands for it (other
-// sockets stay real).
+// Registers a peer and returns the socket that stands for it.
 inline net::Socket attach(Peer* peer) {
   set_endpoint_transport(&detail::kTransport);
-  std::lock_guard<std::mutex> lock(detail::g_mutex);
   peer->ready = !peer->script.empty() && !peer->script[0].empty();
-  detail::g_peers[detail::g_next] = peer;
-  return detail::g_next++;
+  detail::t_peers[detail::t_next] = peer;
+  return detail::t_next++;
 }
 
-inline void detach(net::Socket s) {
-  std::lock_guard<std::mutex> lock(detail::g_mutex);
-  detail::g_peers.erase(s);
-}
+inline void detach(net::Socket s) { detail::t_peers.erase(s); }
 
 // What a session did with a browser and a unit that play scripts.
 struct Outcome {
-  std::string to_unit, to_browser, unit_name;
-  int passes = 0, browser_state = 0, unit_state = 0;
-  std::vector<int> browser_waits;
-  bool request_drained = false;  // the browser's whole script was read
+  Peer browser, unit;
+  GatewaySession s;
+  std::string to_unit, to_browser;
+  int passes = 0;
 };
 
 // Steps both machines as the session loop does, the unit side already
@@ -137,22 +129,21 @@ struct Outcome {
 inline Outcome run_session(std::vector<std::string> request,
                            std::vector<std::string> reply,
                            bool unit_closes = true, int64_t ms_per_chunk = 0) {
-  Peer browser, unit;
-  browser.ms_per_chunk = unit.ms_per_chunk = ms_per_chunk;
-  browser.script = std::move(request);
-  browser.close_at_end = false;
-  unit.script = std::move(reply);
-  unit.close_at_end = unit_closes;
-  GatewaySession s;
+  Outcome o;
+  o.browser.ms_per_chunk = o.unit.ms_per_chunk = ms_per_chunk;
+  o.browser.script = std::move(request);
+  o.browser.close_at_end = false;
+  o.unit.script = std::move(reply);
+  o.unit.close_at_end = unit_closes;
+  GatewaySession& s = o.s;
   std::memset(&s, 0, sizeof s);
   s.in_use = s.running = 1;
-  s.browser.sock = attach(&browser);
-  s.unit.sock = attach(&unit);
+  s.browser.sock = attach(&o.browser);
+  s.unit.sock = attach(&o.unit);
   s.browser.connected = s.unit.connected = s.unit.is_unit_side = 1;
   s.browser.first_wait = s.unit.first_wait = 1;
   endpoint_mark_active(&s.browser);
   endpoint_mark_active(&s.unit);
-  Outcome o;
   for (; s.running == 1; ++o.passes) {
     ip2ipx_machine(&s);
     if (ipx_present.load() == 1) ipx2ip_machine(&s);
@@ -160,13 +151,8 @@ inline Outcome run_session(std::vector<std::string> request,
   flush_buffer(&s.browser);  // as the session end does
   detach(s.browser.sock);
   detach(s.unit.sock);
-  o.to_unit = unit.sent;
-  o.to_browser = browser.sent;
-  o.unit_name = s.unit.unit_name;
-  o.browser_state = s.browser.state;
-  o.unit_state = s.unit.state;
-  o.browser_waits = browser.wait_timeouts;
-  o.request_drained = browser.chunk == browser.script.size();
+  o.to_unit = o.unit.sent;
+  o.to_browser = o.browser.sent;
   return o;
 }
 

@@ -18,10 +18,12 @@
 #include "sim/web_pages.h"
 #include "tests/gateway/harness.h"
 #include "tests/support/netns.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
 using harness::connect_to;
+using tav_test::command_output;
 
 // Sends `request` and reads until the peer closes, or for limit_ms quiet.
 std::string exchange(int s, const std::string& request, int limit_ms = 30000) {
@@ -39,16 +41,6 @@ std::string exchange(int s, const std::string& request, int limit_ms = 30000) {
 std::string get(const std::string& path) {
   return exchange(connect_to(34),
                   "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
-}
-
-std::string run_command(const std::string& command) {
-  std::string out;
-  FILE* f = ::popen(command.c_str(), "r");
-  char buf[65536];
-  for (size_t n; f != nullptr && (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
-    out.append(buf, n);
-  if (f != nullptr) ::pclose(f);
-  return out;
 }
 
 void wait_for_free_slots() {
@@ -69,8 +61,7 @@ class GatewayEndToEnd : public ::testing::Test {
     TAV_REQUIRE_PRIVATE_NETWORK();
     static std::once_flag once;
     std::call_once(once, [] {
-      static char dir[] = "/tmp/tav-gw-e2e-XXXXXX";
-      ASSERT_TRUE(::mkdtemp(dir) != nullptr && ::chdir(dir) == 0);
+      ASSERT_EQ(::chdir(tav_test::make_temp_dir("gw-e2e").c_str()), 0);
       sim::Config config;
       config.entities.push_back(
           {"unit",
@@ -97,28 +88,28 @@ TEST_F(GatewayEndToEnd, CurlAndUrllibGetRewrittenPagesAndIdenticalBinaries) {
     GTEST_SKIP() << "needs curl and python3";
   std::string curl = "curl -s --max-time 60 ";
   std::string gw = "http://127.0.0.1:34/VEM_1-HTML/";
-  std::string page = run_command(curl + gw + "index.htm");
+  std::string page = command_output(curl + gw + "index.htm");
   for (const char* link :
        {"href=\"@status.htm\"", "HREF=\"@config.htm\"", "src = \"@logo.gif\"",
         "action=\"@Forms/cfg\"", "href=\"@cfgback.htm\"",
         "window.open(\"@help.htm\")", "href=\"javascript:history.back()\"",
         "href='single.htm'"})
     EXPECT_NE(page.find(harness::via(link, via_)), std::string::npos) << link;
-  EXPECT_EQ(run_command(curl + gw + "logo.gif"), sim::web_logo_bytes());
-  EXPECT_EQ(run_command(curl + gw + "data.gz"),
+  EXPECT_EQ(command_output(curl + gw + "logo.gif"), sim::web_logo_bytes());
+  EXPECT_EQ(command_output(curl + gw + "data.gz"),
             sim::gzip_stored(sim::web_gzip_plain_page("VEM_1")));
-  std::string big = run_command(curl + gw + "big.bin");
+  std::string big = command_output(curl + gw + "big.bin");
   EXPECT_EQ(big.size(), 3000000u);
-  EXPECT_TRUE(big == run_command(curl + "http://127.0.0.1:8080/big.bin"));
+  EXPECT_TRUE(big == command_output(curl + "http://127.0.0.1:8080/big.bin"));
   // The rewritten Location leads through the gateway again.
-  EXPECT_NE(run_command(curl + "-L " + gw + "redirect").find(via_),
+  EXPECT_NE(command_output(curl + "-L " + gw + "redirect").find(via_),
             std::string::npos);
   // A second client gets the same page and follows a rewritten link.
   std::string py =
       "python3 -c \"import sys, urllib.request as u; sys.stdout.buffer.write("
       "u.urlopen(sys.argv[1], timeout=60).read())\" ";
-  EXPECT_EQ(run_command(py + gw + "index.htm"), page);
-  EXPECT_NE(run_command(py + via_ + "status.htm").find("Status of VEM_1"),
+  EXPECT_EQ(command_output(py + gw + "index.htm"), page);
+  EXPECT_NE(command_output(py + via_ + "status.htm").find("Status of VEM_1"),
             std::string::npos);
 }
 
@@ -158,7 +149,8 @@ TEST(GatewayWithoutIpx, SessionsStartAndEnd) {
         ::unsetenv("TAV_TEST_NETNS");
         tav_test::enter_private_network();
         ::setenv("TAV_IPX", "off", 1);
-        if (!tav_test::in_private_network() || !harness::load_catalogue())
+        if (!tav_test::in_private_network() ||
+            !catalogue_load(tav_test::build_dir() + "/resc.cat"))
           std::_Exit(2);
         set_refresh_work([] {});
         start_gateway();

@@ -7,13 +7,10 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "discovery/units.h"
-#include "platform/catalogue.h"
-#include "platform/files.h"
 #include "platform/net.h"
 
 namespace harness {
@@ -52,15 +49,6 @@ inline std::string via(std::string text,
   for (size_t at; (at = text.find('@')) != std::string::npos;)
     text.replace(at, 1, unit);
   return text;
-}
-
-// Loads resc.cat of the build ($TAV_BUILD_DIR, else beside tests/).
-inline bool load_catalogue() {
-  if (catalogue_loaded()) return true;
-  const char* build = std::getenv("TAV_BUILD_DIR");
-  if (build != nullptr && catalogue_load(std::string(build) + "/resc.cat"))
-    return true;
-  return catalogue_load(executable_directory() + "/../resc.cat");
 }
 
 }  // namespace harness

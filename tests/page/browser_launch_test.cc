@@ -2,9 +2,8 @@
 // and the watcher's whole run with a fake browser.
 #include "page/browser_launch.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "tests/page/page_fixture.h"
@@ -59,13 +58,11 @@ class BrowserLaunchTest : public PageTest {
     ::unsetenv("BROWSER");
     ASSERT_EQ(WritePage(), 0);
   }
-  std::string InstallBrowser(const char* folder) {
-    std::string program = work_ + "/" + folder + "/browse";
-    ::mkdir((work_ + "/" + folder).c_str(), 0755);
-    write_text(program,
-               read_text(source_dir() + "/tests/page/fake_browser.sh"));
-    ::chmod(program.c_str(), 0755);
-    return program;
+  std::string InstallBrowser(const std::string& folder) {
+    std::filesystem::create_directories(work_ + "/" + folder);
+    std::filesystem::copy_file(source_dir() + "/tests/page/fake_browser.sh",
+                               work_ + "/" + folder + "/browse");
+    return work_ + "/" + folder + "/browse";
   }
   void RegisterCommand(const std::string& command) {
     std::string escaped;
@@ -114,17 +111,17 @@ TEST_F(BrowserLaunchTest, BrowserGetsThePageAndItsEndEndsTheProgram) {
 
 TEST_F(BrowserLaunchTest, ProgramThatCannotStartShows107AndEnds) {
   RegisterCommand("\"" + work_ + "/no such browser\"");
-  LaunchAndExpectTheEnd("tav: " + catalogue_text(107));
+  LaunchAndExpectTheEnd(shown(107));
 }
 
 TEST_F(BrowserLaunchTest, NoOpenCommandShows105AndKeepsTheHelpCopy) {
   // No hive entry, no $BROWSER, no desktop default on this PATH.
   write_text(work_ + "/registry.reg", "REGEDIT4\n");
-  tav_test::ScopedEnv path("PATH", work_.c_str());
+  ScopedEnv path("PATH", work_.c_str());
   EXPECT_THAT(stderr_of([&] {
                 EXPECT_EQ(launch_browser(page_.c_str(), help_.c_str()), -1);
               }),
-              HasSubstr("tav: " + catalogue_text(105)));
+              HasSubstr(shown(105)));
   EXPECT_FALSE(file_exists(page_));
   EXPECT_TRUE(file_exists(help_));
 }

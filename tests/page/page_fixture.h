@@ -12,31 +12,17 @@
 #include "page/page_writer.h"
 #include "platform/catalogue.h"
 #include "platform/files.h"
-#include "tests/platform/scratch.h"
+#include "tests/support/scratch.h"
 
 namespace page_test {
 
-using tav_test::read_text;
-using tav_test::write_text;
+using namespace tav_test;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
 inline std::string source_dir() {
   std::string here = __FILE__;
   return here.substr(0, here.rfind("/tests/page/"));
-}
-inline std::string make_temp_dir(const char* tag) {
-  std::string t = std::string("/tmp/tav-") + tag + "-XXXXXX";
-  EXPECT_NE(::mkdtemp(t.data()), nullptr);
-  return t;
-}
-
-// What `f` wrote on standard error while it ran.
-template <class F>
-std::string stderr_of(F&& f) {
-  testing::internal::CaptureStderr();
-  f();
-  return testing::internal::GetCapturedStderr();
 }
 
 struct IpUnit {

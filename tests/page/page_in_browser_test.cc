@@ -13,19 +13,11 @@ namespace {
 // Headless Chromium on `file` with extra options; what it prints.
 std::string chromium(const std::string& options, const std::string& file) {
   static const std::string profile = make_temp_dir("chromium");
-  std::string out,
-      command =
-          "timeout 120 chromium --headless --no-sandbox --disable-gpu "
-          "--no-first-run --disable-background-networking --disable-sync "
-          "--disable-component-update --user-data-dir='" +
-          profile + "' " + options + " 'file://" + file + "' 2>/dev/null";
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
-      out.append(buf, n);
-    ::pclose(p);
-  }
-  return out;
+  return command_output(
+      "timeout 120 chromium --headless --no-sandbox --disable-gpu "
+      "--no-first-run --disable-background-networking --disable-sync "
+      "--disable-component-update --user-data-dir='" +
+      profile + "' " + options + " 'file://" + file + "' 2>/dev/null");
 }
 
 TEST_F(PageTest, InBrowserLinksPointWhereTheyShouldAndAScreenshotIsKept) {

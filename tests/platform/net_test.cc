@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstring>
 
-#include "tests/platform/scratch.h"
 #include "tests/support/netns.h"
 
 namespace {
@@ -82,21 +81,6 @@ TEST(IpxOverIpv4, SpxIsTcpAndItsBlockingConnectIsBounded) {
   EXPECT_GT(took.count(), kSpxConnectTimeoutMs / 1000.0 - 0.5);
   EXPECT_LT(took.count(), kSpxConnectTimeoutMs / 1000.0 + 10);
   for (Socket x : {a, c, d, fill[0], fill[1], fill[2], l}) closesocket(x);
-  Socket e = socket(AF_IPX_, SOCK_STREAM_, NSPROTO_SPX);
-  EXPECT_EQ(connect(e, ipx_at("127.0.0.1", port)), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
-  closesocket(e);
-}
-
-TEST(IpxSwitch, OffMakesEveryIpxSocketFailWith10047) {
-  tav_test::ScopedEnv off("TAV_IPX", "off");
-  for (int type : {SOCK_DGRAM_, SOCK_STREAM_}) {
-    EXPECT_EQ(socket(AF_IPX_, type, 0), INVALID_SOCKET);
-    EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
-  }
-  Socket tcp = socket(AF_INET_, SOCK_STREAM_, 0);
-  EXPECT_NE(tcp, INVALID_SOCKET);
-  closesocket(tcp);
 }
 
 }  // namespace

@@ -1,0 +1,124 @@
+// Test helpers: scratch folders, an environment variable set for one scope,
+// a settings hive of the test's own, file texts and captured output.
+#ifndef TAV_TESTS_SUPPORT_SCRATCH_H_
+#define TAV_TESTS_SUPPORT_SCRATCH_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include "platform/catalogue.h"
+#include "platform/files.h"
+
+namespace tav_test {
+
+// A new folder that stays until the test binary's machine is cleaned.
+inline std::string make_temp_dir(const char* tag) {
+  std::string t = std::string("/tmp/tav-") + tag + "-XXXXXX";
+  EXPECT_NE(::mkdtemp(t.data()), nullptr);
+  return t;
+}
+
+inline std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void write_text(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A scratch folder removed with its contents; files absent read as "".
+class ScratchDir {
+ public:
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  void write(const std::string& name, const std::string& text) const {
+    write_text(file(name), text);
+  }
+  std::string read(const std::string& name) const {
+    return read_text(file(name));
+  }
+
+ private:
+  std::string path_ = make_temp_dir("test");
+};
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    put(value);
+  }
+  ~ScopedEnv() { put(old_ ? old_->c_str() : nullptr); }
+
+ private:
+  void put(const char* v) {
+    v ? ::setenv(name_.c_str(), v, 1) : ::unsetenv(name_.c_str());
+  }
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// A hive of the test's own (in a folder not yet made), the desktop's
+// browser hidden.
+class ScratchHive {
+ public:
+  std::string path() const { return dir_.file("cfg/registry.reg"); }
+  const ScratchDir& dir() const { return dir_; }
+
+ private:
+  ScratchDir dir_;
+  ScopedEnv registry_{"TAV_REGISTRY", path().c_str()};
+  ScopedEnv browser_{"BROWSER", nullptr};
+};
+
+// What a shell command wrote on standard output.
+inline std::string command_output(const std::string& command) {
+  std::string out;
+  FILE* f = ::popen(command.c_str(), "r");
+  char buf[65536];
+  for (size_t n; f != nullptr && (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+    out.append(buf, n);
+  if (f != nullptr) ::pclose(f);
+  return out;
+}
+
+// What `f` wrote on standard error, or standard output, while it ran.
+template <class F>
+std::string stderr_of(F&& f) {
+  testing::internal::CaptureStderr();
+  f();
+  return testing::internal::GetCapturedStderr();
+}
+template <class F>
+std::string stdout_of(F&& f) {
+  testing::internal::CaptureStdout();
+  f();
+  return testing::internal::GetCapturedStdout();
+}
+
+// $TAV_BUILD_DIR (set by CTest), else the folder above the test binary.
+inline std::string build_dir() {
+  const char* dir = std::getenv("TAV_BUILD_DIR");
+  return dir != nullptr && *dir ? dir : executable_directory() + "/..";
+}
+
+// A message box as it appears on standard error.
+inline std::string shown(int message_id) {
+  return "tav: " + catalogue_text(message_id) + "\n";
+}
+
+}  // namespace tav_test
+
+#endif  // TAV_TESTS_SUPPORT_SCRATCH_H_
