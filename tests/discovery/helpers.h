@@ -1,5 +1,5 @@
 // Small verbs shared by the discovery tests: addresses, simulator entities
-// written as tav-sim options, and captured standard output.
+// written as tav-sim options (captured output: tests/support/scratch.h).
 #ifndef TAV_TESTS_DISCOVERY_HELPERS_H_
 #define TAV_TESTS_DISCOVERY_HELPERS_H_
 
@@ -15,6 +15,7 @@
 #include "sim/config.h"
 #include "sim/rip_responder.h"
 #include "sim/snmp_agent.h"
+#include "tests/support/scratch.h"
 
 namespace tav_test {
 
@@ -85,14 +86,6 @@ inline std::string ipx_units(const IpxUnitRecord* list, int from, int to) {
     out += b;
   }
   return out;
-}
-
-// What f() writes on standard output.
-template <typename F>
-std::string stdout_of(F&& f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
 }
 
 }  // namespace tav_test

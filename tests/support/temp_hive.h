@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tests/platform/scratch.h"
+#include "tests/support/scratch.h"
 
 namespace tav_test {
 
