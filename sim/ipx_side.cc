@@ -13,6 +13,7 @@
 
 #include "platform/net.h"
 #include "sim/sides.h"
+#include "sim/snmp_udp.h"
 
 namespace sim {
 
@@ -245,23 +246,8 @@ bool IpxSide::start(std::string* error) {
           ++i;
           continue;
         }
-        iovec iov{p.bytes.data(), p.bytes.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        msghdr msg{};
-        msg.msg_name = &p.to;
-        msg.msg_namelen = sizeof p.to;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr* c = CMSG_FIRSTHDR(&msg);
-        c->cmsg_level = IPPROTO_IP;
-        c->cmsg_type = IP_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        info.ipi_spec_dst.s_addr = p.from_ip;
-        std::memcpy(CMSG_DATA(c), &info, sizeof info);
-        ::sendmsg(p.socket, &msg, MSG_NOSIGNAL);
+        send_from(p.socket, p.from_ip, p.to.sin_addr.s_addr, p.to.sin_port,
+                  p.bytes.data(), p.bytes.size());
         loop.pending.erase(loop.pending.begin() +
                            static_cast<std::ptrdiff_t>(i));
       }
