@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
-          iproute2 util-linux curl python3 clang-format chromium)
+          iproute2 procps util-linux curl python3 clang-format chromium)
 
 missing=()
 for p in "${packages[@]}"; do
