@@ -10,6 +10,7 @@
 
 #include "platform/debug_log.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -26,12 +27,7 @@ std::mutex g_load_mutex;
 std::vector<std::unique_ptr<Catalogue>> g_all;
 std::atomic<const Catalogue*> g_current{nullptr};
 
-std::string trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r");
-  if (b == std::string::npos) return std::string();
-  size_t e = s.find_last_not_of(" \t\r");
-  return s.substr(b, e - b + 1);
-}
+using platform_text::trim;
 
 std::string unescape(const std::string& s) {
   std::string out;

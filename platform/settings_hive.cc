@@ -19,6 +19,8 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/text.h"
+
 extern char** environ;
 
 namespace {
@@ -108,12 +110,7 @@ std::string quote(const std::string& s) {
   return out;
 }
 
-std::string trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r");
-  if (b == std::string::npos) return std::string();
-  size_t e = s.find_last_not_of(" \t\r");
-  return s.substr(b, e - b + 1);
-}
+using platform_text::trim;
 
 // Strips the root from a section name; the path below HKEY_LOCAL_MACHINE,
 // or the whole name (with a leading '\' as marker) for any other root.

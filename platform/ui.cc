@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/catalogue.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -37,12 +38,7 @@ std::string strip_accelerators(const std::string& label) {
   return out;
 }
 
-std::string trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return std::string();
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
+using platform_text::trim;
 
 std::string lower(std::string s) {
   for (char& c : s)
