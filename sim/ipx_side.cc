@@ -350,15 +350,7 @@ bool IpxSide::start(std::string* error) {
 }
 
 bool start_ipx_side(const Config& config) {
-  // The simulator's sides live until the process ends.
-  static IpxSide* side = nullptr;
-  side = new IpxSide(config);
-  std::string error;
-  if (!side->start(&error)) {
-    std::fprintf(stderr, "tav-sim: IPX side: %s\n", error.c_str());
-    return false;
-  }
-  return true;
+  return keep_started(std::make_unique<IpxSide>(config), "IPX");
 }
 
 }  // namespace sim

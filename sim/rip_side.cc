@@ -20,14 +20,8 @@ bool start_rip_side(const Config& config) {
     routers.push_back(std::move(r));
   }
   if (routers.empty()) return true;
-  static std::unique_ptr<RipResponder> responder;
-  responder = std::make_unique<RipResponder>(std::move(routers));
-  std::string error;
-  if (!responder->start(&error)) {
-    std::fprintf(stderr, "tav-sim: RIP side: %s\n", error.c_str());
-    return false;
-  }
-  return true;
+  return keep_started(std::make_unique<RipResponder>(std::move(routers)),
+                      "RIP");
 }
 
 }  // namespace sim

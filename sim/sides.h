@@ -4,6 +4,10 @@
 #ifndef TAV_SIM_SIDES_H_
 #define TAV_SIM_SIDES_H_
 
+#include <cstdio>
+#include <memory>
+#include <string>
+
 #include "sim/config.h"
 
 namespace sim {
@@ -12,6 +16,18 @@ bool start_web_side(const Config& config);   // HTTP over SPX (web_side.cc)
 bool start_snmp_side(const Config& config);  // SNMP v1 agent (snmp_side.cc)
 bool start_rip_side(const Config& config);   // RIP responder (rip_side.cc)
 bool start_ipx_side(const Config& config);   // locator, SAP, WDX (ipx_side.cc)
+
+// Starts a side's server and keeps it for the rest of the process (one per
+// side, so `Server` names the side); reports a failure on standard error.
+template <class Server>
+bool keep_started(std::unique_ptr<Server> server, const char* side) {
+  static std::unique_ptr<Server> kept;
+  kept = std::move(server);
+  std::string error;
+  if (kept->start(&error)) return true;
+  std::fprintf(stderr, "tav-sim: %s side: %s\n", side, error.c_str());
+  return false;
+}
 
 }  // namespace sim
 

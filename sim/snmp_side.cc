@@ -21,14 +21,7 @@ bool start_snmp_side(const Config& config) {
     units.push_back(std::move(u));
   }
   if (units.empty()) return true;
-  static std::unique_ptr<SnmpAgent> agent;
-  agent = std::make_unique<SnmpAgent>(std::move(units));
-  std::string error;
-  if (!agent->start(&error)) {
-    std::fprintf(stderr, "tav-sim: SNMP side: %s\n", error.c_str());
-    return false;
-  }
-  return true;
+  return keep_started(std::make_unique<SnmpAgent>(std::move(units)), "SNMP");
 }
 
 }  // namespace sim
