@@ -5,7 +5,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
-          iproute2 procps util-linux curl python3 clang-format chromium)
+          iproute2 procps util-linux curl python3 clang-format chromium
+          clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite: a normal build with
-# warnings as errors, then AddressSanitizer + UBSan, then ThreadSanitizer.
-#   scripts/test.sh            all three builds
-#   scripts/test.sh debug      one build (debug, asan or tsan)
+# warnings as errors, then AddressSanitizer + UBSan, then ThreadSanitizer,
+# then every fuzz harness for a short fixed time.
+#   scripts/test.sh            all of it
+#   scripts/test.sh debug      one build (debug, asan, tsan or fuzz)
 # Tests run inside private network namespaces; as root they also build
 # networks of several test hosts. Nothing is sent outside them.
 set -euo pipefail
@@ -10,11 +11,11 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 builds=("$@")
-[[ ${#builds[@]} -eq 0 ]] && builds=(debug asan tsan)
+[[ ${#builds[@]} -eq 0 ]] && builds=(debug asan tsan fuzz)
 for b in "${builds[@]}"; do
   case "$b" in
-    debug | asan | tsan) ;;
-    *) echo "test: unknown build '$b' (debug, asan or tsan)" >&2; exit 2 ;;
+    debug | asan | tsan | fuzz) ;;
+    *) echo "test: unknown build '$b' (debug, asan, tsan or fuzz)" >&2; exit 2 ;;
   esac
 done
 
@@ -24,6 +25,11 @@ export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
 start=$SECONDS
 for b in "${builds[@]}"; do
+  if [[ $b == fuzz ]]; then
+    echo "=== fuzz ($((SECONDS - start)) s)"
+    scripts/fuzz.sh "${TAV_FUZZ_SECONDS:-10}"
+    continue
+  fi
   echo "=== build $b ($((SECONDS - start)) s)"
   scripts/build.sh "$b" -DTAV_WERROR=ON
   echo "=== test $b ($((SECONDS - start)) s)"
