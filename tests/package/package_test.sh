@@ -93,7 +93,10 @@ for entry in tav tav-settings; do
   grep -qx Icon=tav "/usr/share/applications/$entry.desktop" \
     || fail "$entry.desktop names another icon"
 done
-[[ -f /usr/share/icons/hicolor/scalable/apps/tav.svg ]] || fail "no menu icon"
+shot=$(realpath build/package)/menu-entries.png
+xvfb-run -a -s "-screen 0 360x180x24" env -u XDG_DATA_DIRS -u XDG_DATA_HOME \
+  /usr/bin/python3 tests/package/menu_entries.py "$shot" || fail "menu entries"
+echo "menu entries with their icon: $shot"
 
 echo "--- as user $user"
 useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
