@@ -84,6 +84,7 @@ def main():
     work = tempfile.mkdtemp(prefix="tav-demo-")
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))
     site = tavsite.Site(args.build, work, full, headless=not args.desktop)
+    failure = None
     try:
         site.build_network()
         if full:
@@ -120,14 +121,17 @@ def main():
     except KeyboardInterrupt:
         say("interrupted")
         return 130
-    except Exception as e:  # shown with the places to look
-        say(f"failed: {e}")
-        print(site.tav_output()[-2000:])
-        say(f"working files kept in {work}")
+    except Exception as e:  # shown last, after the places to look
+        failure = e
+        if site.tav:
+            print(site.tav_output()[-2000:])
+            say(f"working files kept in {work}")
         return 1
     finally:
         site.close()
         say("simulated units stopped, network torn down")
+        if failure:
+            say(f"failed: {failure}")
 
 
 if __name__ == "__main__":

@@ -136,6 +136,7 @@ class Site:
         self.sims = []
         self.profiles = []
         self.tav = None
+        self.tav_log = self.debug_log = None
         self.gateway = None
         self.units, self.late_units = site_units(full)
         self.page_dir = os.path.join(work_dir, "pages")
@@ -147,6 +148,18 @@ class Site:
         if not self.full:
             self.gateway = "127.0.0.1"
             return
+        try:
+            self._build_full_network()
+        except RuntimeError as e:
+            # Root without the right to make namespaces: a container, or a
+            # user namespace (unshare -r).
+            raise RuntimeError(
+                f"cannot make the private network ({e}); run the demo as "
+                "root where network namespaces may be made (not in a "
+                "container or user namespace that forbids them), or as an "
+                "ordinary user for the loopback-only network") from None
+
+    def _build_full_network(self):
         n = self.net
         sw_a, sw_b = n.segment("a"), n.segment("b")
         n.host("rt", (sw_a, "10.77.1.1/24"), (sw_b, "10.77.2.1/24"),
@@ -281,6 +294,8 @@ class Site:
             return None
 
     def tav_output(self):
+        if not self.tav_log:  # tav never started
+            return ""
         try:
             with open(self.tav_log) as f:
                 return f.read()

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite: a normal build with
 # warnings as errors, then AddressSanitizer + UBSan, then ThreadSanitizer,
-# then every fuzz harness for a short fixed time.
+# then every fuzz harness for a short fixed time, then (as root) the Debian
+# package: built, checked, installed, used by an ordinary user and purged.
 #   scripts/test.sh            all of it
-#   scripts/test.sh debug      one build (debug, asan, tsan or fuzz)
+#   scripts/test.sh debug      one step (debug, asan, tsan, fuzz or package)
 # Tests run inside private network namespaces; as root they also build
 # networks of several test hosts. Nothing is sent outside them.
 set -euo pipefail
@@ -11,11 +12,11 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 builds=("$@")
-[[ ${#builds[@]} -eq 0 ]] && builds=(debug asan tsan fuzz)
+[[ ${#builds[@]} -eq 0 ]] && builds=(debug asan tsan fuzz package)
 for b in "${builds[@]}"; do
   case "$b" in
-    debug | asan | tsan | fuzz) ;;
-    *) echo "test: unknown build '$b' (debug, asan, tsan or fuzz)" >&2; exit 2 ;;
+    debug | asan | tsan | fuzz | package) ;;
+    *) echo "test: unknown build '$b' (debug, asan, tsan, fuzz or package)" >&2; exit 2 ;;
   esac
 done
 
@@ -28,6 +29,15 @@ for b in "${builds[@]}"; do
   if [[ $b == fuzz ]]; then
     echo "=== fuzz ($((SECONDS - start)) s)"
     scripts/fuzz.sh "${TAV_FUZZ_SECONDS:-10}"
+    continue
+  fi
+  if [[ $b == package ]]; then
+    echo "=== package ($((SECONDS - start)) s)"
+    if [[ $(id -u) -eq 0 ]]; then
+      tests/package/package_test.sh
+    else
+      echo "package: skipped, it installs the package and needs root"
+    fi
     continue
   fi
   echo "=== build $b ($((SECONDS - start)) s)"
