@@ -121,6 +121,9 @@ int port_check() {
     net::WSACleanup();
     return kExitFailure;
   }
+  // As the gateway's listener does: connections of an earlier run that are
+  // still in TIME_WAIT do not make the port look taken.
+  net::setsockopt_int(s, net::SockOpt::kReuseAddr, 1);
   if (net::bind(s, net::make_addr_in(0, kGatewayPort)) == net::SOCKET_ERROR) {
     Sleep(kAlternatePortWaitMs);
     if (net::bind(s, net::make_addr_in(0, kAlternatePort)) ==
@@ -144,7 +147,8 @@ int run_normal_mode() {
     ProgressWindow progress;
     discover_units(&ipx_count, &ip_count);
   }
-  if (ipx_count == 0 && ip_count == 0) {
+  // A failed IPX discovery (-1) found no unit either.
+  if (ipx_count <= 0 && ip_count <= 0) {
     message_box(kNoUnitFound);
     return kExitFailure;
   }

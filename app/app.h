@@ -34,13 +34,15 @@ int route_startup_message(int error);
 // command_runner(), stops the library.
 void add_link_local_route();
 
-// Binds TCP port 34, else after 2000 ms port 80, and releases it. Returns 0
+// Binds TCP port 34 (with SO_REUSEADDR, as the listener), else after
+// 2000 ms port 80, and releases it. Returns 0
 // when one was bound; kExitFailure after message 108 (neither port) or 109
 // (no socket library or socket). Leaves the socket library started.
 int port_check();
 
 // The normal run: port check, discovery under a progress window, message
-// 110 when no unit is found, the discovery page, the browser, the gateway.
+// 110 when no unit is found (a failed search counts as none), the
+// discovery page, the browser, the gateway.
 // Returns only when the gateway ends; the exit code.
 int run_normal_mode();
 

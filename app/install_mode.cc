@@ -47,6 +47,19 @@ std::string data_directory() {
   return dir;
 }
 
+// A name or description as one field of a list line: control characters
+// (a line break would start a line of its own) become blanks, and a comma
+// after a blank, which would read as the field separator, becomes ';'.
+std::string list_field(const char* text, size_t capacity) {
+  std::string field(text, strnlen(text, capacity));
+  for (size_t i = 0; i < field.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(field[i]);
+    if (c < 0x20 || c == 0x7F) field[i] = ' ';
+    if (c == ',' && i > 0 && field[i - 1] == ' ') field[i] = ';';
+  }
+  return field;
+}
+
 }  // namespace
 
 std::string data_file_path(const std::string& directory,
@@ -69,11 +82,11 @@ int write_unit_list(const std::string& path, const UnitRecord* units,
     if (u.name[0] == '\0') continue;
     char dotted[16];
     net::inet_ntoa(u.address.sin_addr, dotted, sizeof dotted);
-    std::string line(u.name, strnlen(u.name, sizeof u.name));
+    std::string line = list_field(u.name, sizeof u.name);
     line += " ,";
     line += dotted;
     line += " ,";
-    line.append(u.description, strnlen(u.description, sizeof u.description));
+    line += list_field(u.description, sizeof u.description);
     line += " \r\n";
     written = file.write(line) && written;
   }

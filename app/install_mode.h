@@ -27,8 +27,10 @@ std::string data_file_path(const std::string& directory,
 
 // Creates or truncates the list file at `path` and writes one
 // "name ,address ,description \r\n" line per record with a name, in list
-// order. Returns 0, or -1 after message 123 when the file cannot be opened
-// or written.
+// order. Names and descriptions come from the network: control characters
+// in them become blanks and a " ," inside becomes " ;", so that each unit
+// stays one line of three fields. Returns 0, or -1 after message 123 when the
+// file cannot be opened or written.
 int write_unit_list(const std::string& path, const UnitRecord* units,
                     int count);
 

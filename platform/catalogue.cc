@@ -16,9 +16,7 @@ namespace {
 
 struct Catalogue {
   std::string directory;
-  std::map<int, std::string> texts;
-  std::map<int, DialogTemplate> dialogs;
-  std::string icon_file;
+  CatalogueContents contents;
 };
 
 // Loaded catalogues are kept for the life of the process, so that pointers
@@ -67,98 +65,6 @@ bool parse_number(const std::string& s, int* out) {
     v = v * 10 + (c - '0');
   }
   *out = v;
-  return true;
-}
-
-bool parse_catalogue(const std::string& text, Catalogue* cat) {
-  enum class Section { kNone, kTexts, kDialog, kIcon } section = Section::kNone;
-  DialogTemplate* dialog = nullptr;
-  std::istringstream in(text);
-  std::string line;
-  int line_no = 0;
-  while (std::getline(in, line)) {
-    ++line_no;
-    std::string t = trim(line);
-    if (t.empty() || t[0] == '#') continue;
-    if (t.front() == '[' && t.back() == ']') {
-      std::string name = trim(t.substr(1, t.size() - 2));
-      int id;
-      section = Section::kNone;
-      if (name == "texts") {
-        section = Section::kTexts;
-      } else if (name.compare(0, 7, "dialog ") == 0 &&
-                 parse_number(trim(name.substr(7)), &id)) {
-        section = Section::kDialog;
-        dialog = &cat->dialogs[id];
-        dialog->id = id;
-      } else if (name.compare(0, 5, "icon ") == 0 &&
-                 parse_number(trim(name.substr(5)), &id)) {
-        section = Section::kIcon;
-      } else {
-        DebugLog("parse_catalogue():  Unknown section on line %d.\n", line_no);
-      }
-      continue;
-    }
-    size_t eq = t.find('=');
-    if (eq == std::string::npos) {
-      DebugLog("parse_catalogue():  Line %d skipped.\n", line_no);
-      continue;
-    }
-    std::string key = trim(t.substr(0, eq));
-    std::string value = trim(t.substr(eq + 1));
-    if (value == "<<<") {
-      std::string block;
-      bool closed = false;
-      while (std::getline(in, line)) {
-        ++line_no;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line == ">>>") {
-          closed = true;
-          break;
-        }
-        block += line;
-        block += '\n';
-      }
-      if (!closed) {
-        DebugLog("parse_catalogue():  Block without end on line %d.\n",
-                 line_no);
-        return false;
-      }
-      value = block;
-    }
-    value = unescape(value);
-    int id;
-    switch (section) {
-      case Section::kTexts:
-        if (parse_number(key, &id))
-          cat->texts[id] = value;
-        else
-          DebugLog("parse_catalogue():  Bad text number on line %d.\n",
-                   line_no);
-        break;
-      case Section::kDialog: {
-        if (key == "title") {
-          dialog->title = value;
-          break;
-        }
-        std::istringstream words(key);
-        std::string word, number, kind;
-        words >> word >> number >> kind;
-        if (word == "control" && parse_number(number, &id) && !kind.empty()) {
-          dialog->controls.push_back({id, kind, value});
-        } else {
-          DebugLog("parse_catalogue():  Bad control on line %d.\n", line_no);
-        }
-        break;
-      }
-      case Section::kIcon:
-        if (key == "file") cat->icon_file = value;
-        break;
-      case Section::kNone:
-        DebugLog("parse_catalogue():  Line %d outside a section.\n", line_no);
-        break;
-    }
-  }
   return true;
 }
 
@@ -279,6 +185,98 @@ std::string format_impl(const std::string& f, const std::string* inserts,
 
 }  // namespace
 
+bool parse_catalogue(const std::string& text, CatalogueContents* cat) {
+  enum class Section { kNone, kTexts, kDialog, kIcon } section = Section::kNone;
+  DialogTemplate* dialog = nullptr;
+  std::istringstream in(text);
+  std::string line;
+  int line_no = 0;
+  while (std::getline(in, line)) {
+    ++line_no;
+    std::string t = trim(line);
+    if (t.empty() || t[0] == '#') continue;
+    if (t.front() == '[' && t.back() == ']') {
+      std::string name = trim(t.substr(1, t.size() - 2));
+      int id;
+      section = Section::kNone;
+      if (name == "texts") {
+        section = Section::kTexts;
+      } else if (name.compare(0, 7, "dialog ") == 0 &&
+                 parse_number(trim(name.substr(7)), &id)) {
+        section = Section::kDialog;
+        dialog = &cat->dialogs[id];
+        dialog->id = id;
+      } else if (name.compare(0, 5, "icon ") == 0 &&
+                 parse_number(trim(name.substr(5)), &id)) {
+        section = Section::kIcon;
+      } else {
+        DebugLog("parse_catalogue():  Unknown section on line %d.\n", line_no);
+      }
+      continue;
+    }
+    size_t eq = t.find('=');
+    if (eq == std::string::npos) {
+      DebugLog("parse_catalogue():  Line %d skipped.\n", line_no);
+      continue;
+    }
+    std::string key = trim(t.substr(0, eq));
+    std::string value = trim(t.substr(eq + 1));
+    if (value == "<<<") {
+      std::string block;
+      bool closed = false;
+      while (std::getline(in, line)) {
+        ++line_no;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line == ">>>") {
+          closed = true;
+          break;
+        }
+        block += line;
+        block += '\n';
+      }
+      if (!closed) {
+        DebugLog("parse_catalogue():  Block without end on line %d.\n",
+                 line_no);
+        return false;
+      }
+      value = block;
+    }
+    value = unescape(value);
+    int id;
+    switch (section) {
+      case Section::kTexts:
+        if (parse_number(key, &id))
+          cat->texts[id] = value;
+        else
+          DebugLog("parse_catalogue():  Bad text number on line %d.\n",
+                   line_no);
+        break;
+      case Section::kDialog: {
+        if (key == "title") {
+          dialog->title = value;
+          break;
+        }
+        std::istringstream words(key);
+        std::string word, number, kind;
+        words >> word >> number >> kind;
+        if (word == "control" && parse_number(number, &id) && !kind.empty()) {
+          dialog->controls.push_back({id, kind, value});
+        } else {
+          DebugLog("parse_catalogue():  Bad control on line %d.\n", line_no);
+        }
+        break;
+      }
+      case Section::kIcon:
+        if (key == "file") cat->icon_file = value;
+        break;
+      case Section::kNone:
+        DebugLog("parse_catalogue():  Line %d outside a section.\n", line_no);
+        break;
+    }
+  }
+  return true;
+}
+
 bool catalogue_load(const std::string& path) {
   std::string text;
   if (!read_whole_file(path, &text)) return false;
@@ -286,7 +284,7 @@ bool catalogue_load(const std::string& path) {
   size_t slash = path.find_last_of('/');
   cat->directory = slash == std::string::npos ? "." : path.substr(0, slash);
   if (cat->directory.empty()) cat->directory = "/";
-  if (!parse_catalogue(text, cat.get())) return false;
+  if (!parse_catalogue(text, &cat->contents)) return false;
   std::lock_guard<std::mutex> lock(g_load_mutex);
   g_current.store(cat.get());
   g_all.push_back(std::move(cat));
@@ -309,8 +307,8 @@ bool catalogue_loaded() { return g_current.load() != nullptr; }
 std::string catalogue_text(int id) {
   const Catalogue* cat = g_current.load();
   if (cat == nullptr) return std::string();
-  auto it = cat->texts.find(id);
-  return it == cat->texts.end() ? std::string() : it->second;
+  auto it = cat->contents.texts.find(id);
+  return it == cat->contents.texts.end() ? std::string() : it->second;
 }
 
 std::string fill_inserts(const std::string& text, const std::string& insert1,
@@ -344,12 +342,12 @@ std::string format_inserts_and_args(const std::string& format,
 const DialogTemplate* catalogue_dialog(int id) {
   const Catalogue* cat = g_current.load();
   if (cat == nullptr) return nullptr;
-  auto it = cat->dialogs.find(id);
-  return it == cat->dialogs.end() ? nullptr : &it->second;
+  auto it = cat->contents.dialogs.find(id);
+  return it == cat->contents.dialogs.end() ? nullptr : &it->second;
 }
 
 std::string catalogue_icon_path() {
   const Catalogue* cat = g_current.load();
-  if (cat == nullptr || cat->icon_file.empty()) return std::string();
-  return cat->directory + "/" + cat->icon_file;
+  if (cat == nullptr || cat->contents.icon_file.empty()) return std::string();
+  return cat->directory + "/" + cat->contents.icon_file;
 }

@@ -16,7 +16,8 @@
 // Lines that do not parse are skipped.
 //
 // Contract:
-// - catalogue_load() returns false when the file is missing or unreadable.
+// - catalogue_load() returns false when the file is missing or unreadable,
+//   or holds a block without its end.
 // - catalogue_text() of an absent number is the empty text.
 // - fill_inserts() replaces %1 and %2; the inserted texts are never scanned
 //   again.
@@ -34,6 +35,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,6 +79,17 @@ struct DialogTemplate {
   std::string title;
   std::vector<DialogControlTemplate> controls;
 };
+
+// What a catalogue file holds.
+struct CatalogueContents {
+  std::map<int, std::string> texts;
+  std::map<int, DialogTemplate> dialogs;
+  std::string icon_file;
+};
+// Parses the text of a catalogue file (format above) into *out; false when
+// a block has no end. Pure: catalogue_load() reads the file and calls it.
+bool parse_catalogue(const std::string& text, CatalogueContents* out);
+
 // The template with this number, or nullptr.
 const DialogTemplate* catalogue_dialog(int id);
 // The icon file named by the catalogue (icon 128), beside the catalogue.

@@ -23,8 +23,6 @@ FILE* debug_sink() {
 
 }  // namespace
 
-bool debug_log_enabled() { return debug_sink() != nullptr; }
-
 void DebugLog(const char* format, ...) {
   FILE* sink = debug_sink();
   if (sink == nullptr) return;

@@ -12,7 +12,4 @@
 void DebugLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// True when DebugLog writes anywhere (lets callers skip costly formatting).
-bool debug_log_enabled();
-
 #endif  // TAV_PLATFORM_DEBUG_LOG_H_

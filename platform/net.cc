@@ -22,7 +22,7 @@ namespace net {
 namespace {
 
 thread_local int t_last_error = 0;
-std::atomic<int> g_startup_count{0};
+std::atomic<bool> g_spx_to_loopback_allowed{false};
 
 int fail_with_errno() {
   t_last_error = winsock_error_from_errno(errno);
@@ -233,15 +233,9 @@ uint16_t ntohs_(uint16_t v) { return ntohs(v); }
 uint32_t htonl_(uint32_t v) { return htonl(v); }
 uint32_t ntohl_(uint32_t v) { return ntohl(v); }
 
-int WSAStartup(uint16_t) {
-  g_startup_count.fetch_add(1);
-  return 0;
-}
+int WSAStartup(uint16_t) { return 0; }
 
-int WSACleanup() {
-  g_startup_count.fetch_sub(1);
-  return 0;
-}
+int WSACleanup() { return 0; }
 
 int WSAGetLastError() { return t_last_error; }
 void WSASetLastError(int error) { t_last_error = error; }
@@ -377,15 +371,31 @@ int connect(Socket s, const SockAddrIn& addr) {
 }
 
 int connect(Socket s, const SockAddrIpx& addr) {
-  // Node 0 names no host. Mapped to 0.0.0.0 it would reach this host's own
-  // services, so it fails as an unreachable address (WSAEADDRNOTAVAIL).
-  static const uint8_t kNoNode[6] = {};
-  if (std::memcmp(addr.sa_nodenum, kNoNode, 6) == 0) {
-    t_last_error = 10049;
+  constexpr int kMaxOwn = 64;
+  ConfiguredInterface interfaces[kMaxOwn];
+  uint32_t own[kMaxOwn];
+  int count = list_interfaces(interfaces, kMaxOwn);
+  for (int i = 0; i < count; ++i) own[i] = interfaces[i].address;
+  if (node_is_this_host(addr.sa_nodenum, own, count,
+                        g_spx_to_loopback_allowed.load())) {
+    t_last_error = 10049;  // WSAEADDRNOTAVAIL
     return SOCKET_ERROR;
   }
   return connect_native(s, ipx_to_native(addr), kSpxConnectTimeoutMs);
 }
+
+bool node_is_this_host(const uint8_t node[6], const uint32_t* own, int count,
+                       bool loopback_allowed) {
+  uint32_t mapped;
+  std::memcpy(&mapped, node + 2, 4);
+  if (mapped == 0) return true;
+  if ((ntohl(mapped) >> 24) == 127) return !loopback_allowed;
+  for (int i = 0; i < count; ++i)
+    if (own[i] == mapped) return true;
+  return false;
+}
+
+void allow_spx_to_loopback(bool allow) { g_spx_to_loopback_allowed = allow; }
 
 int listen(Socket s, int backlog) {
   if (::listen(s, backlog) == 0) return 0;

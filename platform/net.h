@@ -78,7 +78,8 @@ uint16_t ntohs_(uint16_t v);
 uint32_t htonl_(uint32_t v);
 uint32_t ntohl_(uint32_t v);
 
-// Counted start-up and clean-up of the library; both always succeed (0).
+// Start-up and clean-up of the library: nothing to do on POSIX; both
+// always succeed (0).
 int WSAStartup(uint16_t version);
 int WSACleanup();
 int WSAGetLastError();
@@ -98,7 +99,19 @@ int setsockopt_int(Socket s, SockOpt opt, int value);
 int bind(Socket s, const SockAddrIn& addr);
 int bind(Socket s, const SockAddrIpx& addr);
 int connect(Socket s, const SockAddrIn& addr);
+// Refuses with 10049 (WSAEADDRNOTAVAIL) a node that leads back to this host
+// (node_is_this_host() over the host's interface addresses): a unit's
+// address comes from the network and must not reach local services.
 int connect(Socket s, const SockAddrIpx& addr);
+
+// True when the IPv4 address that `node` maps to (its bytes 2 to 5) is
+// 0.0.0.0, in 127/8 (unless `loopback_allowed`), or one of the `count`
+// addresses of `own` (network order). Pure.
+bool node_is_this_host(const uint8_t node[6], const uint32_t* own, int count,
+                       bool loopback_allowed);
+// For test binaries whose simulated units listen on the loopback: SPX
+// connects to 127/8 are let through. Off unless a test sets it.
+void allow_spx_to_loopback(bool allow);
 int listen(Socket s, int backlog);
 // Accepts a connection; the new socket inherits non-blocking mode from the
 // listening socket, as Winsock does.

@@ -19,209 +19,18 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/hive_text.h"
 #include "platform/text.h"
 
 extern char** environ;
 
 namespace {
 
-constexpr const char* kRootName = "HKEY_LOCAL_MACHINE";
-
 bool iequal(const std::string& a, const std::string& b) {
   return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
-// One line inside a key section: a value, or a comment kept as written.
-struct HiveItem {
-  bool is_comment = false;
-  std::string name;  // "" is the default value "@"
-  std::string data;  // the value, or the whole comment line
-};
-
-struct HiveKey {
-  std::string path;  // full path below the root, components joined by '\'
-  std::vector<HiveItem> items;
-};
-
-// A parsed hive: keys in file order. Keys outside HKEY_LOCAL_MACHINE are
-// kept (with their root in `path`) so that a rewrite does not drop them.
-struct Hive {
-  std::vector<HiveKey> keys;
-  bool damaged = false;
-  bool exists = false;
-  std::string raw;
-
-  HiveKey* find_key(const std::string& path) {
-    for (auto& k : keys)
-      if (iequal(k.path, path)) return &k;
-    return nullptr;
-  }
-  // A key exists when it has a section or lies above one. SOFTWARE and
-  // SOFTWARE\Classes exist on every machine.
-  bool key_exists(const std::string& path) const {
-    if (path.empty() || iequal(path, "SOFTWARE") ||
-        iequal(path, "SOFTWARE\\Classes"))
-      return true;
-    for (const auto& k : keys) {
-      if (k.path.size() < path.size()) continue;
-      if (strncasecmp(k.path.c_str(), path.c_str(), path.size()) != 0) continue;
-      if (k.path.size() == path.size() || k.path[path.size()] == '\\')
-        return true;
-    }
-    return false;
-  }
-  const HiveItem* find_value(const std::string& path, const std::string& name) {
-    HiveKey* k = find_key(path);
-    if (k == nullptr) return nullptr;
-    for (const auto& item : k->items)
-      if (!item.is_comment && iequal(item.name, name)) return &item;
-    return nullptr;
-  }
-};
-
-// Parses a quoted string starting at s[i] == '"'; on success i is just past
-// the closing quote.
-bool parse_quoted(const std::string& s, size_t& i, std::string* out) {
-  if (i >= s.size() || s[i] != '"') return false;
-  ++i;
-  out->clear();
-  while (i < s.size()) {
-    char c = s[i++];
-    if (c == '"') return true;
-    if (c == '\\') {
-      if (i >= s.size()) return false;
-      char e = s[i++];
-      if (e != '\\' && e != '"') return false;
-      out->push_back(e);
-    } else {
-      out->push_back(c);
-    }
-  }
-  return false;
-}
-
-std::string quote(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '\\' || c == '"') out.push_back('\\');
-    out.push_back(c);
-  }
-  out.push_back('"');
-  return out;
-}
-
 using platform_text::trim;
-
-// Strips the root from a section name; the path below HKEY_LOCAL_MACHINE,
-// or the whole name (with a leading '\' as marker) for any other root.
-std::string section_path(const std::string& name) {
-  size_t n = std::strlen(kRootName);
-  if (name.size() >= n && strncasecmp(name.c_str(), kRootName, n) == 0) {
-    if (name.size() == n) return std::string();
-    if (name[n] == '\\') return name.substr(n + 1);
-  }
-  return "\\" + name;
-}
-
-Hive parse_hive(const std::string& text) {
-  Hive hive;
-  hive.exists = true;
-  hive.raw = text;
-  std::istringstream in(text);
-  std::string line;
-  bool header_seen = false;
-  HiveKey* current = nullptr;
-  while (std::getline(in, line)) {
-    std::string t = trim(line);
-    if (t.empty()) continue;
-    if (!header_seen) {
-      header_seen = true;
-      if (t == "REGEDIT4") continue;
-      hive.damaged = true;  // not a hive file; parse what we can
-    }
-    if (t[0] == ';') {
-      if (current != nullptr) current->items.push_back({true, "", t});
-      continue;
-    }
-    if (t[0] == '[') {
-      if (t.back() != ']' || t.size() < 3 || t[1] == '-') {
-        hive.damaged = true;
-        current = nullptr;
-        continue;
-      }
-      std::string path = section_path(t.substr(1, t.size() - 2));
-      current = hive.find_key(path);
-      if (current == nullptr) {
-        hive.keys.push_back({path, {}});
-        current = &hive.keys.back();
-      }
-      continue;
-    }
-    std::string name, data;
-    size_t i = 0;
-    bool ok;
-    if (t[0] == '@') {
-      i = 1;
-      ok = true;
-    } else {
-      ok = parse_quoted(t, i, &name);
-    }
-    while (ok && i < t.size() && (t[i] == ' ' || t[i] == '\t')) ++i;
-    ok = ok && i < t.size() && t[i] == '=';
-    if (ok) ++i;
-    while (ok && i < t.size() && (t[i] == ' ' || t[i] == '\t')) ++i;
-    ok = ok && parse_quoted(t, i, &data) && i == t.size();
-    if (!ok || current == nullptr) {
-      hive.damaged = true;
-      continue;
-    }
-    bool replaced = false;
-    for (auto& item : current->items) {
-      if (!item.is_comment && iequal(item.name, name)) {
-        item.data = data;
-        replaced = true;
-      }
-    }
-    if (!replaced) current->items.push_back({false, name, data});
-  }
-  return hive;
-}
-
-std::string serialise(const Hive& hive) {
-  std::string out = "REGEDIT4\n";
-  for (const auto& k : hive.keys) {
-    // An empty key above another key is implied by it.
-    if (k.items.empty()) {
-      bool implied = false;
-      for (const auto& other : hive.keys) {
-        if (other.path.size() > k.path.size() + 1 &&
-            strncasecmp(other.path.c_str(), k.path.c_str(), k.path.size()) ==
-                0 &&
-            other.path[k.path.size()] == '\\' &&
-            (!k.path.empty() || other.path[0] != '\\'))
-          implied = true;
-      }
-      if (implied) continue;
-    }
-    out += "\n[";
-    if (!k.path.empty() && k.path[0] == '\\') {
-      out += k.path.substr(1);
-    } else {
-      out += kRootName;
-      if (!k.path.empty()) out += "\\" + k.path;
-    }
-    out += "]\n";
-    for (const auto& item : k.items) {
-      if (item.is_comment)
-        out += item.data;
-      else
-        out += (item.name.empty() ? std::string("@") : quote(item.name)) + "=" +
-               quote(item.data);
-      out += "\n";
-    }
-  }
-  return out;
-}
 
 bool read_file(const std::string& path, std::string* out, bool* exists) {
   *exists = false;
@@ -335,7 +144,7 @@ long modify_hive(Change change) {
     if (change(hive)) {
       if (hive.damaged && !replace_file(path + ".bad", hive.raw, mode))
         result = ERROR_ACCESS_DENIED;
-      else if (!replace_file(path, serialise(hive), mode))
+      else if (!replace_file(path, write_hive(hive), mode))
         result = ERROR_ACCESS_DENIED;
     }
   }

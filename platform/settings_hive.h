@@ -17,7 +17,8 @@
 //   first write; the lock is the file registry.reg.lock beside the hive.
 //   Unparsable lines are treated as absent on read; a write over a damaged
 //   hive first keeps a copy of it as registry.reg.bad. Comment lines (";")
-//   are kept. Keys are created by writing their section.
+//   are kept. Keys are created by writing their section. The file text is
+//   read and written by platform/hive_text.h.
 // - The system keys SOFTWARE\Classes\.htm and
 //   SOFTWARE\Classes\<class>\Shell\Open\command (default values) are
 //   answered from $BROWSER, then the desktop default for text/html, when

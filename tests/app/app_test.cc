@@ -59,7 +59,8 @@ TEST(RouteStepTest, RoutesLinkLocalThroughInterfaceOfOwnAddress) {
 class StartUpTest : public testing::Test {
  protected:
   static void SetUpTestSuite() { catalogue_load(build_dir() + "/resc.cat"); }
-  // Both searches off: discovery finds nothing at once.
+  // Both searches off: discovery finds nothing at once. No browser of the
+  // machine is ever started.
   void SetUp() override {
     TAV_REQUIRE_PRIVATE_NETWORK();
     dir_.write("registry.reg",
@@ -71,14 +72,35 @@ class StartUpTest : public testing::Test {
     return run_program(tav, args,
                        {{"TAV_REGISTRY", dir_.file("registry.reg")},
                         {"TAV_PAGE_DIR", dir_.path()},
-                        {"TAV_IPX", "off"}});
+                        {"TAV_IPX", "off"},
+                        {"BROWSER", "false"}});
   }
   TempDir dir_;
 };
 
-// Port 34, else port 80 after 2 s, else message 108; no port is kept.
+// Leaves port 34 in TIME_WAIT, as a gateway that served a page does: the
+// gateway's side closes first.
+void serve_one_connection_on_port_34() {
+  net::Socket l = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
+  net::setsockopt_int(l, net::SockOpt::kReuseAddr, 1);
+  ASSERT_EQ(net::bind(l, net::make_addr_in(0, 34)), 0);
+  ASSERT_EQ(net::listen(l, 1), 0);
+  net::Socket c = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
+  ASSERT_EQ(net::connect(c, net::make_addr_in(net::inet_addr("127.0.0.1"), 34)),
+            0);
+  net::Socket a = net::accept(l);
+  net::closesocket(a);
+  net::closesocket(l);
+  char byte;
+  EXPECT_EQ(net::recv(c, &byte, 1), 0);
+  net::closesocket(c);
+}
+
+// Port 34, else port 80 after 2 s, else message 108; no port is kept. A
+// port left in TIME_WAIT by an earlier run is free.
 TEST_F(StartUpTest, PortCheckFallsBackToPort80ThenGivesUp) {
-  for (int taken = 0; taken <= 2; ++taken) {
+  for (int taken = -1; taken <= 2; ++taken) {
+    if (taken == -1) serve_one_connection_on_port_34();
     std::optional<PortHolder> gateway, web;
     if (taken >= 1) gateway.emplace(34);
     if (taken == 2) web.emplace(80);
@@ -91,7 +113,9 @@ TEST_F(StartUpTest, PortCheckFallsBackToPort80ThenGivesUp) {
     EXPECT_EQ(waited >= std::chrono::milliseconds(1900), taken > 0) << taken;
     gateway.reset();
     web.reset();
-    EXPECT_TRUE(PortHolder(34).bound() && PortHolder(80).bound()) << taken;
+    if (taken >= 0) {
+      EXPECT_TRUE(PortHolder(34).bound() && PortHolder(80).bound()) << taken;
+    }
   }
 }
 
@@ -120,11 +144,19 @@ TEST_F(StartUpTest, CommandLineSelectsTheMode) {
   }
 }
 
+// Both searches off, or IPX search failing (no stack: count -1) and IP
+// search off: no unit, no page.
 TEST_F(StartUpTest, NormalRunWithoutUnitsEndsWithMessage110) {
-  TavRun r = Run({});
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err, shown(110));
-  EXPECT_FALSE(std::filesystem::exists(dir_.file("tav-disc.htm")));
+  for (bool ipx_fails : {false, true}) {
+    if (ipx_fails)
+      dir_.write("registry.reg",
+                 "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZID-AVU\\"
+                 "TAV\\4.00]\r\n\"Enable IP Search\"=\"No\"\r\n");
+    TavRun r = Run({});
+    EXPECT_EQ(r.status, 255) << ipx_fails;
+    EXPECT_EQ(r.err, shown(110)) << ipx_fails;
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("tav-disc.htm")));
+  }
 }
 
 TEST_F(StartUpTest, MissingCatalogueEndsSilently) {

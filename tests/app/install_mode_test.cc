@@ -59,14 +59,17 @@ TEST_F(InstallModeTest, OneLinePerNamedUnitInListOrderReplacingTheOld) {
              unit("", "10.0.0.2", "unnamed, skipped"),
              unit("lab-printer", "192.168.100.200", "MIO Based Printer"),
              unit("no-description", "172.16.0.9", ""),
-             unit(std::string(40, 'N'), "10.0.0.3", "long name")};
+             unit(std::string(40, 'N'), "10.0.0.3", "long name"),
+             // Texts from the network stay one line of three fields.
+             unit("two\r\nlines", "10.0.0.4", "tab\there ,x\x7f, y\n")};
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(err_, "");
   EXPECT_EQ(List(),
             "VEM_000001 ,10.0.0.1 ,Print Server \r\n"
             "lab-printer ,192.168.100.200 ,MIO Based Printer \r\n"
             "no-description ,172.16.0.9 , \r\n" +
-                std::string(40, 'N') + " ,10.0.0.3 ,long name \r\n");
+                std::string(40, 'N') + " ,10.0.0.3 ,long name \r\n" +
+                "two  lines ,10.0.0.4 ,tab here ;x ; y  \r\n");
   EXPECT_EQ(g_hop_limits, std::vector<uint32_t>{2}) << "default hop count";
 }
 

@@ -9,6 +9,12 @@
 extern char** environ;
 
 namespace tav_test {
+namespace {
+
+constexpr int kRunLimitSeconds = 60;
+constexpr int kTimedOut = 124;  // timeout(1)'s status
+
+}  // namespace
 
 TavRun run_program(const std::string& program,
                    const std::vector<std::string>& args,
@@ -17,7 +23,9 @@ TavRun run_program(const std::string& program,
   ScratchDir io;
   io.write("in", input);
   auto quoted = [](const std::string& s) { return "'" + s + "' "; };
-  std::string command = "env ";
+  // A child that does not end (a gateway left serving) is stopped.
+  std::string command =
+      "timeout -k 5 " + std::to_string(kRunLimitSeconds) + " env ";
   for (char** e = environ; *e != nullptr; ++e)
     if (std::strncmp(*e, "TAV_", 4) == 0 ||
         std::strncmp(*e, "BROWSER=", 8) == 0)
@@ -28,8 +36,8 @@ TavRun run_program(const std::string& program,
   int status = std::system((command + "<" + io.file("in") + " >" +
                             io.file("out") + " 2>" + io.file("err"))
                                .c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, io.read("out"),
-          io.read("err")};
+  bool ended = WIFEXITED(status) && WEXITSTATUS(status) != kTimedOut;
+  return {ended ? WEXITSTATUS(status) : -1, io.read("out"), io.read("err")};
 }
 
 void store(const char* name, const std::string& value) {

@@ -14,16 +14,19 @@ namespace tav_test {
 using TempDir = ScratchDir;
 
 struct TavRun {
-  int status = -1;  // exit status, or -1 when the child did not exit
+  int status = -1;  // exit status, or -1 when it did not exit within 60 s
   std::string out, err;
 };
 
-// Holds a TCP port bound on any address, as another program would.
+// Holds a TCP port, listening on any address, as another server would
+// (SO_REUSEADDR, so that connections in TIME_WAIT do not hinder it).
 class PortHolder {
  public:
   explicit PortHolder(uint16_t port)
       : s_(net::socket(net::AF_INET_, net::SOCK_STREAM_, 0)),
-        bound_(net::bind(s_, net::make_addr_in(0, port)) == 0) {}
+        bound_(net::setsockopt_int(s_, net::SockOpt::kReuseAddr, 1) == 0 &&
+               net::bind(s_, net::make_addr_in(0, port)) == 0 &&
+               net::listen(s_, 1) == 0) {}
   ~PortHolder() { net::closesocket(s_); }
   PortHolder(const PortHolder&) = delete;
   PortHolder& operator=(const PortHolder&) = delete;

@@ -1,18 +1,33 @@
-// Catalogue texts used as formats and filled with inserts: whatever the text,
+// The catalogue: whatever the file text, parsing keeps to the text it is
+// given; and whatever a text, used as a format and filled with inserts,
 // formatting reads no argument it was not given and writes no byte past the
-// result.
+// result. Each input is tried both as a file and as one text.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "platform/catalogue.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string text(reinterpret_cast<const char*>(data), size);
-  std::string half = text.substr(0, size / 2);
+namespace {
+
+void format_every_way(const std::string& text) {
+  std::string half = text.substr(0, text.size() / 2);
   format_text(text, {7, "unit", 4294967295u});
   format_text(text, {});
   fill_inserts(text, half, "%s%1%2");
   format_inserts_and_args(text, "%d%%", half, {-1, "x"});
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string text(reinterpret_cast<const char*>(data), size);
+  format_every_way(text);
+  CatalogueContents contents;
+  if (parse_catalogue(text, &contents)) {
+    for (const auto& [id, t] : contents.texts) format_every_way(t);
+    for (const auto& [id, d] : contents.dialogs)
+      for (const auto& c : d.controls) format_every_way(c.label);
+  }
   return 0;
 }

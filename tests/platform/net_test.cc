@@ -83,4 +83,43 @@ TEST(IpxOverIpv4, SpxIsTcpAndItsBlockingConnectIsBounded) {
   for (Socket x : {a, c, d, fill[0], fill[1], fill[2], l}) closesocket(x);
 }
 
+// A node whose address leads back to this host is refused before any
+// connect: whatever bytes 0 and 1 hold, since only bytes 2 to 5 map.
+TEST(IpxOverIpv4, SpxConnectRefusesNodesThatLeadBackToThisHost) {
+  const uint32_t own[] = {inet_addr("10.77.5.9"), inet_addr("192.168.1.2")};
+  const struct {
+    uint8_t node[6];
+    bool refused, refused_with_loopback_allowed;
+  } cases[] = {{{0, 0, 0, 0, 0, 0}, true, true},
+               {{1, 2, 0, 0, 0, 0}, true, true},
+               {{0, 0, 127, 0, 0, 1}, true, false},
+               {{9, 9, 127, 1, 2, 3}, true, false},
+               {{0, 0, 10, 77, 5, 9}, true, true},
+               {{7, 0, 192, 168, 1, 2}, true, true},
+               {{0, 0, 10, 77, 5, 10}, false, false},
+               {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, false, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(node_is_this_host(c.node, own, 2, false), c.refused)
+        << int(c.node[2]) << "." << int(c.node[5]);
+    EXPECT_EQ(node_is_this_host(c.node, own, 2, true),
+              c.refused_with_loopback_allowed)
+        << int(c.node[2]) << "." << int(c.node[5]);
+  }
+  TAV_REQUIRE_PRIVATE_NETWORK();
+  uint16_t port;
+  Socket l = bound(SOCK_STREAM_, &port);
+  ASSERT_EQ(listen(l, 4), 0);
+  allow_spx_to_loopback(false);
+  for (uint8_t first : {uint8_t{0}, uint8_t{1}}) {
+    SockAddrIpx to = ipx_at("127.0.0.1", port);
+    to.sa_nodenum[0] = first;
+    Socket c = socket(AF_IPX_, SOCK_STREAM_, NSPROTO_SPX);
+    EXPECT_EQ(connect(c, to), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), 10049);
+    closesocket(c);
+  }
+  allow_spx_to_loopback(true);
+  closesocket(l);
+}
+
 }  // namespace

@@ -100,6 +100,35 @@ TEST(SettingsHive, DamagedHiveIsReadAroundAndKeptAsBadCopyOnWrite) {
             "\"Kept\"=\"1\"\n");
 }
 
+// Sections a user may write by hand, and keys of other roots, come back
+// from every rewrite as they were read: the hive is never set aside.
+TEST(SettingsHive, HandEditedSectionsSurviveRewrites) {
+  ScratchHive hive;
+  ::mkdir(hive.dir().file("cfg").c_str(), 0700);
+  write_text(hive.path(),
+             "REGEDIT4\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\\\]\r\n\"a\"=\"1\"\r\n"
+             "[hkey_local_machine\\\\-x]\r\n@=\"2\"\r\n"
+             "[HKEY_LOCAL_MACHINE\\]\r\n\"root\"=\"3\"\r\n"
+             "[\\HKEY_LOCAL_MACHINE]\r\n\"b\"=\"4\"\r\n"
+             "[HKEY_LOCAL_MACHINEX\\y]\r\n\"c\"=\"5\"\r\n");
+  const std::string rewritten =
+      "REGEDIT4\n\n"
+      "[HKEY_LOCAL_MACHINE\\\\]\n\"a\"=\"1\"\n\n"
+      "[HKEY_LOCAL_MACHINE\\\\-x]\n@=\"2\"\n\n"
+      "[HKEY_LOCAL_MACHINE]\n\"root\"=\"3\"\n\n"
+      "[\\HKEY_LOCAL_MACHINE]\n\"b\"=\"4\"\n\n"
+      "[HKEY_LOCAL_MACHINEX\\y]\n\"c\"=\"5\"\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZID-AVU\\TAV\\4.00]\n";
+  for (const char* hops : {"4", "5"}) {
+    ASSERT_EQ(set(kKey, "Discovery Max Hops", hops), ERROR_SUCCESS);
+    EXPECT_EQ(read_text(hive.path()),
+              rewritten + "\"Discovery Max Hops\"=\"" + hops + "\"\n");
+  }
+  EXPECT_EQ(get("", "root"), "3");
+  EXPECT_FALSE(std::filesystem::exists(hive.path() + ".bad"));
+}
+
 // Processes each store values of their own; none may be lost to another's
 // read-modify-write.
 TEST(SettingsHive, ConcurrentWritersInSeveralProcessesLoseNothing) {

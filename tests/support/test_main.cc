@@ -1,9 +1,14 @@
 // The main of every test binary: enters a private network namespace first,
-// while the process has a single thread.
+// while the process has a single thread, and works in a scratch folder so
+// that files the program writes to its current folder ("address") are not
+// left in the tree.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
+#include "platform/net.h"
 #include "tests/support/netns.h"
 
 int main(int argc, char** argv) {
@@ -13,6 +18,13 @@ int main(int argc, char** argv) {
                  "note: no private network namespace (%s); tests "
                  "that send traffic will skip\n",
                  tav_test::private_network_problem().c_str());
+  char cwd[] = "/tmp/tav-cwd-XXXXXX";
+  if (::mkdtemp(cwd) == nullptr || ::chdir(cwd) != 0) return 1;
+  // The simulated units of the tests listen on the loopback.
+  net::allow_spx_to_loopback(true);
   testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  int rc = RUN_ALL_TESTS();
+  std::error_code ec;
+  std::filesystem::remove_all(cwd, ec);
+  return rc;
 }
