@@ -22,7 +22,6 @@ namespace net {
 namespace {
 
 thread_local int t_last_error = 0;
-std::atomic<bool> g_spx_to_loopback_allowed{false};
 
 int fail_with_errno() {
   t_last_error = winsock_error_from_errno(errno);
@@ -376,8 +375,9 @@ int connect(Socket s, const SockAddrIpx& addr) {
   uint32_t own[kMaxOwn];
   int count = list_interfaces(interfaces, kMaxOwn);
   for (int i = 0; i < count; ++i) own[i] = interfaces[i].address;
-  if (node_is_this_host(addr.sa_nodenum, own, count,
-                        g_spx_to_loopback_allowed.load())) {
+  uint32_t self = 0;
+  bool on_loopback = host_own_address(&self) && (ntohl(self) >> 24) == 127;
+  if (node_is_this_host(addr.sa_nodenum, own, count, on_loopback)) {
     t_last_error = 10049;  // WSAEADDRNOTAVAIL
     return SOCKET_ERROR;
   }
@@ -394,8 +394,6 @@ bool node_is_this_host(const uint8_t node[6], const uint32_t* own, int count,
     if (own[i] == mapped) return true;
   return false;
 }
-
-void allow_spx_to_loopback(bool allow) { g_spx_to_loopback_allowed = allow; }
 
 int listen(Socket s, int backlog) {
   if (::listen(s, backlog) == 0) return 0;

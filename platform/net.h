@@ -101,7 +101,10 @@ int bind(Socket s, const SockAddrIpx& addr);
 int connect(Socket s, const SockAddrIn& addr);
 // Refuses with 10049 (WSAEADDRNOTAVAIL) a node that leads back to this host
 // (node_is_this_host() over the host's interface addresses): a unit's
-// address comes from the network and must not reach local services.
+// address comes from the network and must not reach local services. A host
+// whose own address is on the loopback (a namespace with no other
+// interface, as the demo makes without root) has its units there, so 127/8
+// is let through there.
 int connect(Socket s, const SockAddrIpx& addr);
 
 // True when the IPv4 address that `node` maps to (its bytes 2 to 5) is
@@ -109,9 +112,6 @@ int connect(Socket s, const SockAddrIpx& addr);
 // addresses of `own` (network order). Pure.
 bool node_is_this_host(const uint8_t node[6], const uint32_t* own, int count,
                        bool loopback_allowed);
-// For test binaries whose simulated units listen on the loopback: SPX
-// connects to 127/8 are let through. Off unless a test sets it.
-void allow_spx_to_loopback(bool allow);
 int listen(Socket s, int backlog);
 // Accepts a connection; the new socket inherits non-blocking mode from the
 // listening socket, as Winsock does.

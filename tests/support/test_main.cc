@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/net.h"
 #include "tests/support/netns.h"
 
 int main(int argc, char** argv) {
@@ -20,8 +19,6 @@ int main(int argc, char** argv) {
                  tav_test::private_network_problem().c_str());
   char cwd[] = "/tmp/tav-cwd-XXXXXX";
   if (::mkdtemp(cwd) == nullptr || ::chdir(cwd) != 0) return 1;
-  // The simulated units of the tests listen on the loopback.
-  net::allow_spx_to_loopback(true);
   testing::InitGoogleTest(&argc, argv);
   int rc = RUN_ALL_TESTS();
   std::error_code ec;
