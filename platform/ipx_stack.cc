@@ -38,6 +38,12 @@ constexpr int64_t kRepeatWindowMs = 2000;
 constexpr size_t kRecentDatagrams = 64;
 constexpr size_t kMaxPeerTypes = 1024;
 constexpr int kFramesPerWake = 64;
+// Dynamic sockets. The first sixteen of the 0x4000 range are left alone:
+// NetWare shells and peers use some of them as well-known sockets (messages
+// at 0x4001 and 0x4003, directory service at 0x4006, printers at 0x400C),
+// and packets to or from them are taken for those services.
+constexpr uint16_t kFirstDynamic = 0x4010;
+constexpr uint16_t kLastDynamic = 0x7FFF;
 
 int error_from_errno() { return -net::winsock_error_from_errno(errno); }
 
@@ -259,7 +265,7 @@ int Stack::socket(int type) {
 uint16_t Stack::free_port() {
   for (int i = 0; i < 0x4000; ++i) {
     uint16_t p = next_port_;
-    next_port_ = next_port_ == 0x7FFF ? 0x4000 : next_port_ + 1;
+    next_port_ = next_port_ == kLastDynamic ? kFirstDynamic : next_port_ + 1;
     bool used = std::any_of(sockets_.begin(), sockets_.end(),
                             [p](const auto& e) { return e.second.port == p; });
     if (!used) return p;

@@ -68,7 +68,7 @@ class Stack {
 
   // net::SOCK_DGRAM_ for IPX, net::SOCK_STREAM_ for SPX: a descriptor.
   int socket(int type);
-  // Socket 0 takes a free one from 0x4000..0x7FFF; one in use is 10048;
+  // Socket 0 takes a free one from 0x4010..0x7FFF; one in use is 10048;
   // binding twice is 10022.
   int bind(int fd, const net::SockAddrIpx& addr);
   // The network known now, this node and the bound socket; 10022 unbound.
@@ -144,7 +144,7 @@ class Stack {
   struct Recent;
   std::vector<Recent> recent_;
   size_t recent_next_ = 0;
-  uint16_t next_port_ = 0x4000;
+  uint16_t next_port_ = 0x4010;
   uint16_t next_conn_id_ = 1;
   int64_t epoch_ms_ = 0;
 };
