@@ -1,0 +1,80 @@
+// A test LAN for the IPX stack: a veth pair made inside the test's private
+// network namespace (the test binaries enter one before any test runs), and
+// stacks on its two ends. Removed again when the Lan goes.
+#ifndef TAV_TESTS_PLATFORM_IPX_TEST_LAN_H_
+#define TAV_TESTS_PLATFORM_IPX_TEST_LAN_H_
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "platform/ipx_stack.h"
+
+namespace ipx_test {
+
+inline net::SockAddrIpx at(const ipx::NetworkNumber& network,
+                           const ipx::Mac& node, uint16_t socket) {
+  net::SockAddrIpx a{};
+  a.sa_family = net::AF_IPX_;
+  std::memcpy(a.sa_netnum, network.data(), 4);
+  std::memcpy(a.sa_nodenum, node.data(), 6);
+  a.sa_socket = net::htons_(socket);
+  return a;
+}
+
+class Lan {
+ public:
+  Lan() {
+    static std::atomic<int> count{0};
+    int n = count++;
+    for (int i = 0; i < 2; ++i)
+      std::snprintf(name_[i], sizeof name_[i], "ipx%d%c%d",
+                    static_cast<int>(getpid() % 10000), 'a' + i, n);
+  }
+  ~Lan() {
+    if (made_) run("ip link del " + std::string(name_[0]));
+  }
+  Lan(const Lan&) = delete;
+  Lan& operator=(const Lan&) = delete;
+
+  bool up() {
+    made_ = run("ip link add " + std::string(name_[0]) +
+                " type veth peer name " + name_[1]);
+    return made_ && run("ip link set " + std::string(name_[0]) + " up") &&
+           run("ip link set " + std::string(name_[1]) + " up");
+  }
+  std::string problem() const { return "could not make a veth pair"; }
+  const char* name(int end) const { return name_[end]; }
+
+  std::unique_ptr<ipx::Stack> stack(int end, ipx::FrameTypes types,
+                                    ipx::NetworkNumber network = {},
+                                    spx::Timing timing = {},
+                                    spx::Limits limits = {}) {
+    ipx::StackOptions o;
+    o.interface = name_[end];
+    o.broadcast_types = types;
+    o.network = network;
+    o.timing = timing;
+    o.limits = limits;
+    int error = 0;
+    auto s = ipx::Stack::start(o, &error);
+    if (!s) std::fprintf(stderr, "stack on %s: error %d\n", name_[end], error);
+    return s;
+  }
+
+ private:
+  static bool run(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+  }
+  char name_[2][16] = {};
+  bool made_ = false;
+};
+
+}  // namespace ipx_test
+
+#endif  // TAV_TESTS_PLATFORM_IPX_TEST_LAN_H_

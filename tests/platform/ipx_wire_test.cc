@@ -1,0 +1,173 @@
+// The IPX codecs against bytes written out by hand from the wire reference.
+#include "platform/ipx_wire.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/ipx_services.h"
+
+namespace {
+
+using namespace ipx;
+using Bytes = std::vector<uint8_t>;
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+const Mac kUs = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+const Bytes kMacs = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                     0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+// A SAP general query for the unit service type, broadcast from socket
+// 0x4000 of node 02:00:00:00:00:01 on network 0.
+const Bytes kSapQueryPacket = {
+    0xFF, 0xFF, 0x00, 0x22, 0x00, 0x04,                    // cks, len, tc, pt
+    0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // dst net, node
+    0xFF, 0x04, 0x52,                                      // dst socket
+    0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00,  // src net, node
+    0x01, 0x40, 0x00,                                      // src socket
+    0x00, 0x01, 0x04, 0x14};                               // SAP query
+
+IpxHeader sap_query_header() {
+  IpxHeader h;
+  h.packet_type = kPacketTypeExchange;
+  h.destination = {{}, kBroadcastMac, kSapSocket};
+  h.source = {{}, kUs, 0x4000};
+  return h;
+}
+
+struct FrameCase {
+  FrameType type;
+  Bytes after_macs;  // type or length, then LLC or SNAP header
+};
+
+TEST(IpxFrames, EachTypeEncodesAsWrittenPaddedTo60AndDecodesBack) {
+  const FrameCase cases[] = {
+      {FrameType::kEthernetII, {0x81, 0x37}},
+      {FrameType::k8023Raw, {0x00, 0x22}},
+      {FrameType::k8022, {0x00, 0x25, 0xE0, 0xE0, 0x03}},
+      {FrameType::kSnap,
+       {0x00, 0x2A, 0xAA, 0xAA, 0x03, 0x00, 0x00, 0x00, 0x81, 0x37}},
+  };
+  auto query = encode_sap_query(kSapGeneralQuery, 0x0414);
+  for (const FrameCase& c : cases) {
+    SCOPED_TRACE(frame_type_name(c.type));
+    Bytes want = cat({kMacs, c.after_macs, kSapQueryPacket});
+    want.resize(60, 0);
+    Bytes got =
+        encode_frame(c.type, kBroadcastMac, kUs, sap_query_header(), query);
+    EXPECT_EQ(got, want);
+    auto f = decode_frame(want);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->type, c.type);
+    EXPECT_EQ(f->source, kUs);
+    EXPECT_EQ(f->ipx.length, 34);
+    EXPECT_EQ(f->ipx.destination, sap_query_header().destination);
+    EXPECT_EQ(f->ipx.source, sap_query_header().source);
+    EXPECT_EQ(Bytes(f->data.begin(), f->data.end()),
+              Bytes(query.begin(), query.end()));  // padding cut off
+  }
+  // Too big for one frame of the type: nothing is built.
+  EXPECT_TRUE(encode_frame(FrameType::kSnap, kBroadcastMac, kUs,
+                           sap_query_header(), Bytes(1463))
+                  .empty());
+  EXPECT_FALSE(encode_frame(FrameType::kEthernetII, kBroadcastMac, kUs,
+                            sap_query_header(), Bytes(1470))
+                   .empty());
+}
+
+TEST(IpxFrames, WhatIsNotAWholeIpxPacketIsDropped) {
+  Bytes eth2 = cat({kMacs, {0x81, 0x37}, kSapQueryPacket});
+  auto with = [&](size_t at, std::initializer_list<uint8_t> bytes) {
+    Bytes b = eth2;
+    std::copy(bytes.begin(), bytes.end(), b.begin() + at);
+    return b;
+  };
+  const Bytes bad[] = {
+      Bytes(kMacs),                                 // no type
+      Bytes(eth2.begin(), eth2.end() - 1),          // IPX length past
+      with(12, {0x08, 0x00}),                       // IPv4
+      with(12, {0x05, 0xDD}),                       // neither type
+      with(16, {0x00, 0x1D}),                       // IPX length 29
+      cat({kMacs, {0x00, 0x40}, kSapQueryPacket}),  // 802.3 past end
+      cat({kMacs, {0x00, 0x25, 0x42, 0x42, 0x03}, kSapQueryPacket}),  // STP
+      cat({kMacs,
+           {0x00, 0x22},
+           {0x00, 0x00},  // raw without FF FF
+           Bytes(kSapQueryPacket.begin() + 2, kSapQueryPacket.end())}),
+  };
+  for (size_t i = 0; i < std::size(bad); ++i)
+    EXPECT_FALSE(decode_frame(bad[i])) << "case " << i;
+  // The 802.3 length, not the frame, bounds the packet.
+  Bytes raw = cat({kMacs, {0x00, 0x21}, kSapQueryPacket});
+  EXPECT_FALSE(decode_frame(raw));
+}
+
+TEST(IpxFrames, FrameTypeListsParseAsTheEnvironmentWritesThem) {
+  EXPECT_EQ(parse_frame_types("ethernet_ii,802.3,802.2,snap"), kAllFrameTypes);
+  EXPECT_EQ(parse_frame_types(" SNAP , 802.2"),
+            frame_bit(FrameType::kSnap) | frame_bit(FrameType::k8022));
+  EXPECT_EQ(parse_frame_types("802.3"), frame_bit(FrameType::k8023Raw));
+  for (const char* bad : {"", "token_ring", "snap,,802.2", "snap,"})
+    EXPECT_EQ(parse_frame_types(bad), 0u) << bad;
+}
+
+TEST(SpxHeaderCodec, FieldsSitWhereTheReferenceSays) {
+  const Bytes bytes = {0xC0, 0xFE, 0x12, 0x34, 0xFF, 0xFF,
+                       0x00, 0x07, 0x00, 0x08, 0x00, 0x0B};
+  SpxHeader h{0xC0, 0xFE, 0x1234, 0xFFFF, 7, 8, 11};
+  uint8_t out[kSpxHeaderSize];
+  encode_spx_header(h, out);
+  EXPECT_EQ(Bytes(out, out + kSpxHeaderSize), bytes);
+  SpxHeader back;
+  ASSERT_TRUE(decode_spx_header(bytes, &back));
+  EXPECT_EQ(back, h);
+  EXPECT_FALSE(decode_spx_header(std::span(bytes).first(11), &back));
+}
+
+TEST(SapAndRip, ResponsesCarryNamedEntriesAndNetworks) {
+  SapEntry unit{
+      0x0414, "VEM_123456-HTML", {{0x00, 0x00, 0xBE, 0xEF}, kUs, 0x8450}, 1};
+  Bytes sap = encode_sap_response(kSapGeneralResponse, {&unit, 1});
+  ASSERT_EQ(sap.size(), 66u);
+  EXPECT_EQ(Bytes(sap.begin(), sap.begin() + 4),
+            Bytes({0x00, 0x02, 0x04, 0x14}));
+  EXPECT_EQ(sap[2 + 2 + 15], 0);  // NUL-padded name
+  EXPECT_EQ(Bytes(sap.begin() + 52, sap.end()),
+            Bytes({0x00, 0x00, 0xBE, 0xEF, 0x02, 0, 0, 0, 0, 0x01, 0x84, 0x50,
+                   0x00, 0x01}));
+  uint16_t op = 0;
+  std::vector<SapEntry> entries;
+  ASSERT_TRUE(decode_sap_response(sap, &op, &entries));
+  EXPECT_EQ(op, kSapGeneralResponse);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0], unit);
+  // A name filling all 48 bytes is taken whole; a partial entry is ignored.
+  std::fill(sap.begin() + 4, sap.begin() + 52, 'N');
+  sap.resize(sap.size() + 30, 0);
+  ASSERT_TRUE(decode_sap_response(sap, &op, &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, std::string(48, 'N'));
+  EXPECT_FALSE(decode_sap_response(Bytes(65, 0), &op, &entries));
+  uint16_t type = 0;
+  EXPECT_TRUE(
+      decode_sap_query(encode_sap_query(kSapNearestQuery, 4), &op, &type));
+  EXPECT_EQ(type, 4);
+
+  EXPECT_EQ(encode_rip_request(), Bytes({0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFF,
+                                         0xFF, 0xFF, 0xFF, 0xFF}));
+  const Bytes answer = {0x00, 0x02, 0x00, 0x00, 0xBE, 0xEF, 0x00, 0x01,
+                        0x00, 0x02, 0x00, 0x00, 0x00, 0x07, 0x00};
+  std::vector<RipEntry> routes;
+  ASSERT_TRUE(decode_rip(answer, &op, &routes));
+  EXPECT_EQ(op, kRipResponse);
+  ASSERT_EQ(routes.size(), 1u);  // the trailing 5 bytes are no entry
+  EXPECT_EQ(routes[0], (RipEntry{{0x00, 0x00, 0xBE, 0xEF}, 1, 2}));
+  EXPECT_FALSE(
+      decode_rip(Bytes({0x00, 0x03, 0, 0, 0, 0, 0, 0, 0, 0}), &op, &routes));
+}
+
+}  // namespace
