@@ -103,10 +103,11 @@ TEST(UnitPortReplyTest, OnlyAFourByteIntegerIsRead) {
 }
 
 TEST(UnitNameReplyTest, CutsToFortyAndRefusesLeadingSpaceOrNothing) {
-  auto name = [](const std::string& options, size_t cut = 0,
-                 bool zero_length = false) -> std::string {
+  // `at` >= 0 sets that byte of the reply to `value`.
+  auto name = [](const std::string& options, size_t cut = 0, int at = -1,
+                 uint8_t value = 0) -> std::string {
     std::vector<uint8_t> r = reply(options, build_unit_name_request, cut);
-    if (zero_length) r[43] = 0;
+    if (at >= 0) r[static_cast<size_t>(at)] = value;
     char n[41];
     return check_unit_name_reply(r.data(), len(r), n, sizeof n) ? n : "refused";
   };
@@ -114,7 +115,9 @@ TEST(UnitNameReplyTest, CutsToFortyAndRefusesLeadingSpaceOrNothing) {
   EXPECT_EQ(name("name=" + sixty), sixty.substr(0, 40));
   EXPECT_EQ(name("name=Lobby", 46), "Lo");       // length 5, two arrived
   EXPECT_EQ(name("name=Lobby", 44), "refused");  // the minimum, no character
-  EXPECT_EQ(name("name=Lobby", 0, true), "refused");
+  EXPECT_EQ(name("name=Lobby", 0, 43, 0), "refused");  // text length 0
+  EXPECT_EQ(name("name=Lobby", 0, 44, 0), "refused");  // a blank name
+  EXPECT_EQ(name("name=Lobby", 0, 46, 0), "Lo");
 }
 
 TEST(SystemDescriptionReplyTest, TextSingleSpaceAndUnusableForms) {
