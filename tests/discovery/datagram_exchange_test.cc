@@ -73,35 +73,4 @@ TEST(ListenForDatagramsTest, EndsQuietStoppedOrByItsDeadline) {
   }
 }
 
-TEST(ListenForDatagramsTest, DrainTakesEveryWaitingDatagramAndSkipsLongOnes) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  net::SockAddrIpx here{};
-  here.sa_family = net::AF_IPX_;
-  here.sa_nodenum[2] = 127;
-  here.sa_nodenum[5] = 1;
-  net::Socket rx =
-      net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX);
-  ASSERT_EQ(net::bind(rx, here), 0);
-  net::SockAddrIpx to{};
-  ASSERT_EQ(net::getsockname(rx, &to), 0);
-  net::ioctlsocket_fionbio(rx, 1);
-  const uint8_t too_long[40] = {};
-  net::sendto(rx, "a", 1, to);
-  net::sendto(rx, too_long, sizeof too_long, to);
-  net::sendto(rx, "bc", 2, to);
-  std::string got;
-  ListenEnd end = listen_for_datagrams(
-      rx, {200, milliseconds_now() + 5000, 34, true},
-      DatagramHandler<net::SockAddrIpx>(
-          [&](const uint8_t* data, int length, const net::SockAddrIpx& from) {
-            got.append(reinterpret_cast<const char*>(data),
-                       static_cast<size_t>(length));
-            EXPECT_EQ(from.sa_nodenum[5], 1);
-            return true;
-          }));
-  net::closesocket(rx);
-  EXPECT_EQ(end, ListenEnd::kQuiet);
-  EXPECT_EQ(got, "abc");
-}
-
 }  // namespace
