@@ -600,4 +600,12 @@ void local_ipx_network(uint8_t out[4]) {
   std::memcpy(out, &network, 4);  // already big-endian
 }
 
+int socket_error(Socket s) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+    return fail_with_errno();
+  return err == 0 ? 0 : winsock_error_from_errno(err);
+}
+
 }  // namespace net

@@ -171,6 +171,11 @@ bool ipx_enabled();
 // mask), big-endian bytes.
 void local_ipx_network(uint8_t out[4]);
 
+// The pending error of a socket (SO_ERROR) as a Winsock number, 0 when none:
+// how a connect that ended while nobody waited on it turned out. Reading
+// it clears it. SOCKET_ERROR when it cannot be read.
+int socket_error(Socket s);
+
 }  // namespace net
 
 #endif  // TAV_PLATFORM_NET_H_

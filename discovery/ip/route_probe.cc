@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "discovery/datagram_exchange.h"
 #include "platform/net.h"
 #include "platform/threads.h"
 
@@ -19,11 +20,22 @@ uint32_t read_raw32(const uint8_t* p) {
   return v;
 }
 
-bool all_zero(const uint8_t* p, int n) {
-  for (int i = 0; i < n; ++i)
-    if (p[i] != 0) return false;
-  return true;
+uint16_t read_be16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] << 8 | p[1]);
 }
+
+constexpr int kRouteWaitMs = 1000;
+constexpr uint8_t kResponse = 2;
+// Offsets in the reply, and in each of its entries.
+constexpr int kCommandOffset = 0;
+constexpr int kVersionOffset = 1;
+constexpr int kFirstEntryOffset = 4;
+constexpr int kFamilyOffset = 0;
+constexpr int kRouteTagOffset = 2;
+constexpr int kAddressOffset = 4;
+constexpr int kMaskOffset = 8;
+constexpr int kNextHopOffset = 12;
+constexpr int kMetricOffset = 16;
 
 }  // namespace
 
@@ -53,51 +65,66 @@ int probe_routes(NetworkEntry* table, int index, int count, int capacity,
     net::closesocket(s);
     return count;
   }
-  const int64_t deadline = seconds_now() + 1;
+  // Replies are taken until the clock passes the next whole second.
+  const ListenLimits limits = {kRouteWaitMs, (seconds_now() + 1) * 1000,
+                               kRouteReplyBufferSize};
   const int first_new = count;
-  int ready;
-  do {
-    ready = net::wait_readable(s, 1000);
-    if (ready == net::SOCKET_ERROR) {
-      net::closesocket(s);
-      return count;
-    }
-    if (ready == 1) {
-      uint8_t reply[kRouteReplyBufferSize];
-      net::SockAddrIn from{};
-      int n = net::recvfrom(s, reply, sizeof reply, &from);
-      if (n != net::SOCKET_ERROR)
-        count = process_route_reply(table, index, count, capacity, hop_limit,
-                                    reply, n);
-    }
-  } while (seconds_now() < deadline && ready == 1);
+  ListenEnd end = listen_for_datagrams(
+      s, limits,
+      DatagramHandler<net::SockAddrIn>(
+          [&](const uint8_t* data, int length, const net::SockAddrIn& from) {
+            count = process_route_reply(table, index, count, capacity,
+                                        hop_limit, data, length, from);
+            return true;
+          }));
   net::closesocket(s);
-  if (probed.mask_guessed == 1)
+  if (end != ListenEnd::kWaitFailed && probed.mask_guessed == 1)
     refine_guessed_mask(table, index, first_new, count);
   return count;
 }
 
-int process_route_reply(NetworkEntry* table, int index, int count, int capacity,
-                        uint32_t hop_limit, const uint8_t* data, int length) {
-  if (length < kRouteRequestSize || data[0] != 2) return count;
-  const int version = data[1];
-  for (int off = 4; off + kRouteEntrySize <= length; off += kRouteEntrySize) {
-    if (count >= capacity) break;
-    count = add_route(table, index, count, hop_limit, data + off, version);
+bool parse_route_reply(const uint8_t* data, int length, RouteReply* out) {
+  if (length < kRouteRequestSize || length > kRouteReplyBufferSize ||
+      data[kCommandOffset] != kResponse)
+    return false;
+  out->version = data[kVersionOffset];
+  out->entry_count = 0;
+  for (int off = kFirstEntryOffset; off + kRouteEntrySize <= length;
+       off += kRouteEntrySize) {
+    const uint8_t* e = data + off;
+    RouteEntry& r = out->entries[out->entry_count++];
+    r.family = read_be16(e + kFamilyOffset);
+    r.route_tag = read_be16(e + kRouteTagOffset);
+    r.address = read_raw32(e + kAddressOffset);
+    r.mask = read_raw32(e + kMaskOffset);
+    r.next_hop = read_raw32(e + kNextHopOffset);
+    r.metric = read_be32(e + kMetricOffset);
   }
+  return true;
+}
+
+int process_route_reply(NetworkEntry* table, int index, int count, int capacity,
+                        uint32_t hop_limit, const uint8_t* data, int length,
+                        const net::SockAddrIn& from) {
+  RouteReply reply;
+  if (from.sin_port != net::htons_(kRipPort) ||
+      !parse_route_reply(data, length, &reply))
+    return count;
+  for (int i = 0; i < reply.entry_count && count < capacity; ++i)
+    count = add_route(table, index, count, hop_limit, reply.entries[i],
+                      reply.version);
   return count;
 }
 
 int add_route(NetworkEntry* table, int index, int count, uint32_t hop_limit,
-              const uint8_t* entry, int version) {
-  if (version == 1) {
-    uint16_t family = static_cast<uint16_t>(entry[0] << 8 | entry[1]);
-    if (family != 2 || !all_zero(entry + 2, 2) || !all_zero(entry + 8, 8) ||
-        read_be32(entry + 16) > hop_limit)
-      return count;
-  }
-  const uint32_t address = read_raw32(entry + 4);
-  const uint32_t announced_mask = read_raw32(entry + 8);
+              const RouteEntry& entry, int version) {
+  // Other families (a version-2 authentication entry) announce no network.
+  if (entry.family != kIpFamily) return count;
+  if (version == 1 && (entry.route_tag != 0 || entry.mask != 0 ||
+                       entry.next_hop != 0 || entry.metric > hop_limit))
+    return count;
+  const uint32_t address = entry.address;
+  const uint32_t announced_mask = entry.mask;
   if (address == 0) return count;
   for (int i = 0; i < count; ++i) {
     if (table[i].network != address) continue;

@@ -127,11 +127,14 @@ bool check_unit_name_reply(const uint8_t* data, int length, char* name,
                            size_t capacity) {
   if (length < 44 || data[kErrorStatusOffset] != 0) return false;
   int count = std::min<int>(data[kQueryValueLengthOffset], kMaxNameLength);
-  // Only the characters that arrived are used; a reply that carries none
-  // would blank the unit's name and is refused.
+  // Only the characters that arrived are used; a reply that carries none,
+  // or whose text starts with a NUL, would blank the unit's name and is
+  // refused.
   count = std::min(count, length - kQueryValueOffset);
   count = std::min(count, static_cast<int>(capacity) - 1);
-  if (count <= 0 || data[kQueryValueOffset] == ' ') return false;
+  if (count <= 0 || data[kQueryValueOffset] == ' ' ||
+      data[kQueryValueOffset] == '\0')
+    return false;
   std::memcpy(name, data + kQueryValueOffset, static_cast<size_t>(count));
   name[count] = '\0';
   return true;

@@ -40,9 +40,9 @@ bool check_unit_number_reply(const uint8_t* data, int length, long* number);
 bool check_unit_port_reply(const uint8_t* data, int length, uint8_t port[2]);
 
 // Accepted: at least 44 bytes, error status 0, a non-zero text length, a
-// first character that is not a space, and at least one character
-// received. Copies min(length byte, 40, characters received) characters to
-// name (capacity >= 41) and ends it with a NUL.
+// first character that is neither a space nor a NUL, and at least one
+// character received. Copies min(length byte, 40, characters received)
+// characters to name (capacity >= 41) and ends it with a NUL.
 bool check_unit_name_reply(const uint8_t* data, int length, char* name,
                            size_t capacity);
 

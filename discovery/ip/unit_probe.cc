@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "discovery/datagram_exchange.h"
 #include "discovery/ip/snmp_codec.h"
 #include "discovery/ip/unit_queries.h"
 #include "platform/debug_log.h"
@@ -13,22 +14,11 @@ int candidate_count = 0;
 namespace {
 
 constexpr int kBroadcastWaitMs = 500;
+// Replies that keep arriving are taken for at most this long.
+constexpr int kBroadcastListenBoundMs = 4000;
 constexpr int kHardwareReplyBufferSize = 200;
 constexpr uint8_t kUnitPrefix[3] = {0x00, 0x40, 0xAF};
 constexpr uint8_t kReversedUnitPrefix[3] = {0x00, 0x02, 0xF5};
-
-// Receives every waiting datagram; returns the new unit count.
-int drain(net::Socket s, UnitRecord* list, int capacity, int count,
-          int* packets) {
-  for (;;) {
-    uint8_t reply[kHardwareReplyBufferSize];
-    net::SockAddrIn from{};
-    int n = net::recvfrom(s, reply, sizeof reply, &from);
-    if (n == net::SOCKET_ERROR) return count;
-    ++*packets;
-    count = handle_hardware_reply(reply, n, from, list, capacity, count);
-  }
-}
 
 }  // namespace
 
@@ -94,8 +84,19 @@ int probe_units_by_broadcast(const NetworkEntry* table, int networks,
                 net::make_addr_in(broadcast_address_of(table[i]), kSnmpPort));
   Sleep(3);
   int packets = 0;
-  while (count < capacity && net::wait_readable(s, kBroadcastWaitMs) == 1)
-    count = drain(s, list, capacity, count, &packets);
+  if (count < capacity) {
+    const ListenLimits limits = {kBroadcastWaitMs,
+                                 milliseconds_now() + kBroadcastListenBoundMs,
+                                 kHardwareReplyBufferSize, true};
+    listen_for_datagrams(
+        s, limits,
+        DatagramHandler<net::SockAddrIn>([&](const uint8_t* data, int n,
+                                             const net::SockAddrIn& from) {
+          ++packets;
+          count = handle_hardware_reply(data, n, from, list, capacity, count);
+          return count < capacity;
+        }));
+  }
   net::closesocket(s);
   count = query_unit_numbers(list, capacity, count);
   query_unit_ports(list, count);

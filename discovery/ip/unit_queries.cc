@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 
+#include "discovery/datagram_exchange.h"
 #include "discovery/ip/snmp_codec.h"
 #include "discovery/ip/unit_probe.h"
 #include "platform/threads.h"
@@ -11,6 +11,8 @@
 namespace {
 
 constexpr int kQueryWaitMs = 500;
+// Replies that keep arriving are taken for at most this long.
+constexpr int kQueryListenBoundMs = 4000;
 constexpr int kListReplyBufferSize = 200;
 constexpr int kDescriptionBufferSize = 2000;
 
@@ -21,12 +23,11 @@ UnitRecord* unit_at(const net::SockAddrIn& from, UnitRecord* list, int count) {
 }
 
 // Sends `request` to port 161 of every target, then hands each reply that
-// arrives within half a second of the previous one to `handle`, which
-// returns false to stop early.
+// arrives within half a second of the previous one, for at most
+// kQueryListenBoundMs, to `handle`, which returns false to stop early.
 void run_list_query(const uint8_t* request, int length,
                     const net::SockAddrIn* targets, int target_count,
-                    const std::function<bool(const uint8_t*, int,
-                                             const net::SockAddrIn&)>& handle) {
+                    const DatagramHandler<net::SockAddrIn>& handle) {
   net::Socket s = net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0);
   if (s == net::INVALID_SOCKET) return;
   net::setsockopt_int(s, net::SockOpt::kRcvBuf, 131072);
@@ -37,14 +38,10 @@ void run_list_query(const uint8_t* request, int length,
     to.sin_port = net::htons_(kSnmpPort);
     net::sendto(s, request, length, to);
   }
-  bool go_on = true;
-  while (go_on && net::wait_readable(s, kQueryWaitMs) == 1) {
-    uint8_t reply[kListReplyBufferSize];
-    net::SockAddrIn from{};
-    int n = net::recvfrom(s, reply, sizeof reply, &from);
-    if (n == net::SOCKET_ERROR) continue;
-    go_on = handle(reply, n, from);
-  }
+  const ListenLimits limits = {kQueryWaitMs,
+                               milliseconds_now() + kQueryListenBoundMs,
+                               kListReplyBufferSize};
+  listen_for_datagrams(s, limits, handle);
   net::closesocket(s);
 }
 

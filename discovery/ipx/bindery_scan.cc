@@ -74,8 +74,6 @@ int classify(char* name) {
 
 std::string bindery_log_path() { return page_directory() + "/scanbind.log"; }
 
-int sap_servers_count() { return g_sap_servers_count; }
-
 int ScanBinderyForPS() {
   std::memset(ipx_unit_list, 0, sizeof ipx_unit_list);
   g_sap_servers_count = 0;

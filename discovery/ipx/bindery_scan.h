@@ -43,7 +43,4 @@ void add_sap_server(const char* name, const net::SockAddrIpx& address,
                     int kind);
 void drop_units_without_http();
 
-// The working count of the list while the scan fills it.
-int sap_servers_count();
-
 #endif  // TAV_DISCOVERY_IPX_BINDERY_SCAN_H_

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "discovery/datagram_exchange.h"
 #include "discovery/ipx/bindery_scan.h"
 #include "discovery/ipx/probe.h"
 #include "platform/debug_log.h"
@@ -11,9 +12,22 @@ namespace {
 
 constexpr size_t kNameSize = sizeof(IpxUnitRecord::name);
 constexpr uint8_t kLocatorSignature[4] = {0xFF, 0xFF, 0xC1, 0x00};
+// Offsets in a locator reply.
+constexpr int kLocatorWdxOffset = 10;
+constexpr int kLocatorHttpOffset = 12;
 constexpr int kLocatorNameOffset = 14;
-constexpr int kLocatorNameSize = 20;
-constexpr int kSapNameOffset = 2;  // within a server entry
+constexpr int kLocatorWaitMs = 2000;
+constexpr int kLocatorBoundSeconds = 4;
+// Offsets in a SAP response, and in each of its server entries.
+constexpr uint8_t kSapResponseType[2] = {0x00, 0x02};
+constexpr int kFirstSapEntryOffset = 2;
+constexpr int kSapNameOffset = 2;
+constexpr int kSapNetworkOffset = 50;
+constexpr int kSapNodeOffset = 54;
+constexpr int kSapSocketOffset = 60;
+constexpr int kSapWaitMs = 1000;
+// Responses that keep arriving are taken for at most this long per pass.
+constexpr int kSapPassBoundMs = 5000;
 
 // An IPX datagram socket that is closed when it goes out of scope.
 class DatagramSocket {
@@ -154,38 +168,42 @@ void send_locator_query(net::Socket s, net::SockAddrIpx destination) {
 void collect_locator_replies(IpxUnitRecord* list, net::Socket s, int* count,
                              int capacity) {
   *count = 0;
-  int64_t t0 = seconds_now();
-  while (true) {
-    int ready = net::wait_readable(s, 2000);
-    if (ready != 0 && ready != 1) break;
-    if (ready == 1) accept_locator_reply(list, s, count, capacity);
-    if (ready == 0 || seconds_now() >= t0 + 4) break;
-  }
+  const ListenLimits limits = {kLocatorWaitMs,
+                               (seconds_now() + kLocatorBoundSeconds) * 1000,
+                               kLocatorReplySize};
+  listen_for_datagrams(
+      s, limits,
+      DatagramHandler<net::SockAddrIpx>(
+          [&](const uint8_t* data, int length, const net::SockAddrIpx& from) {
+            accept_locator_reply(list, count, capacity, data, length, from);
+            return true;
+          }));
   net::closesocket(s);
 }
 
-void accept_locator_reply(IpxUnitRecord* list, net::Socket s, int* count,
-                          int capacity) {
-  uint8_t reply[kLocatorReplySize];
-  net::SockAddrIpx source{};
-  int received = net::recvfrom(s, reply, sizeof reply, &source);
-  // Signature and both sockets must have arrived; the name is what arrived
-  // of its 20 bytes, up to its NUL.
-  if (received < kLocatorNameOffset) return;
-  if (std::memcmp(reply, kLocatorSignature, 4) != 0) return;
-  if (reply[12] == 0 && reply[13] == 0) return;
-  if (*count >= capacity) return;
-  const char* name = reinterpret_cast<const char*>(reply + kLocatorNameOffset);
-  size_t name_length =
-      strnlen(name, static_cast<size_t>(received) - kLocatorNameOffset);
-  IpxUnitRecord& u = list[*count];
-  u = IpxUnitRecord{};
-  copy_name(u.name, name, name_length);
+bool parse_locator_reply(const uint8_t* data, int length, LocatorReply* out) {
+  if (length <= kLocatorNameOffset || length > kLocatorReplySize) return false;
+  if (std::memcmp(data, kLocatorSignature, sizeof kLocatorSignature) != 0)
+    return false;
+  std::memcpy(&out->wdx_port, data + kLocatorWdxOffset, 2);
+  std::memcpy(&out->http_port, data + kLocatorHttpOffset, 2);
+  if (out->http_port == 0) return false;
+  const char* name = reinterpret_cast<const char*>(data + kLocatorNameOffset);
+  copy_name(out->name, name,
+            strnlen(name, static_cast<size_t>(length - kLocatorNameOffset)));
+  return out->name[0] != '\0';
+}
+
+void accept_locator_reply(IpxUnitRecord* list, int* count, int capacity,
+                          const uint8_t* data, int length,
+                          const net::SockAddrIpx& source) {
+  LocatorReply reply;
+  if (!parse_locator_reply(data, length, &reply) || *count >= capacity) return;
+  IpxUnitRecord& u = append(list, count, reply.name);
   u.address = source;
   u.address.sa_family = net::AF_IPX_;
-  std::memcpy(&u.address.sa_socket, reply + 12, 2);
-  std::memcpy(&u.wdx_port, reply + 10, 2);
-  ++*count;
+  u.address.sa_socket = reply.http_port;
+  u.wdx_port = reply.wdx_port;
 }
 
 void sap_query_units(IpxUnitRecord* list, int* count, int capacity) {
@@ -196,42 +214,56 @@ void sap_query_units(IpxUnitRecord* list, int* count, int capacity) {
   for (int pass = 0; pass < 2; ++pass) {
     if (send_sap_query(sock.get(), kUnitServiceType) == net::SOCKET_ERROR)
       return;
-    while (true) {
-      int ready = net::wait_readable(sock.get(), 1000);
-      if (ready == 0) break;
-      if (ready != 1) return;
-      accept_sap_response(sock.get(), list, count, capacity - *count);
-    }
+    const ListenLimits limits = {
+        kSapWaitMs, milliseconds_now() + kSapPassBoundMs, kSapResponseSize};
+    ListenEnd end = listen_for_datagrams(
+        sock.get(), limits,
+        DatagramHandler<net::SockAddrIpx>(
+            [&](const uint8_t* data, int length, const net::SockAddrIpx&) {
+              accept_sap_response(data, length, list, count, capacity - *count);
+              return true;
+            }));
+    if (end == ListenEnd::kWaitFailed) return;
   }
 }
 
-void accept_sap_response(net::Socket s, IpxUnitRecord* list, int* count,
-                         int free_room) {
-  uint8_t response[kSapResponseSize];
-  net::SockAddrIpx source{};
-  int received = net::recvfrom(s, response, sizeof response, &source);
-  if (received <= 0) return;
-  if (response[0] != 0x00 || response[1] != 0x02) return;
-  int k = received / kSapEntrySize;
-  if (k < 1 || k > 7) return;
-  int n = k < free_room ? k : free_room;
-  for (int i = 0; i < n; ++i) {
-    const uint8_t* entry = response + 2 + kSapEntrySize * i;
+int parse_sap_response(const uint8_t* data, int length,
+                       SapServer out[kMaxSapServers]) {
+  if (length < 2 || length > kSapResponseSize ||
+      std::memcmp(data, kSapResponseType, 2) != 0)
+    return 0;
+  const int k = length / kSapEntrySize;
+  if (k < 1 || k > kMaxSapServers) return 0;
+  for (int i = 0; i < k; ++i) {
+    const uint8_t* entry = data + kFirstSapEntryOffset + kSapEntrySize * i;
+    SapServer& server = out[i];
     const char* raw = reinterpret_cast<const char*>(entry + kSapNameOffset);
-    // A name without its NUL is malformed: the entry is skipped.
-    size_t length = strnlen(raw, kNameSize);
-    if (length == kNameSize) continue;
-    char name[kNameSize];
-    copy_name(name, raw, length);
-    net::SockAddrIpx address{};
-    address.sa_family = net::AF_IPX_;
-    std::memcpy(address.sa_netnum, entry + 50, 4);
-    std::memcpy(address.sa_nodenum, entry + 54, 6);
-    std::memcpy(&address.sa_socket, entry + 60, 2);
+    // A name without its NUL is malformed: it comes out empty.
+    size_t length_of_name = strnlen(raw, kNameSize);
+    copy_name(server.name, raw,
+              length_of_name == kNameSize ? 0 : length_of_name);
+    server.address = net::SockAddrIpx{};
+    server.address.sa_family = net::AF_IPX_;
+    std::memcpy(server.address.sa_netnum, entry + kSapNetworkOffset, 4);
+    std::memcpy(server.address.sa_nodenum, entry + kSapNodeOffset, 6);
+    std::memcpy(&server.address.sa_socket, entry + kSapSocketOffset, 2);
+  }
+  return k;
+}
 
+void accept_sap_response(const uint8_t* data, int length, IpxUnitRecord* list,
+                         int* count, int free_room) {
+  SapServer servers[kMaxSapServers];
+  const int k = parse_sap_response(data, length, servers);
+  const int n = k < free_room ? k : free_room;
+  for (int i = 0; i < n; ++i) {
+    char* name = servers[i].name;
+    const net::SockAddrIpx& address = servers[i].address;
+    if (name[0] == '\0') continue;  // a unit without a name is not listed
     if (std::strstr(name, "-HTML") != nullptr &&
         std::strncmp(name, "CS", 2) != 0) {
       *std::strchr(name, '-') = '\0';
+      if (name[0] == '\0') continue;
       int index = find_ipx_unit(list, name, *count);
       if (index >= 0) {
         list[index].address = address;

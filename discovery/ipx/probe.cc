@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "discovery/units.h"
-#include "platform/net.h"
 #include "platform/threads.h"
 
 std::atomic<int> probes_running{0};
@@ -30,6 +29,16 @@ class ProbeSocket {
   net::Socket s_ = net::INVALID_SOCKET;
 };
 
+// After a lack of buffers: lowers the limit and pauses before the retry;
+// false when the probe has retried enough.
+bool retry_after_no_buffers(int* retries_left) {
+  lower_probe_limit();
+  if (*retries_left <= 0) return false;
+  --*retries_left;
+  Sleep(kNoBuffersPauseMs);
+  return true;
+}
+
 // The probe proper; the caller has counted it in probes_running.
 void run_probe(int index) {
   IpxUnitRecord& unit = ipx_unit_list[index];
@@ -37,6 +46,7 @@ void run_probe(int index) {
   static const char kDefault[] = "Print Server";
   std::memcpy(unit.description, kDefault, sizeof kDefault);
 
+  int retries_left = kMaxNoBufferRetries;
   ProbeSocket sock;
   while (true) {
     net::Socket s =
@@ -45,9 +55,9 @@ void run_probe(int index) {
       sock.reset(s);
       break;
     }
-    if (net::WSAGetLastError() != net::WSAENOBUFS) return;
-    lower_probe_limit();
-    Sleep(kNoBuffersPauseMs);
+    if (net::WSAGetLastError() != net::WSAENOBUFS ||
+        !retry_after_no_buffers(&retries_left))
+      return;
   }
   net::SockAddrIpx wildcard{};
   wildcard.sa_family = net::AF_IPX_;
@@ -56,29 +66,22 @@ void run_probe(int index) {
   destination.sa_socket = unit.wdx_port;
   if (destination.sa_socket == 0) return;
   net::ioctlsocket_fionbio(sock.get(), 1);
-
-  while (true) {
-    Sleep(1);
-    if (net::connect(sock.get(), destination) == 0) break;
-    int error = net::WSAGetLastError();
-    Sleep(1);
-    if (error == net::WSAENOBUFS) {
-      lower_probe_limit();
-      Sleep(kNoBuffersPauseMs);
-      continue;
-    }
-    if (error != net::WSAEWOULDBLOCK) return;
-    if (net::wait_writable(sock.get(), kWaitMs) == 1) break;
-    if (keep_pending_spx_sockets.load()) sock.abandon();
-    return;
+  switch (connect_to_wdx(sock.get(), destination, &retries_left)) {
+    case WdxConnect::kConnected:
+      break;
+    case WdxConnect::kPending:
+      if (keep_pending_spx_sockets.load()) sock.abandon();
+      return;
+    case WdxConnect::kFailed:
+      return;
   }
   net::ioctlsocket_fionbio(sock.get(), 0);
 
   while (net::send(sock.get(), kDescriptionRequest,
                    sizeof kDescriptionRequest) == net::SOCKET_ERROR) {
-    if (net::WSAGetLastError() != net::WSAENOBUFS) return;
-    lower_probe_limit();
-    Sleep(kNoBuffersPauseMs);
+    if (net::WSAGetLastError() != net::WSAENOBUFS ||
+        !retry_after_no_buffers(&retries_left))
+      return;
   }
   if (net::wait_readable(sock.get(), kWaitMs) != 1) return;
   uint8_t reply[kDescriptionReplySize];
@@ -94,6 +97,26 @@ void lower_probe_limit() {
   int running = probes_running.load();
   if (running > 5 && running < probe_limit.load())
     probe_limit.store(running - 1);
+}
+
+WdxConnect connect_to_wdx(net::Socket s, const net::SockAddrIpx& destination,
+                          int* retries_left) {
+  while (true) {
+    Sleep(1);
+    if (net::connect(s, destination) == 0) return WdxConnect::kConnected;
+    int error = net::WSAGetLastError();
+    Sleep(1);
+    if (error == net::WSAENOBUFS) {
+      if (!retry_after_no_buffers(retries_left)) return WdxConnect::kFailed;
+      continue;
+    }
+    if (error != net::WSAEWOULDBLOCK) return WdxConnect::kFailed;
+    if (net::wait_writable(s, kWaitMs) != 1) return WdxConnect::kPending;
+    // A refused connect makes the socket writable too; its pending error
+    // tells the two apart.
+    return net::socket_error(s) == 0 ? WdxConnect::kConnected
+                                     : WdxConnect::kFailed;
+  }
 }
 
 void probe_unit(int index) {

@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/net.h"
+
 extern std::atomic<int> probes_running;
 extern std::atomic<int> probe_limit;
 // Leave sockets of connects that time out open (a quirk of one platform
@@ -23,6 +25,10 @@ extern std::atomic<bool> keep_pending_spx_sockets;
 
 inline constexpr int kInitialProbeLimit = 40;
 inline constexpr int kDescriptionReplySize = 600;
+// A lack of buffers is retried at most this often in one probe, over all
+// its steps: the platform also reports exhausted descriptors that way,
+// which need not pass.
+inline constexpr int kMaxNoBufferRetries = 20;
 
 // Runs one probe for list entry `index` on the calling thread, counting
 // itself in probes_running.
@@ -32,6 +38,13 @@ void probe_unit(int index);
 bool start_probe(int index);
 // When probes_running > 5 and < probe_limit: probe_limit := running - 1.
 void lower_probe_limit();
+
+enum class WdxConnect { kConnected, kFailed, kPending };
+// Connects the non-blocking SPX socket `s` to `destination`, waiting up to
+// 2 s for it to complete; a lack of buffers lowers the limit and retries
+// while *retries_left allows. kPending: no outcome within the wait.
+WdxConnect connect_to_wdx(net::Socket s, const net::SockAddrIpx& destination,
+                          int* retries_left);
 
 // Takes the description text out of a reply of `received` bytes. The two
 // item counts are taken as unsigned bytes; the text is taken only when it

@@ -23,9 +23,10 @@ std::vector<uint8_t> response(const std::string& options) {
 }
 
 int process(NetworkEntry* table, int count, uint32_t hop_limit,
-            const std::vector<uint8_t>& d) {
+            const std::vector<uint8_t>& d, uint16_t from_port = kRipPort) {
   return process_route_reply(table, 0, count, kNetworkCapacity, hop_limit,
-                             d.data(), static_cast<int>(d.size()));
+                             d.data(), static_cast<int>(d.size()),
+                             net::make_addr_in(ip("192.168.1.1"), from_port));
 }
 
 TEST(RouteRequestTest, AsksForTheWholeTable) {
@@ -96,9 +97,26 @@ TEST(RouteReplyTest, DuplicatesDefaultRouteAndIncompleteEntryAreSkipped) {
   EXPECT_EQ(t[2].network, ip("192.168.7.0"));
   // A full table takes nothing more; nor does a request.
   d = response("routes=192.168.9.0/1");
-  EXPECT_EQ(process_route_reply(t, 0, 3, 3, 2, d.data(), int(d.size())), 3);
+  EXPECT_EQ(process_route_reply(t, 0, 3, 3, 2, d.data(), int(d.size()),
+                                net::make_addr_in(ip("192.168.1.1"), kRipPort)),
+            3);
   d[0] = 1;
   EXPECT_EQ(process(t, 3, 2, d), 3);
+}
+
+TEST(RouteReplyTest, OnlyIpEntriesFromTheRipPortAnnounceNetworks) {
+  NetworkEntry t[kNetworkCapacity] = {
+      tav_test::local_entry("192.168.1.5", "255.255.255.0", 0)};
+  // A version-2 authentication entry (family FFFF, type 2, a password
+  // whose first bytes would read as an address) before a real one.
+  std::vector<uint8_t> d = response("version=2,routes=192.168.6.0/1");
+  const uint8_t auth[20] = {0xFF, 0xFF, 0x00, 0x02, 's',
+                            'e',  'c',  'r',  'e',  't'};
+  d.insert(d.begin() + 4, auth, auth + sizeof auth);
+  EXPECT_EQ(process(t, 1, 2, d), 2);
+  EXPECT_EQ(t[1].network, ip("192.168.6.0"));
+  // The same reply from any port but 520 is not a router's.
+  EXPECT_EQ(process(t, 1, 2, response("routes=192.168.7.0/1"), 5200), 1);
 }
 
 TEST(RouteProbeTest, NoRouterEndsAfterAboutASecond) {

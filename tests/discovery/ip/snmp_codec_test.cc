@@ -55,9 +55,7 @@ std::vector<uint8_t> reply(const std::string& options, int (*build)(uint8_t*),
 
 int len(const std::vector<uint8_t>& r) { return static_cast<int>(r.size()); }
 
-// Each check below gives what the reply rule took, or "refused". Request
-// id 1, the long form, a 2-byte port and a name beginning with a space are
-// refused on the whole path (unit probe test).
+// Each check below gives what the reply rule took, or "refused".
 TEST(HardwareReplyTest, AcceptsTheUnitsReplyAndRefusesOtherEncodings) {
   auto hw = [](const std::string& options, size_t cut = 0, int object = 0) {
     std::vector<uint8_t> r = reply("hw=00-02-F5-48-2C-6A," + options,
@@ -70,6 +68,8 @@ TEST(HardwareReplyTest, AcceptsTheUnitsReplyAndRefusesOtherEncodings) {
   EXPECT_EQ(hw("", 48), "00 02 F5 48 2C 6A");
   EXPECT_EQ(hw("", 47), "refused");
   EXPECT_EQ(hw("", 0, 0x02), "refused");  // another object or a 5-byte value
+  EXPECT_EQ(hw("request-id=1"), "refused");
+  EXPECT_EQ(hw("long-form=on"), "refused");
 }
 
 TEST(UnitNumberReplyTest, ReadsSixCharactersAndOnlyThoseReceived) {
@@ -103,10 +103,11 @@ TEST(UnitPortReplyTest, OnlyAFourByteIntegerIsRead) {
 }
 
 TEST(UnitNameReplyTest, CutsToFortyAndRefusesLeadingSpaceOrNothing) {
-  auto name = [](const std::string& options, size_t cut = 0,
-                 bool zero_length = false) -> std::string {
+  // `at` >= 0 sets that byte of the reply to `value`.
+  auto name = [](const std::string& options, size_t cut = 0, int at = -1,
+                 uint8_t value = 0) -> std::string {
     std::vector<uint8_t> r = reply(options, build_unit_name_request, cut);
-    if (zero_length) r[43] = 0;
+    if (at >= 0) r[static_cast<size_t>(at)] = value;
     char n[41];
     return check_unit_name_reply(r.data(), len(r), n, sizeof n) ? n : "refused";
   };
@@ -114,7 +115,10 @@ TEST(UnitNameReplyTest, CutsToFortyAndRefusesLeadingSpaceOrNothing) {
   EXPECT_EQ(name("name=" + sixty), sixty.substr(0, 40));
   EXPECT_EQ(name("name=Lobby", 46), "Lo");       // length 5, two arrived
   EXPECT_EQ(name("name=Lobby", 44), "refused");  // the minimum, no character
-  EXPECT_EQ(name("name=Lobby", 0, true), "refused");
+  EXPECT_EQ(name("name=Lobby", 0, 43, 0), "refused");  // text length 0
+  EXPECT_EQ(name("name=Lobby", 0, 44, 0), "refused");  // a blank name
+  EXPECT_EQ(name("name=Lobby", 0, 46, 0), "Lo");
+  EXPECT_EQ(name("name=\" spaced\""), "refused");
 }
 
 TEST(SystemDescriptionReplyTest, TextSingleSpaceAndUnusableForms) {

@@ -1,5 +1,5 @@
-// IPX discovery: locator replies and SAP responses fed as crafted
-// datagrams over the loopback, and whole runs against simulated units.
+// IPX discovery: locator replies and SAP responses as crafted bytes, and
+// whole runs against simulated units.
 #include "discovery/ipx/ipx_discovery.h"
 
 #include <gtest/gtest.h>
@@ -16,44 +16,25 @@
 
 namespace {
 
-// A receiving IPX socket on the loopback and a sender at 127.0.0.5.
-class Datagrams : public ::testing::Test {
+// Locator replies and SAP responses as bytes, merged into a list.
+class Replies : public ::testing::Test {
  protected:
-  void SetUp() override {
-    TAV_REQUIRE_PRIVATE_NETWORK();
-    net::SockAddrIpx a{};
-    a.sa_family = net::AF_IPX_;
-    a.sa_nodenum[2] = 127;
-    for (auto [s, host] : {std::pair{&rx_, 1}, {&tx_, 5}}) {
-      *s = net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX);
-      a.sa_nodenum[5] = static_cast<uint8_t>(host);
-      ASSERT_EQ(net::bind(*s, a), 0);
-    }
-    ASSERT_EQ(net::getsockname(rx_, &to_), 0);
-  }
-  void TearDown() override {
-    net::closesocket(rx_);
-    net::closesocket(tx_);
-  }
-  void send(const std::vector<uint8_t>& bytes) {
-    ASSERT_EQ(net::sendto(tx_, bytes.data(), int(bytes.size()), to_),
-              int(bytes.size()));
-    ASSERT_EQ(net::wait_readable(rx_, 2000), 1);
-  }
   void locator(const std::vector<uint8_t>& bytes, int capacity = 500) {
-    send(bytes);
-    accept_locator_reply(list_, rx_, &count_, capacity);
+    net::SockAddrIpx source{};
+    source.sa_family = net::AF_IPX_;
+    source.sa_nodenum[5] = 5;
+    source.sa_socket = net::htons_(0x8449);
+    accept_locator_reply(list_, &count_, capacity, bytes.data(),
+                         static_cast<int>(bytes.size()), source);
   }
   void sap(const std::vector<uint8_t>& bytes, int free_room = 500) {
-    send(bytes);
-    accept_sap_response(rx_, list_, &count_, free_room);
+    accept_sap_response(bytes.data(), static_cast<int>(bytes.size()), list_,
+                        &count_, free_room);
   }
   std::string listed(int first = 0) {
     return tav_test::ipx_units(list_, first, count_);
   }
 
-  net::Socket rx_ = net::INVALID_SOCKET, tx_ = net::INVALID_SOCKET;
-  net::SockAddrIpx to_{};
   IpxUnitRecord list_[kIpxUnitCapacity] = {};
   int count_ = 0;
 };
@@ -90,26 +71,29 @@ std::vector<uint8_t> sap_response(const std::vector<Entry>& entries) {
   return r;
 }
 
-TEST_F(Datagrams, LocatorRepliesMakeEntriesFromTheirSource) {
+TEST_F(Replies, LocatorRepliesMakeEntriesFromTheirSource) {
   locator(locator_reply("A", 0x1111, 0x2222));
   ASSERT_EQ(listed(), "A 1111/2222@5");  // the node of its source
   EXPECT_EQ(list_[0].address.sa_family, 6);
-  // Names from what arrived: 20 bytes without NUL, "ABC" cut, nothing.
+  // Names from what arrived: 20 bytes without NUL, "ABC" cut.
   locator(locator_reply(std::string(20, 'T'), 1, 2));
   locator(locator_reply("ABCDEF", 1, 2, 17));
+  EXPECT_EQ(listed(1), std::string(20, 'T') + " 1/2@5, ABC 1/2@5");
+  // Ignored: no name (none arrived, or a NUL first), a foreign signature,
+  // no HTTP socket, HTTP socket cut, too long for the buffer, no room.
   locator(locator_reply("", 1, 2, 14));
-  EXPECT_EQ(listed(1), std::string(20, 'T') + " 1/2@5, ABC 1/2@5,  1/2@5");
-  // Ignored: foreign signature, no HTTP socket, HTTP socket cut, no room.
+  locator(locator_reply("", 1, 2));
   std::vector<uint8_t> foreign = locator_reply("F", 1, 2);
   foreign[3] = 0x01;
   locator(foreign);
   locator(locator_reply("Z", 1, 0));
   locator(locator_reply("S", 1, 2, 13));
+  locator(locator_reply("Long", 1, 2, 35));
   locator(locator_reply("Full", 1, 2), 0);
-  EXPECT_EQ(count_, 4);
+  EXPECT_EQ(count_, 3);
 }
 
-TEST_F(Datagrams, SapMergesServicesAndClassifiesNames) {
+TEST_F(Replies, SapMergesServicesAndClassifiesNames) {
   locator(locator_reply("A", 0x1111, 0x2222));
   sap(sap_response({{"A", 9, 0x3333},
                     {"A-HTML", 9, 0x4444},
@@ -118,7 +102,11 @@ TEST_F(Datagrams, SapMergesServicesAndClassifiesNames) {
                     {"B-X", 1, 0x11},
                     {"CS1-HTML", 2, 0x12},
                     {"CS1", 2, 0x13}}));
-  sap(sap_response({{std::string(48, 'N'), 3, 0x14}, {"B", 1, 0x15}}));
+  // Without a name (no NUL, NUL first, nothing before "-HTML"): skipped.
+  sap(sap_response({{std::string(48, 'N'), 3, 0x14},
+                    {"", 3, 0x16},
+                    {"-HTML", 3, 0x17},
+                    {"B", 1, 0x15}}));
   // A-HTML overwrites A's whole address, A its WDX socket; Q, known only
   // by its WDX service, has a zero address.
   EXPECT_EQ(listed(), "A 3333/4444@9, Q 5555/0@0, B 15/10@1, CS1 13/0@0");
@@ -127,7 +115,7 @@ TEST_F(Datagrams, SapMergesServicesAndClassifiesNames) {
   EXPECT_EQ(std::memcmp(&list_[1].address, &zero, sizeof zero), 0);
 }
 
-TEST_F(Datagrams, SapExaminesNoMoreEntriesThanThereIsRoom) {
+TEST_F(Replies, SapExaminesNoMoreEntriesThanThereIsRoom) {
   for (int i = 0; i < 497; ++i)
     std::snprintf(list_[i].name, sizeof list_[i].name, "P%d", i);
   count_ = 497;

@@ -5,9 +5,11 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "discovery/ipx/ipx_discovery.h"
 #include "platform/threads.h"
@@ -79,24 +81,64 @@ TEST_F(ProbeTest, NoWdxSocketOrNoAddressKeepsDefaultWithoutConnecting) {
   net::closesocket(listener);
 }
 
-TEST_F(ProbeTest, TakesTheTextAfterBothItemLists) {
+// A description reply: 26 bytes, A items, B items, the text and its NUL.
+std::vector<uint8_t> wdx_reply(int a, int b, const std::string& text,
+                               bool nul = true) {
+  std::vector<uint8_t> r(26, 0);
+  r.push_back(static_cast<uint8_t>(a));
+  r.insert(r.end(), 2 * static_cast<size_t>(a), 0xAA);
+  r.push_back(static_cast<uint8_t>(b));
+  r.insert(r.end(), 2 * static_cast<size_t>(b), 0xBB);
+  r.insert(r.end(), text.begin(), text.end());
+  if (nul) r.push_back(0);
+  return r;
+}
+
+TEST(DescriptionReplyTest, TakesTheTextAfterBothItemLists) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> reply;
+    std::string text;  // "-": no text
+  } cases[] = {
+      {"items", wdx_reply(3, 2, "After items"), "After items"},
+      {"30 bytes, no NUL", wdx_reply(0, 0, "OK", false), "OK"},
+      {"exactly 28 bytes", wdx_reply(0, 0, "", false), "-"},
+      {"counts of 128 or more", wdx_reply(130, 140, "Many"), "Many"},
+      {"beyond the 600 bytes read", wdx_reply(200, 130, "Far"), "-"},
+      {"longer than the field", wdx_reply(0, 0, std::string(400, 'D')),
+       std::string(255, 'D')},
+  };
+  for (const Case& c : cases) {
+    char out[256] = "-";
+    int received =
+        std::min(static_cast<int>(c.reply.size()), kDescriptionReplySize);
+    EXPECT_EQ(
+        parse_description_reply(c.reply.data(), received, out, sizeof out),
+        c.text != "-")
+        << c.what;
+    EXPECT_EQ(out, c.text) << c.what;
+  }
+}
+
+TEST_F(ProbeTest, AsksTheUnitAndKeepsTheDefaultWhenItFails) {
   EXPECT_EQ(probe_against("desc=After items,wdx-a=3,wdx-b=2"), "After items");
-  // 30 bytes, A = B = 0: the text at byte 28, here without a NUL.
-  EXPECT_EQ(probe_against("desc=OK,desc-nul=off"), "OK");
-  // Exactly 28 bytes: no text.
-  EXPECT_EQ(probe_against("desc=,desc-nul=off"), "Print Server");
-  // A count of 128 or more is a count, not a negative offset.
-  EXPECT_EQ(probe_against("desc=Many,wdx-a=130,wdx-b=140"), "Many");
-  // The text would start beyond the 600 bytes read.
-  EXPECT_EQ(probe_against("desc=Far,wdx-a=200,wdx-b=130"), "Print Server");
   EXPECT_EQ(probe_against("wdx-reply=close"), "Print Server");
   int64_t start = milliseconds_now();
   EXPECT_EQ(probe_against("wdx-reply=silent"), "Print Server");
   EXPECT_GE(milliseconds_now() - start, 1500);
-  // Longer than the field: cut to 255 characters and its NUL.
-  EXPECT_EQ(probe_against("desc=" + std::string(400, 'D')),
-            std::string(255, 'D'));
   EXPECT_EQ(probes_running.load(), 0);
+}
+
+TEST_F(ProbeTest, RefusedConnectIsNoConnection) {
+  net::Socket s =
+      net::socket(net::AF_IPX_, net::SOCK_STREAM_, net::NSPROTO_SPX);
+  ASSERT_NE(s, net::INVALID_SOCKET);
+  net::ioctlsocket_fionbio(s, 1);
+  net::SockAddrIpx nobody = set_entry(0, 9, 16400).address;
+  nobody.sa_socket = net::htons_(16400);
+  int retries = kMaxNoBufferRetries;
+  EXPECT_EQ(connect_to_wdx(s, nobody, &retries), WdxConnect::kFailed);
+  net::closesocket(s);
 }
 
 TEST_F(ProbeTest, LimitLowersOnlyBetweenFiveAndTheLimit) {
@@ -139,6 +181,15 @@ TEST_F(ProbeTest, LackOfBuffersLowersTheLimitAndRetries) {
   EXPECT_EQ(probe_limit.load(), 29);
   EXPECT_EQ(probes_running.load(), 29);
   EXPECT_STREQ(ipx_unit_list[0].description, "Recovered");
+
+  // Descriptors that stay exhausted: the probe gives up in bounded time.
+  setrlimit(RLIMIT_NOFILE, &low);
+  int64_t start = milliseconds_now();
+  probe_unit(0);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_LT(milliseconds_now() - start, (kMaxNoBufferRetries + 10) * 100);
+  EXPECT_EQ(probes_running.load(), 29);
+  EXPECT_STREQ(ipx_unit_list[0].description, "Print Server");
 }
 
 TEST_F(ProbeTest, AtMostFortyAtOnceAndTheWaitOutlastsEveryProbe) {
