@@ -64,8 +64,9 @@ void percent_decode(char* text) {
   for (const char* p = text; *p != '\0'; ++p) {
     int hi = p[0] == '%' ? hex_value(p[1]) : -1;
     int lo = hi >= 0 ? hex_value(p[2]) : -1;
-    if (lo >= 0) {
-      *to++ = static_cast<char>(hi * 16 + lo);
+    int c = hi * 16 + lo;
+    if (lo >= 0 && c >= 0x20 && c != 0x7F) {
+      *to++ = static_cast<char>(c);
       p += 2;
     } else {
       *to++ = *p;

@@ -25,7 +25,8 @@ size_t percent_encode(const char* text, const char* keep, char* out);
 // the gateway ends the name at the first one.
 inline constexpr const char* kNameKeeps = "._~";
 // Decodes every %XX (either case of hex) in place; a "%" not followed by two
-// hex digits stays as it is.
+// hex digits stays as it is, and so does an encoded control character, so
+// that a decoded name can never break a header line it goes into.
 void percent_decode(char* text);
 
 #endif  // TAV_GATEWAY_TEXT_H_

@@ -54,7 +54,7 @@ TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
        "u"},  // a URL of 99 characters still fits
       {"GET /a%20b%23%3f%25%2Dx-HTML/i HTTP/1.0", "GET /i HTTP/1.0",
        "a b#?%-x"},  // names come percent-encoded
-      {"GET /a%zz%4 HTTP/1.0", "GET / HTTP/1.0", "a%zz%4"},
+      {"GET /a%zz%0d%0A%4 HTTP/1.0", "GET / HTTP/1.0", "a%zz%0d%0A%4"},
       // Lines longer than one read are kept, replaced or dropped whole.
       {"GET /u/x HTTP/1.0" + std::string(600, ' '), "GET /x HTTP/1.0", "u"},
       {"GET /u/x HTTP/1.0\r\nCookie: " + std::string(502, 'c') +
