@@ -86,7 +86,7 @@ int get_request_header(GatewaySession* s) {
     return GATEWAY_DEAD;
   }
   if (n < 0 || n <= 2) return GATEWAY_DEAD;
-  s->browser.drop_rest = 1;  // the rest of an overlong request line goes
+  s->browser.drop_rest = 1;  // an overlong request line's rest is dropped
 
   char method[kRequestFieldSize];
   char url[kRequestFieldSize];
