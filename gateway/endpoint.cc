@@ -66,9 +66,9 @@ bool endpoint_phase_too_long(const SessionEndpoint* ep) {
   return ep->deadline_ms != 0 && io().now_ms(ep->sock) >= ep->deadline_ms;
 }
 
-void endpoint_mark_active(SessionEndpoint* ep) {
+void endpoint_mark_active(SessionEndpoint* ep, int64_t limit_ms) {
   ep->last_data_ms = io().now_ms(ep->sock);
-  ep->deadline_ms = ep->last_data_ms + kPhaseLimitMs;
+  ep->deadline_ms = ep->last_data_ms + limit_ms;
 }
 
 void endpoint_end_phase(SessionEndpoint* ep) { ep->deadline_ms = 0; }
@@ -86,6 +86,14 @@ int put(SessionEndpoint* ep, const char* data, int length) {
   return 0;
 }
 
+// The peer has kept sends waiting longer than it may: kQuietLimitMs
+// without taking a byte, or more in all than its rate allows.
+bool send_stalled(const SessionEndpoint* ep, int64_t last_progress) {
+  return io().now_ms(ep->sock) - last_progress >= kQuietLimitMs ||
+         ep->send_waited_ms >
+             kQuietLimitMs + ep->sent_total * 1000 / kMinSendRate;
+}
+
 int flush_buffer(SessionEndpoint* ep) {
   if (ep->is_unit_side && !ep->connected && connect_to_unit(ep) != 0) return 1;
   int sent = 0;
@@ -95,11 +103,12 @@ int flush_buffer(SessionEndpoint* ep) {
     if (n > 0) {
       sent += n;
       ep->send_count -= n;
+      ep->sent_total += n;
       last_progress = io().now_ms(ep->sock);
       continue;
     }
     int err = n < 0 ? net::WSAGetLastError() : net::WSAEWOULDBLOCK;
-    bool stalled = io().now_ms(ep->sock) - last_progress >= kQuietLimitMs;
+    bool stalled = send_stalled(ep, last_progress);
     if (err != net::WSAEWOULDBLOCK || stalled) {
       if (stalled) {
         DebugLog("flush_buffer():  peer takes no data, giving up.\n");
@@ -110,7 +119,9 @@ int flush_buffer(SessionEndpoint* ep) {
                    static_cast<size_t>(ep->send_count));
       return 1;
     }
+    int64_t before = io().now_ms(ep->sock);
     io().wait_writable(ep->sock, kLaterWaitMs);
+    ep->send_waited_ms += io().now_ms(ep->sock) - before;
   }
   return 0;
 }
@@ -169,9 +180,11 @@ int get_char(SessionEndpoint* ep, char* out) {
 }
 
 int read_line(SessionEndpoint* ep, char* out) {
-  while (ep->line_length < 2 || (ep->line[ep->line_length - 1] != '\n' &&
-                                 ep->line_length < kLineLimit)) {
-    if (ep->line_length >= 2 && ep->recv_pos < ep->recv_count) {
+  // The rest of a cut line may be its line end alone.
+  const int shortest = ep->line_cut ? 1 : 2;
+  while (ep->line_length < shortest || (ep->line[ep->line_length - 1] != '\n' &&
+                                        ep->line_length < kLineLimit)) {
+    if (ep->line_length >= shortest && ep->recv_pos < ep->recv_count) {
       // Received bytes are taken up to the line end in one move.
       int k =
           std::min(kLineLimit - ep->line_length, ep->recv_count - ep->recv_pos);
@@ -195,9 +208,14 @@ int read_line(SessionEndpoint* ep, char* out) {
     }
     ep->line[ep->line_length++] = c;
   }
+  ep->line_cut = ep->line[ep->line_length - 1] != '\n';
+  if (ep->line_cut) DebugLog("read_line():  line overflows buffer.\n");
+  return take_partial_line(ep, out);
+}
+
+int take_partial_line(SessionEndpoint* ep, char* out) {
   int length = ep->line_length;
   ep->line[length] = '\0';
-  if (length == kLineLimit) DebugLog("read_line():  line overflows buffer.\n");
   std::memcpy(out, ep->line, static_cast<size_t>(length) + 1);
   ep->line_length = 0;
   // The characters held, which is the text length unless the line carries

@@ -4,14 +4,20 @@
 // writes it out whenever it fills; flush_buffer() writes out what is left
 // (connecting the unit side first). get_char(), read_line() and
 // get_buffer() hand out received bytes one at a time, as lines of at most
-// 511 characters, or as blocks. Every wait for data is bounded: 5 s for the
-// first wait on a side, 0.5 s for later ones; running out of data within a
-// wait is a result of its own, distinct from a lost connection.
+// 511 characters, or as blocks. A longer line comes in pieces of 511 and a
+// rest; read_line marks each cut piece in line_cut so that readers can
+// treat the pieces as one line. An unfinished line of a peer that closes or
+// falls silent is handed out by take_partial_line(). Every wait for data is
+// bounded: 5 s for the first wait on a side, 0.5 s for later ones; running out
+// of data within a wait is a result of its own, distinct from a lost
+// connection.
 //
 // Results:
 //   put           0 all bytes buffered or written out, 1 a write-out failed
 //   flush_buffer  0 buffer empty afterwards, 1 connect or send failure (a
-//                 peer that takes nothing for kQuietLimitMs is a failure)
+//                 peer that takes nothing for kQuietLimitMs, or keeps us
+//                 waiting longer than its rate allows, is a failure: see
+//                 kMinSendRate)
 //   get_char      0 a character, -1 nothing within the wait, 1 lost
 //   read_line     length of the line, 0 no complete line yet, -1 lost
 //   get_buffer    bytes delivered (0 none within the wait), -1 error/lost
@@ -35,14 +41,18 @@ int flush_buffer(SessionEndpoint* ep);
 int get_char(SessionEndpoint* ep, char* out);
 int read_line(SessionEndpoint* ep, char* out);
 int get_buffer(SessionEndpoint* ep, char* dst, int wanted);
+// The unfinished line held in the endpoint, NUL-terminated into out (512
+// bytes), as read_line would deliver it; its length, 0 when none is held.
+int take_partial_line(SessionEndpoint* ep, char* out);
 
 // True when the endpoint has had no data for kQuietLimitMs, or when the
 // deadline of its phase has passed.
 bool endpoint_quiet_too_long(const SessionEndpoint* ep);
 bool endpoint_phase_too_long(const SessionEndpoint* ep);
-// Starts a phase of the endpoint that must end within kPhaseLimitMs, as if
-// it had just had data; endpoint_end_phase() lifts the deadline.
-void endpoint_mark_active(SessionEndpoint* ep);
+// Starts a phase of the endpoint that must end within limit_ms, as if it
+// had just had data; endpoint_end_phase() lifts the deadline.
+void endpoint_mark_active(SessionEndpoint* ep,
+                          int64_t limit_ms = kPhaseLimitMs);
 void endpoint_end_phase(SessionEndpoint* ep);
 
 // The socket calls the endpoint operations make, with the results and

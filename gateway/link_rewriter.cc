@@ -13,6 +13,17 @@ bool is_white(char c) {
   return c == '\r' || c == '\n' || c == ' ' || c == '\t';
 }
 
+// The host of an absolute link (host .. close) is the unit: its name whole,
+// followed by the end of the host name.
+bool host_is_unit(const char* host, const char* close, const char* unit,
+                  size_t unit_len) {
+  if (static_cast<size_t>(close - host) < unit_len ||
+      !equal_nocase_n(host, unit, unit_len))
+    return false;
+  char after = host[unit_len];
+  return after == '"' || after == '/' || after == ':' || after == '.';
+}
+
 void set_path(char* path, const char* from, const char* to) {
   size_t n = static_cast<size_t>(to - from);
   if (n > kLinkPathSize - 1) n = kLinkPathSize - 1;
@@ -53,11 +64,6 @@ const char* skip_white(const char* text) {
   return text;
 }
 
-const char* find_after(const char* text, const char* pattern) {
-  const char* p = find_nocase(text, pattern);
-  return p ? p + std::strlen(pattern) : nullptr;
-}
-
 const char* find_first_keyword(const char* text) {
   // No keyword lies inside another, so the one that starts first also
   // ends first: one pass finds it.
@@ -93,7 +99,7 @@ const char* find_link(const GatewaySession* session, const char* scan,
     const char* scheme = std::strstr(value, "://");
     if (scheme != nullptr && scheme + 3 <= close) {
       const char* host = scheme + 3;
-      if (!equal_nocase_n(host, unit, unit_len)) {
+      if (!host_is_unit(host, close, unit, unit_len)) {
         scan = close;  // leads elsewhere
         continue;
       }
@@ -125,7 +131,12 @@ void rewrite_links(const GatewaySession* session, char line[kRewriteLineSize]) {
   std::memcpy(copy, line, len);
   copy[len] = '\0';
   const char* host = session->host_address;
-  const char* unit = session->unit.unit_name;
+  // The name as a URL segment: 79 characters, each encoded at most.
+  char unit[3 * kUnitNameSize];
+  char name[kUnitNameSize];
+  std::memcpy(name, session->unit.unit_name, kUnitNameSize);
+  name[kUnitNameSize - 1] = '\0';
+  percent_encode(name, kNameKeeps, unit);
   Output out{line, 0};
   const char* scan = copy;
   char url[kRewriteLineSize];

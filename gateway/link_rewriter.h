@@ -1,10 +1,13 @@
 // HTML link rewriting: turns the links of one HTML line into absolute URLs
-// that lead back through the gateway, http://<gateway>:34/<unit>/<path>.
+// that lead back through the gateway, http://<gateway>:34/<unit>/<path>,
+// with the unit's name percent-encoded as the gateway reads it.
 //
 // rewrite_links() rewrites a NUL-terminated line in place in its 1024-byte
 // buffer: the first "window.open(" of the line gets the gateway URL of the
 // unit in front of its argument; every href, src and action value in
-// double quotes that is relative or names the unit as host is replaced;
+// double quotes that is relative or names the unit as host (its name
+// whole, followed by the end of the host: quote, "/", ":" or ".") is
+// replaced;
 // values holding "javascript" keep their path; links to other hosts and
 // values not in double quotes stay. The first link of a line captures the
 // forms name after a "Forms/" and gets it in front of its path when
@@ -28,8 +31,6 @@ const char* find_link(const GatewaySession* session, const char* scan,
                       char* path, const char** resume);
 // Just behind whichever of "href", "src", "action" (any case) ends first.
 const char* find_first_keyword(const char* text);
-// Just behind the first occurrence of pattern (any case), or nullptr.
-const char* find_after(const char* text, const char* pattern);
 // The first character that is not CR, LF, blank or tab.
 const char* skip_white(const char* text);
 

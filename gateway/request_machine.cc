@@ -51,6 +51,7 @@ const char* take_unit_name(const char* url, char* unit_name) {
   }
   unit_name[n] = '\0';
   if (char* dash = std::strchr(unit_name, '-')) *dash = '\0';
+  percent_decode(unit_name);
   return url;
 }
 
@@ -85,6 +86,7 @@ int get_request_header(GatewaySession* s) {
     return GATEWAY_DEAD;
   }
   if (n < 0 || n <= 2) return GATEWAY_DEAD;
+  s->browser.drop_rest = 1;  // an overlong request line's rest is dropped
 
   char method[kRequestFieldSize];
   char url[kRequestFieldSize];
@@ -113,30 +115,48 @@ int get_request_header(GatewaySession* s) {
   return get_header(s);
 }
 
-// The header filter: false for a line that is dropped; a Host line that
-// names the gateway's address is rewritten into line.
-bool keep_header(GatewaySession* s, char* line, int* length) {
+enum class Verdict { kDropped, kKept, kReplaced };
+
+// The header filter; a Host line that names the gateway's address is
+// replaced in line.
+Verdict filter_header(GatewaySession* s, char* line, int* length) {
   static const char* const kDropped[] = {
       "keep-alive", "connection",   "referer",        "accept:",
       "user-agent", "content-type", "accept-encoding"};
   for (const char* kw : kDropped)
-    if (starts_with_nocase(line, kw)) return false;
+    if (starts_with_nocase(line, kw)) return Verdict::kDropped;
   if (starts_with_nocase(line, "host") && s->host_address[0] != '\0' &&
       std::strstr(line, s->host_address) != nullptr) {
     *length = std::snprintf(line, 2048, "Host: %s\r\n", s->unit.unit_name);
+    return Verdict::kReplaced;
   }
-  return true;
+  return Verdict::kKept;
+}
+
+// The header block ends; the body gets a phase of its own.
+int end_of_header(GatewaySession* s, const char* line) {
+  if (put(&s->unit, line, 2) != 0) return GATEWAY_DEAD;
+  endpoint_mark_active(&s->browser, kBodyLimitMs);
+  return GET_BODY;
 }
 
 int get_header(GatewaySession* s) {
+  SessionEndpoint* b = &s->browser;
   char line[2048];
   for (;;) {
     if (request_too_slow(s)) return GATEWAY_DEAD;
-    int n = read_line(&s->browser, line);
+    bool rest = b->line_cut != 0;  // of a line longer than one read
+    int n = read_line(b, line);
     if (n < 0) return GATEWAY_DEAD;
     if (n == 0) return GET_HEADER;
-    if (n == 2) return put(&s->unit, line, 2) == 0 ? GET_BODY : GATEWAY_DEAD;
-    if (keep_header(s, line, &n) && put(&s->unit, line, n) != 0)
+    if (rest) {
+      if (b->drop_rest == 0 && put(&s->unit, line, n) != 0) return GATEWAY_DEAD;
+      continue;
+    }
+    if (n == 2) return end_of_header(s, line);
+    Verdict verdict = filter_header(s, line, &n);
+    b->drop_rest = verdict != Verdict::kKept;
+    if (verdict != Verdict::kDropped && put(&s->unit, line, n) != 0)
       return GATEWAY_DEAD;
   }
 }

@@ -81,12 +81,13 @@ void note_content_kind(SessionEndpoint* u, const char* line) {
   if (std::strstr(lower, "html") == nullptr) u->pass_through = 1;
 }
 
-// Puts "<gateway>:34/" in front of the unit's name in a Refresh or
-// Location line; a line without the name, or one the insertion would not
-// fit, stays as it is. Returns the new length.
+// Puts "<gateway>:34/" in front of the unit's name in the value of a
+// Refresh or Location line; a line without the name in its value, or one
+// the insertion would not fit, stays as it is. Returns the new length.
 int point_at_gateway(GatewaySession* s, char* line, int length) {
-  if (s->unit.unit_name[0] == '\0') return length;
-  const char* at = find_nocase(line, s->unit.unit_name);
+  const char* value = std::strchr(line, ':');
+  if (s->unit.unit_name[0] == '\0' || value == nullptr) return length;
+  const char* at = find_nocase(value + 1, s->unit.unit_name);
   if (at == nullptr) return length;
   char insert[kHostAddressSize + 16];
   int k = std::snprintf(insert, sizeof insert, "%s:%d/", s->host_address,
@@ -124,9 +125,15 @@ int process_headers(GatewaySession* s) {
   char line[kHeaderLineSize];
   for (;;) {
     if (bounded(s, PROCESS_HEADERS) == GATEWAY_DEAD) return GATEWAY_DEAD;
+    bool rest = u->line_cut != 0;  // of a line longer than one read
     int n = read_line(u, line);
     if (n < 0) return GATEWAY_DEAD;
     if (n == 0) return PROCESS_HEADERS;
+    if (rest) {
+      if (u->drop_rest == 0 && put(&s->browser, line, n) != 0)
+        return GATEWAY_DEAD;
+      continue;
+    }
     if (n <= 2) return end_of_headers(s, line, n);
     if (starts_with_nocase(line, "Content-Length:")) {
       note_content_length(u, line + 15);
@@ -134,10 +141,12 @@ int process_headers(GatewaySession* s) {
                starts_with_nocase(line, "Content-Type:")) {
       note_content_kind(u, line);
     }
+    u->drop_rest = 0;
     if (starts_with_nocase(line, "Refresh") ||
         starts_with_nocase(line, "Location")) {
       n = point_at_gateway(s, line, n);
     } else if (starts_with_nocase(line, "Content-Length:")) {
+      u->drop_rest = 1;
       continue;
     }
     if (put(&s->browser, line, n) != 0) return GATEWAY_DEAD;
@@ -173,24 +182,37 @@ int process_other_data(GatewaySession* s) {
   }
 }
 
+// Relays one body line through link rewriting; a line holding a NUL byte is
+// relayed as it came. Returns put's result.
+int relay_html_line(GatewaySession* s, char* line, int n) {
+  add_body_bytes(&s->unit, n);
+  int length = n;
+  if (std::strlen(line) == static_cast<size_t>(n)) {
+    rewrite_links(s, line);
+    length = static_cast<int>(std::strlen(line));
+  }
+  return put(&s->browser, line, length);
+}
+
 int process_html_data(GatewaySession* s) {
   SessionEndpoint* u = &s->unit;
   char line[kRewriteLineSize];
   for (;;) {
     int n = read_line(u, line);
-    if (n < 0) return GATEWAY_DEAD;
-    if (n == 0) return body_quiet(s, PROCESS_HTML_DATA);
-    add_body_bytes(u, n);
+    int next = n < 0 ? GATEWAY_DEAD : PROCESS_HTML_DATA;
+    if (n == 0) next = body_quiet(s, PROCESS_HTML_DATA);
+    if (next == GATEWAY_DEAD) {
+      // The reply ends; a last line without line end still goes out.
+      if ((n = take_partial_line(u, line)) > 0) relay_html_line(s, line, n);
+      return GATEWAY_DEAD;
+    }
+    if (n == 0) return next;
     if (n == kLineLimit) {
+      add_body_bytes(u, n);
       if (put(&s->browser, line, n) != 0) return GATEWAY_DEAD;
       return process_other_data(s);
     }
-    int length = n;
-    if (std::strlen(line) == static_cast<size_t>(n)) {
-      rewrite_links(s, line);
-      length = static_cast<int>(std::strlen(line));
-    }  // a line holding a NUL byte is relayed as it came
-    if (put(&s->browser, line, length) != 0) return GATEWAY_DEAD;
+    if (relay_html_line(s, line, n) != 0) return GATEWAY_DEAD;
     if (length_reached(u)) {
       flush_buffer(&s->browser);
       return GATEWAY_DEAD;
@@ -211,14 +233,16 @@ const char* const kNames[] = {"GATEWAY_DEAD",         "INITIALIZE",
 
 int process_status_line(GatewaySession* s) {
   SessionEndpoint* u = &s->unit;
-  if (bounded(s, PROCESS_STATUS_LINE) == GATEWAY_DEAD) return GATEWAY_DEAD;
   char line[kHeaderLineSize];
   int n = read_line(u, line);
-  if (n < 0) {
+  if (n == 0 && bounded(s, PROCESS_STATUS_LINE) != GATEWAY_DEAD)
+    return PROCESS_STATUS_LINE;
+  // A unit that closes, or is given up, after an unfinished first line
+  // still has it relayed.
+  if (n <= 0 && (n = take_partial_line(u, line)) == 0) {
     DebugLog("process_status_line():  Error receiving status line.\n");
     return GATEWAY_DEAD;
   }
-  if (n == 0) return bounded(s, PROCESS_STATUS_LINE);
   if (!starts_with_nocase(line, "HTTP")) {
     send_text(s, "HTTP/1.0 200\r\n");
     header_additions(s);

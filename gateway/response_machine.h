@@ -4,12 +4,15 @@
 // The unit's status line goes out as HTTP/1.0 with the unit's code and
 // text (a reply without status line gets "HTTP/1.0 200" made up); the
 // unit's Content-Length is dropped, Refresh and Location lines get
-// "<gateway>:34/" in front of the unit's name, and "Connection: close" ends
-// every header block, followed by the unit's length again for a body that
+// "<gateway>:34/" in front of the unit's name in their value (a header line
+// longer than one read is relayed or dropped whole), and "Connection: close"
+// ends every header block, followed by the unit's length again for a body that
 // is not HTML. HTML bodies are relayed line by line through link
 // rewriting, a line of 511 characters or more switches to raw relay; other
 // bodies are relayed raw. The relay ends at the declared length, at the
-// second quiet wait of the body, or when the unit closes.
+// second quiet wait of the body, or when the unit closes. A last line
+// without line end, and an unfinished first line of a unit that closes or
+// is given up, are relayed too: nothing the unit sent is lost.
 //
 // Bounds beyond the design's waits: a unit whose status line and headers
 // are not in within kPhaseLimitMs of the request, or that pauses for

@@ -17,16 +17,11 @@ namespace {
 
 std::mutex g_table_mutex;
 GatewaySession session_table[kSessionSlots];
-bool session_table_ready = false;
 
 }  // namespace
 
 GatewaySession* find_free_session() {
   std::lock_guard<std::mutex> lock(g_table_mutex);
-  if (!session_table_ready) {
-    std::memset(session_table, 0, sizeof session_table);
-    session_table_ready = true;
-  }
   for (GatewaySession& s : session_table) {
     if (s.in_use != 0) continue;
     std::memset(&s, 0, sizeof s);

@@ -24,11 +24,16 @@ inline constexpr int kUnitNameSize = 80;
 inline constexpr int kHostAddressSize = 32;
 
 // Bounds that free a slot whatever a peer does: a browser must have sent
-// its whole request, and a unit its status line and headers, within
-// kPhaseLimitMs; a peer that sends nothing, or takes nothing we send, for
-// kQuietLimitMs in the middle of a body is given up.
+// its request line and headers, and a unit its status line and headers,
+// within kPhaseLimitMs, and a browser its request body within kBodyLimitMs
+// after that; a peer that sends nothing, or takes nothing we send, for
+// kQuietLimitMs in the middle of a body is given up. A peer that takes what
+// we send slowly may keep us waiting kQuietLimitMs in all, plus one second
+// for every kMinSendRate bytes it has taken.
 inline constexpr int64_t kPhaseLimitMs = 60000;
+inline constexpr int64_t kBodyLimitMs = 600000;
 inline constexpr int64_t kQuietLimitMs = 60000;
+inline constexpr int64_t kMinSendRate = 512;
 
 struct SessionEndpoint {
   int32_t id;
@@ -50,11 +55,20 @@ struct SessionEndpoint {
   int32_t recv_count;
   int32_t idle_waits;
   int32_t got_data;
+  // Set by read_line when the line it delivered was cut at its limit (the
+  // rest of the line comes next); drop_rest is the reader's note that the
+  // rest of that line is dropped, not relayed.
+  int32_t line_cut;
+  int32_t drop_rest;
   // When this side last delivered data, and when its current phase
   // (request, or reply head) must be over, 0 for none: from then on every
   // wait for data on this side ends at once.
   int64_t last_data_ms;
   int64_t deadline_ms;
+  // How long sends to this side have waited for the peer, and how many
+  // bytes it has taken: the bound on a slow reader.
+  int64_t send_waited_ms;
+  int64_t sent_total;
 };
 
 struct GatewaySession {

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "discovery/units.h"
+#include "gateway/text.h"
 #include "platform/catalogue.h"
 #include "platform/files.h"
 #include "platform/net.h"
@@ -71,6 +72,13 @@ File open_help_source() {
   return open_file(executable_directory() + "/" + kHelpFileName, "rb");
 }
 
+// text with every byte outside A-Z a-z 0-9 and keep percent-encoded.
+std::string encoded(const char* text, const char* keep) {
+  std::string out(3 * std::strlen(text) + 1, '\0');
+  out.resize(percent_encode(text, keep, out.data()));
+  return out;
+}
+
 }  // namespace
 
 std::string html_escape(const char* text, size_t max_length) {
@@ -100,21 +108,11 @@ std::string html_escape(const char* text, size_t max_length) {
   return out;
 }
 
-std::string file_url_path(const char* path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char* p = path; *p; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-        (c >= '0' && c <= '9') || std::strchr("-._~/", c) != nullptr) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
+std::string file_url_path(const char* path) { return encoded(path, "-._~/"); }
+
+std::string url_name(const char* name, size_t max_length) {
+  return encoded(std::string(name, strnlen(name, max_length)).c_str(),
+                 kNameKeeps);
 }
 
 void set_host_lookup(HostLookup lookup) { g_host_lookup.store(lookup); }
@@ -188,11 +186,11 @@ int write_discovery_page(const char* page_path, int ip_count, int ipx_count,
     for (int i = 0; i < ipx_count; ++i) {
       const IpxUnitRecord& u = ipx->units[i];
       if (u.address.sa_socket == 0) continue;
-      const std::string name = html_escape(u.name, sizeof u.name);
       page += "<A HREF=\"http://" + address + ":" +
-              std::to_string(kGatewayPort) + "/" + name + "-HTML/\">" + name +
-              "</A> " + html_escape(u.description, sizeof u.description) +
-              "<br>\n";
+              std::to_string(kGatewayPort) + "/" +
+              url_name(u.name, sizeof u.name) + "-HTML/\">" +
+              html_escape(u.name, sizeof u.name) + "</A> " +
+              html_escape(u.description, sizeof u.description) + "<br>\n";
     }
   }
   page += "</BODY></HTML>\n";

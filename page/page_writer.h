@@ -8,7 +8,10 @@
 // for the root folder of the current drive.
 //
 // - Unit names and descriptions come from devices on the network; they are
-//   HTML-escaped (& < > " ') wherever they go into the page.
+//   HTML-escaped (& < > " ') wherever they go into the page as text. In the
+//   gateway link a name is percent-encoded instead (url_name), so that a
+//   blank, "#", "?", "%" or "-" in it still leads to the unit; the gateway
+//   decodes it.
 // - The help link is "file://" followed by the help copy's POSIX path,
 //   percent-encoded where a URL path needs it (insert %2 of message 113).
 // - Page files are created with O_NOFOLLOW: a symbolic link planted at a
@@ -56,6 +59,10 @@ std::string html_escape(const char* text, size_t max_length);
 // The help path as it goes into a file URL: bytes outside A-Z a-z 0-9
 // - . _ ~ / are percent-encoded.
 std::string file_url_path(const char* path);
+
+// A unit name (at most max_length bytes) as the gateway link's first path
+// segment: bytes outside A-Z a-z 0-9 . _ ~ are percent-encoded.
+std::string url_name(const char* name, size_t max_length);
 
 // How the host's own name is looked up for the gateway address (network
 // order); false when it has no address (the error code is then

@@ -42,10 +42,19 @@ TEST_F(EndpointTest, LinesAcrossWaits) {
   EXPECT_EQ(line(), "Host: a\r\n");
   EXPECT_EQ(line(), "\nab\n");
   EXPECT_EQ(line(), "<-1>");  // closed
-  // 600 characters without LF: 511, then the rest with its end.
-  use({std::string(600, 'a'), "\n"});
+  // 600 characters without LF: 511, then the rest with its end; a rest
+  // that is the line end alone is a line of its own. An unfinished line is
+  // there for the taking when the peer closes.
+  use({std::string(600, 'a'), "\n", std::string(510, 'b') + "\r\n\r\nxy"});
   EXPECT_EQ(line(), std::string(511, 'a'));
   EXPECT_EQ(line(), std::string(89, 'a') + "\n");
+  EXPECT_EQ(line(), std::string(510, 'b') + "\r");
+  EXPECT_EQ(line(), "\n");
+  EXPECT_EQ(line(), "\r\n");
+  EXPECT_EQ(line(), "<-1>");
+  EXPECT_EQ(take_partial_line(&ep_, out_), 2);
+  EXPECT_STREQ(out_, "xy");
+  EXPECT_EQ(take_partial_line(&ep_, out_), 0);
 }
 
 TEST_F(EndpointTest, SendBufferGoesOutWhenFullOrFlushed) {
@@ -65,6 +74,12 @@ TEST_F(EndpointTest, SendBufferGoesOutWhenFullOrFlushed) {
   EXPECT_EQ(flush_buffer(&ep_), 1);
   EXPECT_EQ(ep_.send_count, 200);
   EXPECT_GE(peer_.clock_ms - 1000000, kQuietLimitMs);
+  // So is one that takes a byte every 3 s, though it never stops.
+  use({});
+  peer_.trickle = 1;
+  EXPECT_EQ(put(&ep_, data.data(), 300), 0);
+  EXPECT_EQ(flush_buffer(&ep_), 1);
+  EXPECT_LT(peer_.sent.size(), 30u);
 }
 
 }  // namespace

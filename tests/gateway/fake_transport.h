@@ -1,7 +1,9 @@
 // An in-memory peer for the gateway's endpoints. It delivers a script of
 // chunks, each "arriving" only after the endpoint has used up the previous
-// one and waited; an empty chunk stands for one wait that brings nothing.
-// After the script it closes or stays silent. What is sent to it is kept.
+// one and waited (or at once, for a peer that streams); an empty chunk
+// stands for one wait that brings nothing.
+// After the script it closes or stays silent. What is sent to it is kept;
+// it may stop reading, or read a trickle.
 // Waits take no real time: a quiet wait advances the peer's clock. Peers
 // belong to the thread that attached them; other sockets stay real.
 #ifndef TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "gateway/endpoint.h"
+#include "gateway/refresh.h"
 #include "gateway/request_machine.h"
 #include "gateway/response_machine.h"
 #include "gateway/session.h"
@@ -26,10 +29,13 @@ struct Peer {
   std::vector<std::string> script;
   bool close_at_end = true;
   size_t takes = SIZE_MAX;  // bytes it reads before it stops reading
+  size_t trickle = 0;       // when set: bytes it reads per 3 s wait
+  size_t credit = 0;
   std::string sent;
   std::vector<int> wait_timeouts;
   int64_t clock_ms = 1000000;
   int64_t ms_per_chunk = 0;   // time each chunk takes to arrive
+  bool streams = false;       // each chunk there without a wait
   size_t chunk = 0, pos = 0;  // position in the script
   bool ready = false;
   bool at_end() const { return chunk >= script.size(); }
@@ -61,7 +67,8 @@ inline int recv(net::Socket s, void* data, int len) {
   if ((p->pos += n) == c.size()) {
     ++p->chunk;
     p->pos = 0;
-    p->ready = false;
+    p->ready = p->streams && !p->at_end() && !p->script[p->chunk].empty();
+    if (p->ready) p->clock_ms += p->ms_per_chunk;
   }
   return static_cast<int>(n);
 }
@@ -80,9 +87,11 @@ inline int wait_readable(net::Socket s, int timeout_ms) {
 inline int send(net::Socket s, const void* data, int len) {
   Peer* p = find(s);
   if (p == nullptr) return net::send(s, data, len);
-  size_t n = std::min(p->takes - std::min(p->takes, p->sent.size()),
-                      static_cast<size_t>(len));
+  size_t room = p->takes - std::min(p->takes, p->sent.size());
+  if (p->trickle != 0) room = std::min(room, p->credit);
+  size_t n = std::min(room, static_cast<size_t>(len));
   if (n == 0) return would_block();
+  if (p->trickle != 0) p->credit -= n;
   p->sent.append(static_cast<const char*>(data), n);
   return static_cast<int>(n);
 }
@@ -90,6 +99,11 @@ inline int send(net::Socket s, const void* data, int len) {
 inline int wait_writable(net::Socket s, int timeout_ms) {
   Peer* p = find(s);
   if (p == nullptr) return net::wait_writable(s, timeout_ms);
+  if (p->trickle != 0) {
+    p->clock_ms += 3000;
+    p->credit += p->trickle;
+    return 1;
+  }
   if (p->sent.size() < p->takes) return 1;
   p->clock_ms += timeout_ms;
   return 0;
@@ -128,9 +142,11 @@ struct Outcome {
 // script; the unit closes after its reply or stays silent.
 inline Outcome run_session(std::vector<std::string> request,
                            std::vector<std::string> reply,
-                           bool unit_closes = true, int64_t ms_per_chunk = 0) {
+                           bool unit_closes = true, int64_t ms_per_chunk = 0,
+                           bool streams = false) {
   Outcome o;
   o.browser.ms_per_chunk = o.unit.ms_per_chunk = ms_per_chunk;
+  o.browser.streams = o.unit.streams = streams;
   o.browser.script = std::move(request);
   o.browser.close_at_end = false;
   o.unit.script = std::move(reply);
@@ -154,6 +170,56 @@ inline Outcome run_session(std::vector<std::string> request,
   o.to_unit = o.unit.sent;
   o.to_browser = o.browser.sent;
   return o;
+}
+
+// A session's scripts from one byte string, for the fuzz harnesses: a
+// first byte of flags (bit 0: the unit closes after its reply; bit 1: each
+// chunk takes 400 ms to arrive; bit 2: chunks stream without waits), then
+// the browser's bytes, 0xFF, the unit's
+// bytes; 0xFE separates the chunks of each (an empty chunk is a quiet wait).
+struct Scripts {
+  std::vector<std::string> request, reply;
+  bool unit_closes = false;
+  int64_t ms_per_chunk = 0;
+  bool streams = false;
+};
+
+inline Scripts scripts_from_bytes(const uint8_t* data, size_t size) {
+  Scripts out;
+  if (size == 0) return out;
+  out.unit_closes = (data[0] & 1) != 0;
+  out.ms_per_chunk = (data[0] & 2) != 0 ? 400 : 0;
+  out.streams = (data[0] & 4) != 0;
+  std::vector<std::string>* side = &out.request;
+  side->emplace_back();
+  for (size_t i = 1; i < size; ++i) {
+    if (data[i] == 0xFF && side == &out.request) {
+      side = &out.reply;
+      side->emplace_back();
+    } else if (data[i] == 0xFE) {
+      side->emplace_back();
+    } else {
+      side->back().push_back(static_cast<char>(data[i]));
+    }
+  }
+  return out;
+}
+
+// A gateway at 10.0.0.5 with an IPX stack, whose refresh requests start
+// no rediscovery: the setting of the fuzz harnesses.
+inline void use_quiet_gateway() {
+  set_host_address_source([](uint32_t* addr) {
+    *addr = net::inet_addr("10.0.0.5");
+    return true;
+  });
+  set_refresh_work([] {});
+  refresh_state.store(kRefreshRunning);
+  ipx_present.store(1);
+}
+
+inline Outcome run_session(const Scripts& scripts) {
+  return run_session(scripts.request, scripts.reply, scripts.unit_closes,
+                     scripts.ms_per_chunk, scripts.streams);
 }
 
 inline std::vector<std::string> split_at(const std::string& t, size_t at) {

@@ -52,6 +52,16 @@ TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
       {"GET /u/" + std::string(96, 'p'),
        "GET /" + std::string(96, 'p') + " HTTP/1.0",
        "u"},  // a URL of 99 characters still fits
+      {"GET /a%20b%23%3f%25%2Dx-HTML/i HTTP/1.0", "GET /i HTTP/1.0",
+       "a b#?%-x"},  // names come percent-encoded
+      {"GET /a%zz%0d%0A%4 HTTP/1.0", "GET / HTTP/1.0", "a%zz%0d%0A%4"},
+      // Lines longer than one read are kept, replaced or dropped whole.
+      {"GET /u/x HTTP/1.0" + std::string(600, ' '), "GET /x HTTP/1.0", "u"},
+      {"GET /u/x HTTP/1.0\r\nCookie: " + std::string(502, 'c') +
+           "\r\nUser-Agent: " + std::string(600, 'a') +
+           "\r\nHost: 10.0.0.5:34" + std::string(600, ' '),
+       "GET /x HTTP/1.0\r\nCookie: " + std::string(502, 'c') + "\r\nHost: u",
+       "u"},
   };
   for (const auto& c : cases) {
     Outcome o = run_session({c.line + "\r\n\r\n"}, {});
@@ -87,6 +97,16 @@ TEST_F(MachinesTest, SilentAndSlowPeersAreGivenUp) {
     EXPECT_EQ(o.s.unit.state, response_state::GATEWAY_DEAD) << reply;
     EXPECT_GT(o.passes, 100) << reply;
   }
+  // A body that keeps coming is forwarded whole past the request's minute,
+  // up to a bound of minutes.
+  std::string head = "POST /u/ HTTP/1.0\r\n\r\n";
+  Chunks body(200, std::string(10, 'b'));
+  body.insert(body.begin(), head);
+  EXPECT_EQ(run_session(body, {}, true, 400).to_unit,
+            "POST / HTTP/1.0\r\n\r\n" + std::string(2000, 'b'));
+  body.resize(2000, "b");
+  EXPECT_EQ(run_session(body, {}, true, 400).s.browser.state,
+            request_state::GATEWAY_DEAD);
   // Peers that trickle a byte at a time without end are cut off as well.
   std::string endless(5000, 'h');
   Outcome o = run_session(fake::single_bytes("GET /u/ HTTP/1.0\r\n" + endless),
@@ -99,6 +119,7 @@ TEST_F(MachinesTest, SilentAndSlowPeersAreGivenUp) {
 }
 
 TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
+  std::string pad(600, ' ');
   std::string gif = "GIF89a";
   for (int i = 6; i < 1234; ++i) gif.push_back(static_cast<char>(i * 7));
   std::string loc = "Location: http://unit7/" + std::string(486, 'p') + "\r\n";
@@ -107,6 +128,7 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
     const char* what;
     Chunks reply;
     std::string expected;
+    std::string request = kGet;
   } cases[] = {
       {"HTML: HTTP/1.0, no length, links rewritten",
        {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 14\r\n"
@@ -147,9 +169,30 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
        {"HTTP/1.0 200 OK\r\n\r\none\r\n", "", "two\r\n", "", "three\r\n"},
        kHead + std::string("one\r\ntwo\r\n")},
       {"bad status line", {"HTTP/1.0\r\n\r\n"}, ""},
+      {"a last line without line end",
+       {"HTTP/1.0 200 OK\r\n\r\n<a href=\"x\">\r\n<a href=\"y\">"},
+       kHead + via("<a href=\"@x\">\r\n<a href=\"@y\">")},
+      {"no status line, one unfinished line",
+       {"plain"},
+       "HTTP/1.0 200\r\nConnection: close\r\n\r\nplain"},
+      {"long header lines are relayed or dropped whole",
+       {"HTTP/1.0 200 OK\r\nX-Long: " + std::string(502, 'l') +
+        "\r\nContent-Length: 14" + pad + "\r\n\r\n<a href=\"x\">\r\n"},
+       "HTTP/1.0 200 OK\r\nX-Long: " + std::string(502, 'l') + "\r\n" +
+           (kHead + 17) + via("<a href=\"@x\">\r\n")},
+      {"the unit's name is looked for in the value only",
+       {"HTTP/1.0 302 Found\r\nLocation: http://L/i\r\n\r\n"},
+       "HTTP/1.0 302 Found\r\nLocation: http://10.0.0.5:34/L/i\r\n" +
+           std::string(kHead + 17),
+       "GET /L/ HTTP/1.0\r\n\r\n"},
+      {"Refresh alike",
+       {"HTTP/1.0 200 OK\r\nRefresh: 1; URL=http://re/\r\n\r\n"},
+       "HTTP/1.0 200 OK\r\nRefresh: 1; URL=http://10.0.0.5:34/re/\r\n" +
+           std::string(kHead + 17),
+       "GET /re/ HTTP/1.0\r\n\r\n"},
   };
   for (const auto& c : cases) {
-    Outcome o = run_session({kGet}, c.reply, false);
+    Outcome o = run_session({c.request}, c.reply, false);
     EXPECT_EQ(o.to_browser, c.expected) << c.what;
     EXPECT_EQ(o.s.unit.state, response_state::GATEWAY_DEAD) << c.what;
   }

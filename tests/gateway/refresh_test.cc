@@ -80,6 +80,12 @@ TEST_F(RefreshTest, RequestIsDrainedAndRecognisedHoweverItArrives) {
   ASSERT_TRUE(o.browser.at_end());                 // all read, then
   EXPECT_EQ(o.browser.wait_timeouts.back(), 500);  // one quiet wait
   EXPECT_EQ(request(fake::single_bytes(kRequest)), running_);
+  // A browser that keeps sending is answered within the request's bound.
+  std::vector<std::string> endless(1000, std::string(512, 'x'));
+  endless.insert(endless.begin(), kRequest);
+  o = fake::run_session(endless, {}, true, 400, true);
+  EXPECT_EQ(o.to_browser, running_);
+  EXPECT_FALSE(o.browser.at_end());
 }
 
 TEST_F(RefreshTest, SimultaneousRequestsStartOneRediscovery) {

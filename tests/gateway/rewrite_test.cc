@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "gateway/forms_capture.h"
 #include "gateway/link_rewriter.h"
@@ -44,6 +45,11 @@ TEST_F(RewriteTest, ResultingForms) {
       {"<a href=\"http://unit7\">", "<a href=\"@\">"},
       {"<a href=\"http://other/x\"><a href=\"y\">",
        "<a href=\"http://other/x\"><a href=\"@y\">"},
+      // The host is the unit's name whole, up to the end of the host name.
+      {"<a href=\"http://unit7.lan/x\"><a href=\"http://unit7:80/y\">",
+       "<a href=\"@x\"><a href=\"@y\">"},
+      {"<a href=\"http://unit77/x\"><a href=\"http://unit7x\">",
+       "<a href=\"http://unit77/x\"><a href=\"http://unit7x\">"},
       {"<a href=\" /javascript:go()\">", "<a href=\"javascript:go()\">"},
       {"<a href=\"#top\">", "<a href=\"@#top\">"},
       {"<A HREF=\"/Status.htm\">S</A>\r\n",
@@ -60,10 +66,21 @@ TEST_F(RewriteTest, ResultingForms) {
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(rewrite(in), via(out)) << in;
   EXPECT_EQ(rewrite("window.open("), "window.open(http://10.0.0.5:34/unit7");
+  // No name captures every host, nor a short one every host it begins; a
+  // name goes into the URL percent-encoded.
+  for (const auto& [name, in, out] :
+       {std::tuple<const char*, const char*, const char*>{
+            "", "<a href=\"http://o/x\">", "<a href=\"http://o/x\">"},
+        {"V", "<a href=\"http://vega/x\">", "<a href=\"http://vega/x\">"},
+        {"V", "<a href=\"http://v/x\">", "<a href=\"http://10.0.0.5:34/V/x\">"},
+        {"a b#", "<a href=\"x\">",
+         "<a href=\"http://10.0.0.5:34/a%20b%23/x\">"}}) {
+    std::strcpy(session_.unit.unit_name, name);
+    EXPECT_EQ(rewrite(in), out) << name << in;
+  }
   // Lines without a complete link, and javascript: links, stay as they are.
-  for (const char* in :
-       {"<p>No links</p>\r\n", "<a href=\"open.htm\r\n", "href=\"", "",
-        "<a href =\n", "<a href=\"javascript:history.back()\">"})
+  for (const char* in : {"<a href=\"open.htm\r\n", "href=\"", "<a href =\n",
+                         "<a href=\"javascript:history.back()\">"})
     EXPECT_EQ(rewrite(in), in);
 }
 

@@ -11,9 +11,10 @@ std::string ip_line(const char* a, const char* rest) {
   return std::string("<A HREF=\"http://") + a + "/\">http://" + a + "/</A> " +
          rest + "<br>\n";
 }
-std::string ipx_line(const std::string& name, const std::string& text) {
-  return "<A HREF=\"http://10.1.2.3:34/" + name + "-HTML/\">" + name + "</A> " +
-         text + "<br>\n";
+std::string ipx_line(const std::string& name, const std::string& text,
+                     const std::string& link = "") {
+  return "<A HREF=\"http://10.1.2.3:34/" + (link.empty() ? name : link) +
+         "-HTML/\">" + name + "</A> " + text + "<br>\n";
 }
 
 class PageWriterTest : public PageTest {
@@ -68,14 +69,19 @@ TEST_F(PageWriterTest, SectionsAndLinesForEachMixOfUnits) {
   ExpectPage({}, {}, catalogue_text(117));
 }
 
+// In the gateway link a name is percent-encoded, so that it leads back to
+// the unit whatever its characters.
 TEST_F(PageWriterTest, NamesFromDevicesCannotInjectMarkup) {
   ExpectPage({{"192.168.1.20", "<script>x()</script>", "a \"b\" & 'c'"}},
-             {{"\"><img src=x>", 80, "<b>"}},
+             {{"\"><img src=x>", 80, "<b>"}, {"a b#?%-x.y_z~", 80, "d"}},
              ip_ +
                  ip_line("192.168.1.20",
                          "&lt;script&gt;x()&lt;/script&gt; a &quot;b&quot; "
                          "&amp; &#39;c&#39;") +
-                 ipx_ + ipx_line("&quot;&gt;&lt;img src=x&gt;", "&lt;b&gt;"));
+                 ipx_ +
+                 ipx_line("&quot;&gt;&lt;img src=x&gt;", "&lt;b&gt;",
+                          "%22%3E%3Cimg%20src%3Dx%3E") +
+                 ipx_line("a b#?%-x.y_z~", "d", "a%20b%23%3F%25%2Dx.y_z~"));
 }
 
 TEST_F(PageWriterTest, PercentSignsInTheHelpPathStayLiteral) {
