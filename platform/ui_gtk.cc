@@ -114,6 +114,7 @@ class GtkDialogWindow : public DialogWindow {
     dialog_ = gtk_dialog_new();
     gtk_window_set_title(GTK_WINDOW(dialog_), t ? t->title.c_str() : "");
     gtk_window_set_resizable(GTK_WINDOW(dialog_), FALSE);
+    gtk_container_set_border_width(GTK_CONTAINER(dialog_), 6);
     GtkWidget* area = gtk_dialog_get_content_area(GTK_DIALOG(dialog_));
     box_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_box_pack_start(GTK_BOX(area), box_, TRUE, TRUE, 0);
@@ -129,6 +130,7 @@ class GtkDialogWindow : public DialogWindow {
       auto text = texts.find(c.id);
       const std::string& label = text != texts.end() ? text->second : c.label;
       GtkWidget* w = nullptr;
+      if (c.kind != "button") ++rows_;
       if (c.kind == "check") {
         w = gtk_check_button_new_with_mnemonic(mnemonic(label).c_str());
         g_signal_connect(w, "toggled", G_CALLBACK(on_toggled), this);
@@ -156,6 +158,7 @@ class GtkDialogWindow : public DialogWindow {
       } else if (c.kind == "button") {
         w = gtk_dialog_add_button(GTK_DIALOG(dialog_), mnemonic(label).c_str(),
                                   c.id);
+        gtk_widget_set_size_request(w, 86, -1);
         if (c.id == 1) gtk_dialog_set_default_response(GTK_DIALOG(dialog_), 1);
       }
       if (w != nullptr) widgets_[c.id] = w;
@@ -167,6 +170,7 @@ class GtkDialogWindow : public DialogWindow {
 
   GtkWidget* widget() const { return dialog_; }
   GtkWidget* grid() const { return grid_; }
+  int rows() const { return rows_; }
   void set_handler(DialogHandler* handler) { handler_ = handler; }
 
   std::string get_text(int id) override {
@@ -260,6 +264,7 @@ class GtkDialogWindow : public DialogWindow {
   std::map<int, GtkWidget*> captions_;
   DialogHandler* handler_ = nullptr;
   bool quiet_ = false;
+  int rows_ = 0;
 };
 
 struct Progress {
@@ -298,19 +303,30 @@ bool open() {
 
 void message_box(const std::string& text) {
   on_ui([&] {
-    GtkWidget* box =
-        gtk_message_dialog_new(g_top, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO,
-                               GTK_BUTTONS_OK, "%s", text.c_str());
+    GtkWidget* box = gtk_dialog_new();
     gtk_window_set_title(GTK_WINDOW(box),
                          catalogue_text(kMessageTitle).c_str());
+    gtk_window_set_resizable(GTK_WINDOW(box), FALSE);
+    gtk_container_set_border_width(GTK_CONTAINER(box), 6);
+    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 18);
+    gtk_container_set_border_width(GTK_CONTAINER(row), 12);
     if (GdkPixbuf* pixbuf = icon(48)) {
       GtkWidget* image = gtk_image_new_from_pixbuf(pixbuf);
       g_object_unref(pixbuf);
-      G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-      gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(box), image);
-      G_GNUC_END_IGNORE_DEPRECATIONS
-      gtk_widget_show(image);
+      gtk_widget_set_valign(image, GTK_ALIGN_START);
+      gtk_box_pack_start(GTK_BOX(row), image, FALSE, FALSE, 0);
     }
+    GtkWidget* label = wrapped_label(text);
+    gtk_label_set_selectable(GTK_LABEL(label), TRUE);
+    gtk_widget_set_can_focus(label, FALSE);
+    gtk_box_pack_start(GTK_BOX(row), label, TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(box))),
+                       row, TRUE, TRUE, 0);
+    GtkWidget* ok = gtk_dialog_add_button(GTK_DIALOG(box), "OK", IDOK);
+    gtk_widget_set_size_request(ok, 86, -1);
+    gtk_dialog_set_default_response(GTK_DIALOG(box), IDOK);
+    gtk_widget_show_all(box);
+    gtk_widget_grab_focus(ok);
     TopWindow top(box);
     gtk_window_set_keep_above(GTK_WINDOW(box), TRUE);
     gtk_dialog_run(GTK_DIALOG(box));
@@ -326,6 +342,8 @@ int progress_open() {
     gtk_window_set_title(GTK_WINDOW(p.window), t ? t->title.c_str() : "");
     gtk_window_set_resizable(GTK_WINDOW(p.window), FALSE);
     gtk_window_set_deletable(GTK_WINDOW(p.window), FALSE);
+    gtk_window_set_type_hint(GTK_WINDOW(p.window),
+                             GDK_WINDOW_TYPE_HINT_DIALOG);
     gtk_window_set_position(GTK_WINDOW(p.window), GTK_WIN_POS_CENTER);
     gtk_window_set_default_size(GTK_WINDOW(p.window), 380, -1);
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
@@ -406,7 +424,8 @@ void about_box() {
       g_object_unref(pixbuf);
       gtk_widget_set_valign(image, GTK_ALIGN_START);
       gtk_grid_insert_column(GTK_GRID(window.grid()), 0);
-      gtk_grid_attach(GTK_GRID(window.grid()), image, 0, 0, 1, 8);
+      gtk_grid_attach(GTK_GRID(window.grid()), image, 0, 0, 1,
+                      window.rows() > 0 ? window.rows() : 1);
     }
     gtk_widget_show_all(window.widget());
     TopWindow top(window.widget());
