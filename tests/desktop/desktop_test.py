@@ -35,12 +35,13 @@ import unittest
 
 sys.dont_write_bytecode = True  # no caches in the source tree
 
-SOURCE_DIR = os.environ.get("TAV_SOURCE_DIR", os.path.abspath(
-    os.path.join(os.path.dirname(__file__), "..", "..")))
-BUILD_DIR = os.environ.get("TAV_BUILD_DIR",
-                           os.path.join(SOURCE_DIR, "build", "debug"))
-sys.path.insert(0, os.path.join(SOURCE_DIR, "scripts"))
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE_DIR = (os.environ.get("TAV_SOURCE_DIR")
+              or os.path.dirname(os.path.dirname(HERE)))
+BUILD_DIR = (os.environ.get("TAV_BUILD_DIR")
+             or os.path.join(SOURCE_DIR, "build", "debug"))
+for folder in ("scripts", os.path.join("tests", "e2e")):
+    sys.path.insert(0, os.path.join(SOURCE_DIR, folder))
 
 import cdp  # noqa: E402
 import tavnet  # noqa: E402
