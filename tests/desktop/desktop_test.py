@@ -280,7 +280,12 @@ class DesktopTest(unittest.TestCase):
                                                    dir=self.work)
             self.chromium(cls.running_profile, RUNNING_CDP_PORT,
                           "about:blank")
-            cdp.Browser(RUNNING_CDP_PORT, timeout=90).ws.sock.close()
+            # Shown and painted before tav starts, as a user's would be.
+            browser = cdp.Browser(RUNNING_CDP_PORT, timeout=90)
+            browser.first_page().wait_for(
+                "document.readyState === 'complete'", 60)
+            browser.ws.sock.close()
+            time.sleep(2)
         # Its ordinary command line: hands the page to the running instance.
         return (f'"{CHROMIUM}" --no-sandbox '
                 f'--user-data-dir={cls.running_profile} "%1"')
