@@ -14,6 +14,8 @@
 #include "platform/debug_log.h"
 #include "platform/net.h"
 #include "platform/process.h"
+#include "platform/settings_hive.h"
+#include "platform/signals.h"
 #include "platform/threads.h"
 #include "platform/ui.h"
 
@@ -51,6 +53,14 @@ void print_line(const std::string& text) {
   } else {
     report("%s\n", text.c_str());
   }
+}
+
+// SIGINT, SIGTERM and SIGHUP end every mode as the browser watcher does:
+// the page files and the private page folder removed, no hive write cut
+// short, exit code 1.
+void end_on_signal(int /*signal_number*/) {
+  hold_hive_writes();
+  remove_page_files_and_exit(discovery_page_path, help_page_path, 1);
 }
 
 }  // namespace
@@ -154,6 +164,7 @@ int run_normal_mode() {
   }
   write_discovery_files(ip_count, ipx_count, discovery_page_path,
                         help_page_path, 1);
+  set_gateway_activity(gateway_last_request_seconds);
   launch_browser(discovery_page_path, help_page_path);
   if (gateway_listener() == 7) {
     message_box(kPortCannotBeBound);
@@ -198,6 +209,7 @@ int run_tav(const std::string& command_tail) {
     }
     return kExitSuccess;
   }
+  watch_end_signals(end_on_signal);
   TavApp app(command_tail);
   return app.InitInstance();
 }

@@ -11,7 +11,9 @@
 // Everything here runs on the main thread. Functions return the exit code
 // of the process instead of ending it, so that main() is the one place that
 // ends it; kExitFailure (-1) is exit status 255. The browser watcher thread
-// ends a normal run itself, with exit code 1.
+// ends a normal run itself, with exit code 1, and so does SIGINT, SIGTERM or
+// SIGHUP in every mode (page files and private page folder removed, no hive
+// write cut short).
 #ifndef TAV_APP_APP_H_
 #define TAV_APP_APP_H_
 

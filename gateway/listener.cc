@@ -1,10 +1,15 @@
 #include "gateway/listener.h"
 
+#include <atomic>
+
 #include "gateway/session.h"
 #include "platform/debug_log.h"
 #include "platform/threads.h"
 
 namespace {
+
+// When the last browser connection was accepted (seconds_now()).
+std::atomic<int64_t> g_last_request{0};
 
 enum ListenerState {
   OPEN_LISTENER,
@@ -102,6 +107,8 @@ int gateway_listener() {
   return 0;
 }
 
+int64_t gateway_last_request_seconds() { return g_last_request.load(); }
+
 void gateway_thread(net::Socket listen) {
   GatewaySession* s = find_free_session();
   if (s == nullptr) {
@@ -139,7 +146,10 @@ void gateway_thread(net::Socket listen) {
     s->browser.sock = net::accept(listen);
     int err = net::WSAGetLastError();
     accept_status.store(kAccepted);
-    if (s->browser.sock != net::INVALID_SOCKET) break;
+    if (s->browser.sock != net::INVALID_SOCKET) {
+      g_last_request.store(seconds_now());
+      break;
+    }
     DebugLog(
         "gateway_thread():  accept() for IP socket encountered error "
         "0x%8.8X\n",

@@ -10,12 +10,17 @@
 #ifndef TAV_GATEWAY_LISTENER_H_
 #define TAV_GATEWAY_LISTENER_H_
 
+#include <cstdint>
+
 #include "platform/net.h"
 
 inline constexpr int kGatewayPort = 34;
 
 int gateway_listener();
 int isIpxPresent();
+// seconds_now() when the gateway last accepted a browser connection; 0
+// before the first. Safe for concurrent use.
+int64_t gateway_last_request_seconds();
 // The thread procedure of one session (claim, start-up, accept, serve).
 void gateway_thread(net::Socket listen_socket);
 

@@ -2,11 +2,19 @@
 // page, on a watcher thread that waits for it, deletes both page files and
 // ends the process with exit code 1 when the browser ends.
 //
+// A browser process that ends with status 0 within kHandOverMs of its start
+// has handed the page to a browser that was already running; ending then
+// would pull the page and the gateway from under the user. So the program
+// goes on serving until the user ends it: with a desktop through a window
+// of its own (template 910: the units found, the page's address, "Open the
+// page again", "Quit"; closing it is Quit), without one on an end signal or
+// after kIdleEndSeconds in which the gateway accepted no request. Either
+// way it then ends as the watcher does.
+//
 // The open command is the default value of the key
 // SOFTWARE\Classes\<class>\Shell\Open\command, <class> being the default
-// value of SOFTWARE\Classes\.htm
-// (settings store; on POSIX the hive, then $BROWSER, then the desktop
-// default).
+// value of SOFTWARE\Classes\.htm, when the hive holds the .htm key;
+// otherwise the desktop's choice (platform/browser_choice.h).
 //
 // How the command becomes a process:
 // - It is cut into tokens (next_token); a token in double quotes may hold
@@ -25,6 +33,7 @@
 #ifndef TAV_PAGE_BROWSER_LAUNCH_H_
 #define TAV_PAGE_BROWSER_LAUNCH_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -61,9 +70,25 @@ bool command_has_placeholder(const std::string& command);
 // (and an empty command) when there is none.
 bool read_open_command(std::string* command);
 
+inline constexpr int64_t kHandOverMs = 10000;
+inline constexpr int64_t kIdleEndSeconds = 30 * 60;
+
+// True when a browser process that ended with this status after ran_ms has
+// handed the page over (exit_status -1: it did not end normally).
+bool browser_handed_over(int exit_status, int64_t ran_ms);
+
+// True when, after a hand-over at handed_over_at, the gateway has been idle
+// for kIdleEndSeconds by now (last_request 0: none yet). Seconds.
+bool gateway_idle_too_long(int64_t now, int64_t handed_over_at,
+                           int64_t last_request);
+
+// Where the watcher learns when the gateway last served a request (seconds
+// of seconds_now(), 0 for none). Set by start-up before launch_browser().
+void set_gateway_activity(int64_t (*last_request_seconds)());
+
 // The watcher: starts the program (message 107 when it cannot be started),
-// waits for it to end, deletes both files and ends the process with exit
-// code 1.
+// waits for it to end, serves on after a hand-over (above), deletes both
+// files and ends the process with exit code 1.
 [[noreturn]] void watch_browser(const LaunchRecord& record);
 
 #endif  // TAV_PAGE_BROWSER_LAUNCH_H_

@@ -1,15 +1,12 @@
 #include "platform/settings_hive.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -21,8 +18,6 @@
 
 #include "platform/hive_text.h"
 #include "platform/text.h"
-
-extern char** environ;
 
 namespace {
 
@@ -194,192 +189,9 @@ std::optional<std::string> join_path(const std::string& base,
   return out;
 }
 
-// --- The HTML open command that the desktop provides -----------------------
-
-constexpr const char* kHtmKey = "SOFTWARE\\Classes\\.htm";
-constexpr const char* kHtmlClass = "htmlfile";
-constexpr const char* kCommandKey =
-    "SOFTWARE\\Classes\\htmlfile\\Shell\\Open\\command";
-
-// Runs argv and returns its standard output (at most 64 KiB), or nullopt.
-std::optional<std::string> capture_output(
-    const std::vector<std::string>& argv) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid;
-  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[1]);
-  if (rc != 0) {
-    ::close(fds[0]);
-    return std::nullopt;
-  }
-  std::string out;
-  char buf[1024];
-  for (;;) {
-    ssize_t n = ::read(fds[0], buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (out.size() < 65536) out.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fds[0]);
-  int status;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-  return out;
-}
-
-std::string command_from_browser_variable(const char* browser) {
-  std::string first = browser;
-  size_t colon = first.find(':');
-  if (colon != std::string::npos) first.resize(colon);
-  first = trim(first);
-  if (first.empty()) return std::string();
-  size_t at = first.find("%s");
-  if (at == std::string::npos) return first + " \"%1\"";
-  while (at != std::string::npos) {
-    first.replace(at, 2, "\"%1\"");
-    at = first.find("%s", at + 4);
-  }
-  return first;
-}
-
-// The Exec= line of a desktop entry with its field codes turned into the
-// "%1" placeholder.
-std::string command_from_desktop_entry(const std::string& text) {
-  std::istringstream in(text);
-  std::string line;
-  bool in_entry = false;
-  while (std::getline(in, line)) {
-    std::string t = trim(line);
-    if (!t.empty() && t[0] == '[') {
-      in_entry = t == "[Desktop Entry]";
-      continue;
-    }
-    if (!in_entry || t.compare(0, 5, "Exec=") != 0) continue;
-    std::string exec = t.substr(5), out;
-    bool placed = false;
-    for (size_t i = 0; i < exec.size(); ++i) {
-      if (exec[i] != '%' || i + 1 >= exec.size()) {
-        out.push_back(exec[i]);
-        continue;
-      }
-      char code = exec[++i];
-      if (code == 'u' || code == 'U' || code == 'f' || code == 'F') {
-        out += "\"%1\"";
-        placed = true;
-      } else if (code == '%') {
-        out.push_back('%');
-      }
-      // %i %c %k and the deprecated codes are dropped.
-    }
-    out = trim(out);
-    if (out.empty()) return out;
-    if (!placed) out += " \"%1\"";
-    return out;
-  }
-  return std::string();
-}
-
-std::string desktop_html_command() {
-  auto answer = capture_output({"xdg-mime", "query", "default", "text/html"});
-  if (!answer) return std::string();
-  std::string file = trim(*answer);
-  size_t nl = file.find('\n');
-  if (nl != std::string::npos) file = trim(file.substr(0, nl));
-  if (file.empty() || file.find('/') != std::string::npos) return std::string();
-  std::vector<std::string> dirs;
-  const char* data_home = std::getenv("XDG_DATA_HOME");
-  const char* home = std::getenv("HOME");
-  if (data_home != nullptr && *data_home != '\0')
-    dirs.push_back(data_home);
-  else if (home != nullptr && *home != '\0')
-    dirs.push_back(std::string(home) + "/.local/share");
-  const char* data_dirs = std::getenv("XDG_DATA_DIRS");
-  std::string list = data_dirs != nullptr && *data_dirs != '\0'
-                         ? data_dirs
-                         : "/usr/local/share:/usr/share";
-  std::istringstream parts(list);
-  std::string dir;
-  while (std::getline(parts, dir, ':'))
-    if (!dir.empty()) dirs.push_back(dir);
-  for (const auto& d : dirs) {
-    std::string text;
-    bool exists;
-    if (read_file(d + "/applications/" + file, &text, &exists) && exists) {
-      std::string command = command_from_desktop_entry(text);
-      if (!command.empty()) return command;
-    }
-  }
-  return std::string();
-}
-
-std::string env_text(const char* name) {
-  const char* v = std::getenv(name);
-  return v != nullptr ? v : "";
-}
-
-std::string system_html_command() {
-  const char* browser = std::getenv("BROWSER");
-  if (browser != nullptr) {
-    std::string command = command_from_browser_variable(browser);
-    if (!command.empty()) return command;
-  }
-  // Opening the command's key walks several components, each asking the
-  // desktop; its answer is kept for a few seconds.
-  static std::mutex mutex;
-  static std::string cached_for, cached;
-  static std::chrono::steady_clock::time_point cached_at;
-  std::string key = env_text("PATH") + '\n' + env_text("HOME") + '\n' +
-                    env_text("XDG_DATA_HOME") + '\n' +
-                    env_text("XDG_DATA_DIRS") + '\n' +
-                    env_text("XDG_CONFIG_HOME");
-  std::lock_guard<std::mutex> lock(mutex);
-  auto now = std::chrono::steady_clock::now();
-  if (key != cached_for || now - cached_at > std::chrono::seconds(10)) {
-    cached = desktop_html_command();
-    cached_for = key;
-    cached_at = now;
-  }
-  return cached;
-}
-
-bool is_prefix_path(const std::string& path, const char* full) {
-  size_t n = path.size(), m = std::strlen(full);
-  if (n > m || strncasecmp(path.c_str(), full, n) != 0) return false;
-  return n == m || n == 0 || full[n] == '\\';
-}
-
-// True when the path names one of the system keys (or a key above one) and
-// the desktop can answer it.
-bool system_key_exists(const std::string& path) {
-  if (!is_prefix_path(path, kHtmKey) && !is_prefix_path(path, kCommandKey))
-    return false;
-  return !system_html_command().empty();
-}
-
-std::optional<std::string> system_value(const std::string& path,
-                                        const std::string& name) {
-  if (!name.empty()) return std::nullopt;
-  if (iequal(path, kHtmKey) || iequal(path, kCommandKey)) {
-    std::string command = system_html_command();
-    if (command.empty()) return std::nullopt;
-    if (iequal(path, kHtmKey)) return std::string(kHtmlClass);
-    return command;
-  }
-  return std::nullopt;
-}
-
 }  // namespace
+
+void hold_hive_writes() { g_write_mutex.lock(); }
 
 std::string hive_path() {
   const char* v = std::getenv("TAV_REGISTRY");
@@ -399,8 +211,7 @@ long RegOpenKeyExA(HKEY key, const char* subkey, uint32_t /*access*/,
   if (!path) return ERROR_FILE_NOT_FOUND;
   if (!path->empty()) {
     Hive hive = load_hive();
-    if (!hive.key_exists(*path) && !system_key_exists(*path))
-      return ERROR_FILE_NOT_FOUND;
+    if (!hive.key_exists(*path)) return ERROR_FILE_NOT_FOUND;
   }
   *result = new_handle(*path);
   return ERROR_SUCCESS;
@@ -460,12 +271,9 @@ long RegQueryValueExA(HKEY key, const char* value_name, uint32_t* type,
   if (!path) return ERROR_INVALID_HANDLE;
   std::string name = value_name != nullptr ? value_name : "";
   Hive hive = load_hive();
-  std::optional<std::string> value;
-  if (const HiveItem* item = hive.find_value(*path, name))
-    value = item->data;
-  else
-    value = system_value(*path, name);
-  if (!value) return ERROR_FILE_NOT_FOUND;
+  const HiveItem* item = hive.find_value(*path, name);
+  if (item == nullptr) return ERROR_FILE_NOT_FOUND;
+  const std::string* value = &item->data;
   if (type != nullptr) *type = REG_SZ;
   uint32_t needed = static_cast<uint32_t>(value->size() + 1);
   if (size == nullptr)

@@ -19,16 +19,9 @@
 //   hive first keeps a copy of it as registry.reg.bad. Comment lines (";")
 //   are kept. Keys are created by writing their section. The file text is
 //   read and written by platform/hive_text.h.
-// - The system keys SOFTWARE\Classes\.htm and
-//   SOFTWARE\Classes\<class>\Shell\Open\command (default values) are
-//   answered from $BROWSER, then the desktop default for text/html, when
-//   the hive does not hold them: .htm names the class "htmlfile", whose
-//   command is the first entry of $BROWSER ("%s" becomes "%1" in quotes,
-//   else " \"%1\"" is appended) or the Exec= line of the desktop entry that
-//   `xdg-mime query default text/html` names (%u %U %f %F become "%1" in
-//   quotes, other field codes are dropped).
-//   SOFTWARE and SOFTWARE\Classes exist on every machine, as on Windows.
-//   The desktop's answer is kept for up to 10 s.
+// - SOFTWARE and SOFTWARE\Classes exist on every machine, as on Windows.
+//   The HTML open command that the desktop provides is not emulated here
+//   (see platform/browser_choice.h): the hive answers only what it holds.
 // - Safe for concurrent use from several threads and processes.
 #ifndef TAV_PLATFORM_SETTINGS_HIVE_H_
 #define TAV_PLATFORM_SETTINGS_HIVE_H_
@@ -65,5 +58,10 @@ long RegCloseKey(HKEY key);
 
 // The path of the hive file in force.
 std::string hive_path();
+
+// Waits for a write of this process in progress and keeps any later one
+// from starting: for a process about to end, so that it leaves no
+// temporary file behind. Never undone.
+void hold_hive_writes();
 
 #endif  // TAV_PLATFORM_SETTINGS_HIVE_H_

@@ -1,5 +1,17 @@
-// Windows, dialogs and messages, in their console form.
+// Windows, dialogs and messages: the desktop form (GTK 3) where a display
+// can be opened and $TAV_UI is not "console", else the console form. The
+// choice is made once, at the first call.
 //
+// The desktop form runs GTK on a UI thread of its own; every call from
+// another thread is handed to it and waits for its answer. Message boxes
+// are modal with the catalogue's text and OK; the progress window shows
+// template 129 with a moving bar; DoModal() builds the dialog from its
+// template (check boxes, edit boxes with their labels, texts, buttons; "&"
+// marks the mnemonic) with the system-menu entries in a menu bar named by
+// text 915; the about box shows template 100 with icon 128. Handlers run on
+// the UI thread and may show message boxes and the about box there.
+//
+// The console form:
 // message_box(): "tav: <text>" on standard error; returns at once (OK).
 // ProgressWindow: a one-line status on standard error while it is a
 // terminal, shown for its lifetime (template 129).
@@ -19,7 +31,12 @@
 #define TAV_PLATFORM_UI_H_
 
 #include <cstdio>
+#include <functional>
+#include <map>
 #include <string>
+
+// True when the desktop form is in use.
+bool desktop_ui();
 
 void message_box(int text_id);
 void message_box_text(const std::string& text);
@@ -32,6 +49,9 @@ class ProgressWindow {
   ProgressWindow& operator=(const ProgressWindow&) = delete;
   // Replaces the status text (optional).
   void set_status(const std::string& text);
+
+ private:
+  int desktop_window_ = 0;
 };
 
 inline constexpr int IDOK = 1;
@@ -72,5 +92,14 @@ int DoModal(int template_id, DialogHandler& handler, FILE* in, FILE* out);
 // Shows the about box (template 100): printed into the running form, or on
 // standard error.
 void show_about_box();
+
+// Desktop only: shows template `template_id` as a window of its own until
+// the window is closed or a button without an action is pressed. A text
+// control listed in `texts` shows that text instead of its label; a button
+// listed in `actions` runs its action (on the UI thread) and keeps the
+// window. Returns the id of the closing button (IDCANCEL when the window
+// was closed), or 0 at once on the console.
+int show_window(int template_id, const std::map<int, std::string>& texts,
+                const std::map<int, std::function<void()>>& actions);
 
 #endif  // TAV_PLATFORM_UI_H_

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building, testing and the demo of TAV need on Debian 12
 # (chromium is the browser of the demo and of the end-to-end tests; clang the
-# fuzz harnesses; GTK, Xvfb and xdotool the desktop side and its tests; tshark
+# fuzz harnesses; GTK (with its SVG loader, icons and a font), Xvfb, openbox,
+# xdotool and ImageMagick the desktop side and its tests; tshark
 # the wire checks; lintian and desktop-file-utils the package). As root it
 # uses apt-get; otherwise it lists the packages to install.
 set -euo pipefail
@@ -9,8 +10,9 @@ set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
           iproute2 procps util-linux curl python3 clang-format chromium
           clang libclang-rt-14-dev
-          libgtk-3-dev xvfb xdotool openbox python3-pyatspi at-spi2-core
-          imagemagick tshark lintian desktop-file-utils libcap2-bin man-db
+          libgtk-3-dev librsvg2-common adwaita-icon-theme fonts-dejavu-core
+          xvfb xdotool openbox python3-pyatspi at-spi2-core imagemagick
+          tshark lintian desktop-file-utils libcap2-bin man-db
           fakeroot)
 
 missing=()

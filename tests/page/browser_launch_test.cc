@@ -55,6 +55,8 @@ class BrowserLaunchTest : public PageTest {
     log_ = work_ + "/browser.log";
     ::setenv("TAV_REGISTRY", (work_ + "/registry.reg").c_str(), 1);
     ::setenv("FAKE_BROWSER_LOG", log_.c_str(), 1);
+    // A browser that fails after its second is watched as designed.
+    ::setenv("FAKE_BROWSER_STATUS", "3", 1);
     ::unsetenv("BROWSER");
     ASSERT_EQ(WritePage(), 0);
   }
@@ -107,6 +109,46 @@ TEST_F(BrowserLaunchTest, BrowserGetsThePageAndItsEndEndsTheProgram) {
                                        (quoted ? "arg -nohome\n" : "") +
                                        "arg " + page_ + "\npage present\n");
   }
+}
+
+// A browser process that ends at once with status 0 has handed the page to
+// a running browser: without a desktop the program serves on, page and all.
+TEST_F(BrowserLaunchTest, HandOverKeepsThePageAndTheProgram) {
+  ::setenv("FAKE_BROWSER_STATUS", "0", 1);
+  RegisterCommand(InstallBrowser("Browser"));
+  EXPECT_EXIT(
+      {
+        launch_browser(page_.c_str(), help_.c_str());
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        std::_Exit(file_exists(page_) && file_exists(help_) ? 42 : 43);
+      },
+      testing::ExitedWithCode(42), "");
+  EXPECT_NE(read_text(log_).find("page present"), std::string::npos);
+}
+
+TEST(HandOver, QuickCleanEndIsAHandOverAndIdleTimeEndsIt) {
+  EXPECT_TRUE(browser_handed_over(0, 9999));
+  EXPECT_FALSE(browser_handed_over(0, 10000));
+  EXPECT_FALSE(browser_handed_over(1, 100));
+  EXPECT_FALSE(browser_handed_over(-1, 100));
+  // Thirty minutes counted from the hand-over or the last request, later
+  // of the two.
+  EXPECT_FALSE(gateway_idle_too_long(5000 + 1799, 5000, 0));
+  EXPECT_TRUE(gateway_idle_too_long(5000 + 1800, 5000, 0));
+  EXPECT_FALSE(gateway_idle_too_long(5000 + 1800, 5000, 5001));
+  EXPECT_TRUE(gateway_idle_too_long(6801, 5000, 5001));
+}
+
+// With the hive naming no browser the desktop's choice is taken.
+TEST_F(BrowserLaunchTest, WithoutHiveEntryTheDesktopChoiceOpensThePage) {
+  write_text(work_ + "/registry.reg", "REGEDIT4\n");
+  ScopedEnv browser("BROWSER", "chosen-browser --new %s");
+  std::string command;
+  ASSERT_TRUE(read_open_command(&command));
+  EXPECT_EQ(command, "chosen-browser --new \"%1\"");
+  RegisterCommand("pinned");
+  ASSERT_TRUE(read_open_command(&command));
+  EXPECT_EQ(command, "pinned");
 }
 
 TEST_F(BrowserLaunchTest, ProgramThatCannotStartShows107AndEnds) {

@@ -1,7 +1,8 @@
 #!/bin/sh
 # A stand-in browser: logs to $FAKE_BROWSER_LOG when it started, its name and
 # arguments, stays a second, logs whether its last argument (the page) is
-# still there, and exits.
+# still there, and exits with $FAKE_BROWSER_STATUS (0: it handed the page to
+# a browser that was running already).
 {
   echo "started $(date +%s%N)"
   echo "argv0 $0"
@@ -10,3 +11,4 @@
   for last in "$@"; do :; done
   if [ -e "$last" ]; then echo "page present"; else echo "page gone"; fi
 } >> "${FAKE_BROWSER_LOG:-/dev/null}"
+exit "${FAKE_BROWSER_STATUS:-0}"

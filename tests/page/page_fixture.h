@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "discovery/units.h"
 #include "page/page_writer.h"
 #include "platform/catalogue.h"
@@ -21,6 +23,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 inline std::string source_dir() {
+  // __FILE__ may be relative to the build folder (ccache's base_dir).
+  if (const char* dir = std::getenv("TAV_SOURCE_DIR")) return dir;
   std::string here = __FILE__;
   return here.substr(0, here.rfind("/tests/page/"));
 }

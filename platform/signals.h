@@ -1,0 +1,16 @@
+// The signals that end the program: SIGINT, SIGTERM and SIGHUP.
+//
+// watch_end_signals() installs handlers for the three and starts a thread
+// that calls on_signal with the first one that arrives; on_signal is
+// expected to end the process. The handlers only wake that thread, so
+// on_signal may take locks, remove files and show nothing half-done.
+// Calls after the first do nothing; false when the thread or the handlers
+// cannot be set up. Safe for concurrent use.
+#ifndef TAV_PLATFORM_SIGNALS_H_
+#define TAV_PLATFORM_SIGNALS_H_
+
+#include <functional>
+
+bool watch_end_signals(std::function<void(int signal_number)> on_signal);
+
+#endif  // TAV_PLATFORM_SIGNALS_H_
