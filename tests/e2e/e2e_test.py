@@ -64,6 +64,19 @@ def enter_test_network(needs_browser):
     assert not problem, "no private network namespace: " + problem
 
 
+def close_site(site, work):
+    """Tears the site down, showing tav's output if it still ran, and
+    removes the working files unless TAV_E2E_KEEP is set."""
+    if site.tav and site.tav.poll() is None:
+        print("\n--- tav's output:\n" + site.tav_output()[-3000:],
+              file=sys.stderr)
+    site.close()
+    if os.environ.get("TAV_E2E_KEEP"):
+        print(f"working files: {work}", file=sys.stderr)
+    else:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 class NormalRunTest(unittest.TestCase):
     site = None
 
@@ -91,15 +104,8 @@ class NormalRunTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         if cls.site:
-            if cls.site.tav.poll() is None:
-                print("\n--- tav's output:\n" + cls.site.tav_output()[-3000:],
-                      file=sys.stderr)
-            cls.site.close()
+            close_site(cls.site, cls.work)
             cls.site = None
-            if os.environ.get("TAV_E2E_KEEP"):
-                print(f"working files: {cls.work}", file=sys.stderr)
-            else:
-                shutil.rmtree(cls.work, ignore_errors=True)
 
     # -- helpers ----------------------------------------------------------
 

@@ -12,7 +12,6 @@ import os
 import socket
 import sys
 import tempfile
-import shutil
 import threading
 import time
 import unittest
@@ -87,13 +86,8 @@ class HostileUnitTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         if cls.site:
-            if cls.site.tav.poll() is None:
-                print("\n--- tav's output:\n" + cls.site.tav_output()[-3000:],
-                      file=sys.stderr)
-            cls.site.close()
+            e2e_test.close_site(cls.site, cls.work)
             cls.site = None
-            if not os.environ.get("TAV_E2E_KEEP"):
-                shutil.rmtree(cls.work, ignore_errors=True)
 
     def assert_no_sanitizer_report(self):
         output = self.site.tav_output()
