@@ -26,7 +26,7 @@ struct HostileUnit {
   uint16_t wdx = 16384;          // TCP port of its description service
   uint16_t http = 16385;         // TCP port of its web server
   long flood_ms = 400;           // junk to every prober this often; 0: none
-  long hold_ms = 45000;          // how long /silent.htm keeps quiet
+  long hold_ms = 20000;          // how long /silent.htm keeps quiet
 };
 
 // Reads a --hostile entity; false with *error on a bad key.

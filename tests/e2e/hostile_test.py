@@ -29,8 +29,8 @@ HOSTILE = "10.77.1.66"
 # a description per unit); junk every 0.4 s must not stretch them beyond
 # the few seconds by which each listen is bounded.
 DISCOVERY_BOUND = 45
-# A gateway request ends within its own bounds: the trickle takes 12 s,
-# the silent unit is given up on long before it closes (45 s).
+# Every hostile request ends once the unit is done (the trickle takes
+# 12 s, the silent page closes after 20 s) and blocks no other session.
 REQUEST_BOUND = 30
 SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
                    "runtime error:", "WARNING: ThreadSanitizer")
@@ -126,15 +126,15 @@ class HostileUnitTest(unittest.TestCase):
         for t in threads:
             t.start()
         for u in good:  # served while the hostile requests run
-            self.assert_good_unit_served(u)
+            with self.subTest(unit=u.name):
+                self.assert_good_unit_served(u)
         for t in threads:
             t.join()
         for path in hostile:
-            self.assertIsInstance(results[path], float, path)
-            self.assertLess(results[path], REQUEST_BOUND, path)
+            with self.subTest(path=path):
+                self.assertIsInstance(results[path], float)
+                self.assertLess(results[path], REQUEST_BOUND)
         self.assertIsNone(self.site.tav.poll(), "tav ended")
-        for u in good:
-            self.assert_good_unit_served(u)
         self.assert_no_sanitizer_report()
 
     def test_3_closing_the_browser_ends_tav_cleanly(self):
