@@ -44,6 +44,11 @@ class WaitingBrowserSite(tavsite.Site):
         return ["sh", "-c", f"echo $$ > {self.browser_pid}; exec sleep 600"]
 
 
+def read_text(path):
+    with open(path, errors="replace") as f:
+        return f.read()
+
+
 def fetch(host, path, timeout):
     """A raw GET through the gateway: (answer, seconds until it closed)."""
     start = time.time()
@@ -89,10 +94,10 @@ class HostileUnitTest(unittest.TestCase):
             e2e_test.close_site(cls.site, cls.work)
             cls.site = None
 
-    def assert_no_sanitizer_report(self):
-        output = self.site.tav_output()
-        for mark in SANITIZER_MARKS:
-            self.assertNotIn(mark, output, output[-5000:])
+    def assert_no_sanitizer_report(self, logs=()):
+        for output in (self.site.tav_output(), *logs):
+            for mark in SANITIZER_MARKS:
+                self.assertNotIn(mark, output, output[-5000:])
 
     def assert_good_unit_served(self, unit):
         answer, _ = fetch(self.site.gateway, f"/{unit.name}-HTML/index.htm",
@@ -142,7 +147,10 @@ class HostileUnitTest(unittest.TestCase):
             os.kill(int(f.read()), 15)
         self.assertEqual(self.site.wait_tav(60), 1, self.site.tav_output())
         self.assertFalse(os.path.exists(self.site.page_path))
-        self.assert_no_sanitizer_report()
+        sims = [os.path.join(self.work, f) for f in os.listdir(self.work)
+                if f.startswith("sim-") and f.endswith(".log")]
+        self.assertIn(os.path.join(self.work, "sim-hostile.log"), sims)
+        self.assert_no_sanitizer_report([read_text(f) for f in sims])
 
 
 if __name__ == "__main__":
