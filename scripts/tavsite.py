@@ -162,6 +162,7 @@ class Site:
     def _build_full_network(self):
         n = self.net
         sw_a, sw_b = n.segment("a"), n.segment("b")
+        self.segments = {"a": sw_a, "b": sw_b}
         n.host("rt", (sw_a, "10.77.1.1/24"), (sw_b, "10.77.2.1/24"),
                forward=True)
         # The RIP responder needs a host of its own: the router forwards
@@ -217,6 +218,14 @@ class Site:
         self._start_sim(self.rip, ["--router",
                                    "ip=10.77.1.2,version=1,"
                                    "routes=10.77.2.0/1"], "rip")
+
+    def start_hostile_unit(self, address, lifetime):
+        """Starts a hostile unit (tav-sim --hostile, see sim/README.md) on
+        a host of its own on segment A (root only)."""
+        ns = self.net.host("bad", (self.segments["a"], address + "/24"),
+                           gateway="10.77.1.1")
+        return self._start_sim(ns, [f"--lifetime={lifetime}", "--hostile",
+                                    f"ip={address}"], "hostile")
 
     def start_late_units(self):
         """Starts the units that appear only after a rediscovery."""

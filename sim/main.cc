@@ -20,8 +20,8 @@ void usage() {
   std::printf(
       "usage: tav-sim [--lifetime=SECONDS] [--ready-file=PATH]\n"
       "               [--KIND key=value,key=value ...]...\n"
-      "Plays units on the network it runs in. KIND is unit, router or\n"
-      "fileserver; see sim/README.md for the keys of each.\n");
+      "Plays units on the network it runs in. KIND is unit, router,\n"
+      "fileserver or hostile; see sim/README.md for the keys of each.\n");
 }
 
 }  // namespace
@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, on_signal);
   std::signal(SIGPIPE, SIG_IGN);
   if (!sim::start_web_side(config) || !sim::start_snmp_side(config) ||
-      !sim::start_rip_side(config) || !sim::start_ipx_side(config)) {
+      !sim::start_rip_side(config) || !sim::start_ipx_side(config) ||
+      !sim::start_hostile_side(config)) {
     return 1;
   }
   auto it = config.globals.find("ready-file");

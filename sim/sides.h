@@ -4,6 +4,7 @@
 #ifndef TAV_SIM_SIDES_H_
 #define TAV_SIM_SIDES_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -16,6 +17,12 @@ bool start_web_side(const Config& config);   // HTTP over SPX (web_side.cc)
 bool start_snmp_side(const Config& config);  // SNMP v1 agent (snmp_side.cc)
 bool start_rip_side(const Config& config);   // RIP responder (rip_side.cc)
 bool start_ipx_side(const Config& config);   // locator, SAP, WDX (ipx_side.cc)
+bool start_hostile_side(const Config& config);  // --hostile (hostile_side.cc)
+
+struct WebUnitOptions;
+// Serves a unit's pages on ip:port (network order ip), one thread per
+// connection; false with a message when the port cannot be had.
+bool start_web_server(const WebUnitOptions& unit, uint32_t ip, long port);
 
 // Starts a side's server and keeps it for the rest of the process (one per
 // side, so `Server` names the side); reports a failure on standard error.

@@ -154,6 +154,10 @@ uint8_t web_big_bin_byte(size_t i) {
   return static_cast<uint8_t>(x >> 56);
 }
 
+WebReply fixed_web_reply(std::string head, std::string body) {
+  return fixed(std::move(head), std::move(body));
+}
+
 std::string web_body_text(const WebReply& reply) {
   std::string out;
   char buf[4096];

@@ -16,11 +16,15 @@
 
 namespace sim {
 
+struct WebReply;
+
 struct WebUnitOptions {
   std::string name = "VEM_1";
   long pause_ms = 1000;          // length of each pause of the pause pages
   long big_bin_size = 20000000;  // bytes of /big.bin
   long big_htm_size = 5000000;   // bytes of /big.htm
+  // When set, serves these pages instead (the hostile unit's).
+  std::function<WebReply(const std::string& path)> pages;
 };
 
 struct WebEvent {
@@ -42,6 +46,9 @@ struct WebReply {
 // (request line, headers and body), which /echo sends back.
 WebReply make_web_reply(const WebUnitOptions& unit, const std::string& method,
                         const std::string& path, const std::string& request);
+
+// A reply with a fixed head and body.
+WebReply fixed_web_reply(std::string head, std::string body);
 
 // Reads a whole reply body into a string (for small bodies and tests).
 std::string web_body_text(const WebReply& reply);

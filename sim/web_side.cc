@@ -73,7 +73,8 @@ void serve_connection(net::Socket c, const WebUnitOptions& unit) {
   }
   char method[64] = {}, path[2048] = {};
   std::sscanf(request.c_str(), "%63s %2047s", method, path);
-  WebReply reply = make_web_reply(unit, method, path, request);
+  WebReply reply = unit.pages ? unit.pages(path)
+                              : make_web_reply(unit, method, path, request);
   bool ok = send_all(c, reply.head.data(), reply.head.size());
   std::sort(
       reply.events.begin(), reply.events.end(),
@@ -117,6 +118,28 @@ void accept_loop(net::Socket listener, WebUnitOptions unit) {
 
 }  // namespace
 
+bool start_web_server(const WebUnitOptions& unit, uint32_t ip, long port) {
+  net::Socket s = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
+  if (s != net::INVALID_SOCKET)
+    net::setsockopt_int(s, net::SockOpt::kReuseAddr, 1);
+  if (port <= 0 || port > 65535 || ip == 0xFFFFFFFFu ||
+      s == net::INVALID_SOCKET ||
+      net::bind(s, net::make_addr_in(ip, static_cast<uint16_t>(port))) != 0 ||
+      net::listen(s, 64) != 0) {
+    char address[16];
+    net::inet_ntoa(ip, address, sizeof address);
+    std::fprintf(stderr, "tav-sim: unit %s: cannot serve http on %s:%ld\n",
+                 unit.name.c_str(), address, port);
+    if (s != net::INVALID_SOCKET) net::closesocket(s);
+    return false;
+  }
+  if (!start_detached_thread([s, unit] { accept_loop(s, unit); })) {
+    net::closesocket(s);
+    return false;
+  }
+  return true;
+}
+
 bool start_web_side(const Config& config) {
   for (const Entity& e : config.entities) {
     if (e.kind != "unit" || !e.has("http")) continue;
@@ -125,28 +148,8 @@ bool start_web_side(const Config& config) {
     unit.pause_ms = e.get_number("pause", unit.pause_ms);
     unit.big_bin_size = e.get_number("bigbin", unit.big_bin_size);
     unit.big_htm_size = e.get_number("bightm", unit.big_htm_size);
-    long port = e.get_number("http", -1);
     uint32_t ip = net::inet_addr(e.get("ip", "127.0.0.1").c_str());
-    if (port <= 0 || port > 65535 || ip == 0xFFFFFFFFu) {
-      std::fprintf(stderr, "tav-sim: unit %s: bad ip or http port\n",
-                   unit.name.c_str());
-      return false;
-    }
-    net::Socket s = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-    if (s != net::INVALID_SOCKET)
-      net::setsockopt_int(s, net::SockOpt::kReuseAddr, 1);
-    if (s == net::INVALID_SOCKET ||
-        net::bind(s, net::make_addr_in(ip, static_cast<uint16_t>(port))) != 0 ||
-        net::listen(s, 64) != 0) {
-      std::fprintf(stderr, "tav-sim: unit %s: cannot serve http on %s:%ld\n",
-                   unit.name.c_str(), e.get("ip", "127.0.0.1").c_str(), port);
-      if (s != net::INVALID_SOCKET) net::closesocket(s);
-      return false;
-    }
-    if (!start_detached_thread([s, unit] { accept_loop(s, unit); })) {
-      net::closesocket(s);
-      return false;
-    }
+    if (!start_web_server(unit, ip, e.get_number("http", -1))) return false;
   }
   return true;
 }

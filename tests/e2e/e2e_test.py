@@ -47,21 +47,42 @@ def catalogue(number, insert=""):
     raise KeyError(number)
 
 
+def enter_test_network(needs_browser):
+    """Skips the calling test class unless run as root; checks that what
+    the suite runs is there; moves this process into a private network
+    namespace (see tavnet)."""
+    if os.geteuid() != 0:
+        raise unittest.SkipTest("the suite builds a network of "
+                                "namespaces and needs root")
+    # As root nothing may be missing: a skip would hide a broken CI.
+    if needs_browser:
+        assert shutil.which("chromium"), "chromium is missing (setup.sh)"
+    for program in ("tav", "tav-sim"):
+        assert os.access(os.path.join(BUILD_DIR, program), os.X_OK), \
+            f"{program} is not built in {BUILD_DIR}"
+    problem = tavnet.enter_private_namespace()
+    assert not problem, "no private network namespace: " + problem
+
+
+def close_site(site, work):
+    """Tears the site down, showing tav's output if it still ran, and
+    removes the working files unless TAV_E2E_KEEP is set."""
+    if site.tav and site.tav.poll() is None:
+        print("\n--- tav's output:\n" + site.tav_output()[-3000:],
+              file=sys.stderr)
+    site.close()
+    if os.environ.get("TAV_E2E_KEEP"):
+        print(f"working files: {work}", file=sys.stderr)
+    else:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 class NormalRunTest(unittest.TestCase):
     site = None
 
     @classmethod
     def setUpClass(cls):
-        if os.geteuid() != 0:
-            raise unittest.SkipTest("the suite builds a network of "
-                                    "namespaces and needs root")
-        # As root nothing may be missing: a skip would hide a broken CI.
-        assert shutil.which("chromium"), "chromium is missing (setup.sh)"
-        for program in ("tav", "tav-sim"):
-            assert os.access(os.path.join(BUILD_DIR, program), os.X_OK), \
-                f"{program} is not built in {BUILD_DIR}"
-        problem = tavnet.enter_private_namespace()
-        assert not problem, "no private network namespace: " + problem
+        enter_test_network(needs_browser=True)
         os.makedirs(ARTIFACTS, exist_ok=True)
         cls.work = tempfile.mkdtemp(prefix="tav-e2e-")
         cls.site = tavsite.Site(BUILD_DIR, cls.work, full=True)
@@ -83,15 +104,8 @@ class NormalRunTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         if cls.site:
-            if cls.site.tav.poll() is None:
-                print("\n--- tav's output:\n" + cls.site.tav_output()[-3000:],
-                      file=sys.stderr)
-            cls.site.close()
+            close_site(cls.site, cls.work)
             cls.site = None
-            if os.environ.get("TAV_E2E_KEEP"):
-                print(f"working files: {cls.work}", file=sys.stderr)
-            else:
-                shutil.rmtree(cls.work, ignore_errors=True)
 
     # -- helpers ----------------------------------------------------------
 
@@ -266,16 +280,20 @@ class NormalRunTest(unittest.TestCase):
         self.assertEqual(os.listdir(data), [])
 
 
-def main():
-    # Bounded whatever happens: at the time limit, or when terminated, the
-    # site (whose namespaces would outlive us) is torn down.
+def main(cleanup=None, time_limit=600):
+    """Runs the test classes of the __main__ module, bounded whatever
+    happens: at the time limit (TAV_E2E_TIME_LIMIT overrides it), or when
+    terminated, `cleanup` tears the site down (its namespaces would outlive
+    us). Exits 77 when everything was skipped."""
+    cleanup = cleanup or NormalRunTest.tearDownClass
+
     def stop(*_):
         print("e2e: stopped (time limit or terminated)", file=sys.stderr)
-        NormalRunTest.tearDownClass()
+        cleanup()
         os._exit(1)
     signal.signal(signal.SIGALRM, stop)
     signal.signal(signal.SIGTERM, stop)
-    signal.alarm(int(os.environ.get("TAV_E2E_TIME_LIMIT", "600")))
+    signal.alarm(int(os.environ.get("TAV_E2E_TIME_LIMIT", str(time_limit))))
     result = unittest.main(verbosity=2, exit=False).result
     if not result.wasSuccessful():
         sys.exit(1)

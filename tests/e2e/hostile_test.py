@@ -1,0 +1,157 @@
+"""The whole program beside a hostile unit: tav in its normal run (the
+sanitizer build when the suite runs in one) on the e2e suite's private
+network, whose good units are joined by a unit that answers every probe and
+gateway request with malformed replies and floods every prober with junk
+every 0.4 s (tav-sim --hostile, see sim/README.md). Discovery must still end
+within its bound, the page list the good units, the gateway serve them and
+end every hostile request, and tav end cleanly with no sanitizer report.
+The browser is a stand-in that only waits; pages are fetched raw. Needs
+root."""
+
+import os
+import socket
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+sys.dont_write_bytecode = True  # no caches in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import e2e_test  # noqa: E402
+from e2e_test import BUILD_DIR, tavsite  # noqa: E402
+
+HOSTILE = "10.77.1.66"
+# Discovery listens for replies until a quiet wait or its bound; the junk
+# every 0.4 s holds each listen to its bound, and on this site the waits
+# then add up to about 40 s (IPX: locator 4 s, two SAP passes of 5 s and
+# their quiet waits, probes 4 s, the final 1 s; IP: route 2 s, broadcast and
+# two unit queries 4.5 s each). Without junk discovery takes about 15 s.
+DISCOVERY_BOUND = 50
+# Every hostile request ends once the unit is done (the trickle takes
+# 12 s, the silent page closes after 20 s) and blocks no other session.
+REQUEST_BOUND = 30
+SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                   "runtime error:", "WARNING: ThreadSanitizer")
+
+
+class WaitingBrowserSite(tavsite.Site):
+    """The site with a stand-in browser that waits until killed."""
+
+    def browser_argv(self):
+        self.browser_pid = os.path.join(self.work_dir, "browser.pid")
+        return ["sh", "-c", f"echo $$ > {self.browser_pid}; exec sleep 600"]
+
+
+def read_text(path):
+    with open(path, errors="replace") as f:
+        return f.read()
+
+
+def fetch(host, path, timeout):
+    """A raw GET through the gateway: (answer, seconds until it closed)."""
+    start = time.time()
+    answer = b""
+    with socket.create_connection((host, 34), timeout) as s:
+        s.sendall(f"GET {path} HTTP/1.0\r\nAccept: */*\r\n\r\n".encode())
+        while chunk := s.recv(4096):
+            answer += chunk
+    return answer, time.time() - start
+
+
+class HostileUnitTest(unittest.TestCase):
+    site = None
+
+    @classmethod
+    def setUpClass(cls):
+        e2e_test.enter_test_network(needs_browser=False)
+        cls.work = tempfile.mkdtemp(prefix="tav-hostile-")
+        cls.site = site = WaitingBrowserSite(BUILD_DIR, cls.work, full=True)
+        try:
+            site.build_network()
+            site.start_units()
+            site.start_hostile_unit(HOSTILE, lifetime=240)
+            os.environ["TAV_IPX"] = "ipv4"  # the simulator's IPX
+            start = time.time()
+            site.start_tav()
+            while not os.path.exists(site.browser_pid):
+                assert site.tav.poll() is None, \
+                    f"tav ended early: {site.tav_output()[-3000:]}"
+                assert time.time() - start < DISCOVERY_BOUND, \
+                    f"discovery still running after {DISCOVERY_BOUND} s"
+                time.sleep(0.2)
+            cls.discovery_seconds = time.time() - start
+            print(f"\ndiscovery took {cls.discovery_seconds:.1f} s",
+                  file=sys.stderr)
+        except BaseException:
+            cls.tearDownClass()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.site:
+            e2e_test.close_site(cls.site, cls.work)
+            cls.site = None
+
+    def assert_no_sanitizer_report(self, logs=()):
+        for output in (self.site.tav_output(), *logs):
+            for mark in SANITIZER_MARKS:
+                self.assertNotIn(mark, output, output[-5000:])
+
+    def assert_good_unit_served(self, unit):
+        answer, _ = fetch(self.site.gateway, f"/{unit.name}-HTML/index.htm",
+                          REQUEST_BOUND)
+        self.assertTrue(answer.startswith(b"HTTP/1.0 200 OK\r\n"), answer)
+        self.assertIn(f"<TITLE>{unit.name}</TITLE>".encode(), answer)
+
+    def test_1_page_lists_the_good_units(self):
+        with open(self.site.page_path, "rb") as f:
+            page = f.read().decode("latin-1")
+        for u in self.site.units:
+            self.assertIn(f'HREF="{u.link(self.site.gateway)}"', page)
+            self.assertIn(u.name, page)
+        self.assertNotIn("<script>", page.lower())  # its texts are escaped
+        self.assert_no_sanitizer_report()
+
+    def test_2_gateway_serves_good_units_and_ends_hostile_requests(self):
+        good = [u for u in self.site.units if u.kind == "ipx"]
+        results = {}
+
+        def ask(path):
+            try:
+                results[path] = fetch(self.site.gateway, path,
+                                      REQUEST_BOUND + 5)[1]
+            except OSError as e:
+                results[path] = e
+        hostile = [f"/Hostile-HTML/{p}" for p in (
+            "", "nostatus.htm", "badstatus.htm", "longheader.htm",
+            "nolf.htm", "lengths.htm", "trickle.htm", "silent.htm")]
+        threads = [threading.Thread(target=ask, args=(p,)) for p in hostile]
+        for t in threads:
+            t.start()
+        for u in good:  # served while the hostile requests run
+            with self.subTest(unit=u.name):
+                self.assert_good_unit_served(u)
+        for t in threads:
+            t.join()
+        for path in hostile:
+            with self.subTest(path=path):
+                self.assertIsInstance(results[path], float)
+                self.assertLess(results[path], REQUEST_BOUND)
+        self.assertIsNone(self.site.tav.poll(), "tav ended")
+        self.assert_no_sanitizer_report()
+
+    def test_3_closing_the_browser_ends_tav_cleanly(self):
+        with open(self.site.browser_pid) as f:
+            os.kill(int(f.read()), 15)
+        self.assertEqual(self.site.wait_tav(60), 1, self.site.tav_output())
+        self.assertFalse(os.path.exists(self.site.page_path))
+        sims = [os.path.join(self.work, f) for f in os.listdir(self.work)
+                if f.startswith("sim-") and f.endswith(".log")]
+        self.assertIn(os.path.join(self.work, "sim-hostile.log"), sims)
+        self.assert_no_sanitizer_report([read_text(f) for f in sims])
+
+
+if __name__ == "__main__":
+    e2e_test.main(HostileUnitTest.tearDownClass, time_limit=300)
