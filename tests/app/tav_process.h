@@ -11,8 +11,6 @@
 
 namespace tav_test {
 
-using TempDir = ScratchDir;
-
 struct TavRun {
   int status = -1;  // exit status, or -1 when it did not exit within 60 s
   std::string out, err;

@@ -14,19 +14,18 @@
 
 namespace tav_test {
 
+// A unit service object (type 0x0414) at network 0, node 00 00 7F 00 00
+// node_last (the IPX address of 127.0.0.node_last).
 struct BinderyObject {
   std::string name;
-  uint16_t type = 0x0414;  // as the server holds it
-  uint8_t node[6] = {};
-  uint16_t socket = 0;  // host order; stored big-endian in the segment
+  uint16_t socket;  // host order; stored big-endian in the segment
+  uint8_t node_last;
 };
 
 class FakeBindery : public nw::NetWareClient {
  public:
-  // A unit service object at network 0, node 00 00 7F 00 00 last (the
-  // IPX address of 127.0.0.last).
   void add(const std::string& name, uint16_t socket, uint8_t node_last = 1) {
-    objects.push_back({name, 0x0414, {0, 0, 127, 0, 0, node_last}, socket});
+    objects.push_back({name, socket, node_last});
   }
 
   std::vector<BinderyObject> objects;
@@ -60,9 +59,8 @@ class FakeBindery : public nw::NetWareClient {
                         uint16_t* object_type, uint8_t*, uint8_t*,
                         uint8_t*) override {
     size_t next = *object_id == 0xFFFFFFFF ? 0 : *object_id + 1;
-    while (next < objects.size() && wire(objects[next].type) != search_type)
-      ++next;
-    if (next >= objects.size()) return 0x89FC;  // no such object
+    if (next >= objects.size() || search_type != kWireType)
+      return 0x89FC;  // no such object
     const std::string& name = objects[next].name;
     size_t n = std::min(name.size(), size_t{nw::kObjectNameSize});
     std::memcpy(object_name, name.data(), n);
@@ -80,11 +78,12 @@ class FakeBindery : public nw::NetWareClient {
                                uint8_t* property_flags) override {
     for (const BinderyObject& o : objects) {
       if (std::strcmp(property_name, "NET_ADDRESS") != 0 ||
-          segment_number != 1 || wire(o.type) != object_type ||
+          segment_number != 1 || object_type != kWireType ||
           o.name.compare(0, nw::kObjectNameSize - 1, object_name) != 0)
         continue;
       std::memset(segment, 0, nw::kSegmentSize);
-      std::memcpy(segment + 4, o.node, 6);
+      const uint8_t node[6] = {0, 0, 127, 0, 0, o.node_last};
+      std::memcpy(segment + 4, node, 6);
       segment[10] = static_cast<uint8_t>(o.socket >> 8);
       segment[11] = static_cast<uint8_t>(o.socket & 0xFF);
       *more_segments = 0;
@@ -95,10 +94,7 @@ class FakeBindery : public nw::NetWareClient {
   }
 
  private:
-  // Object types travel in network byte order.
-  static uint16_t wire(uint16_t type) {
-    return static_cast<uint16_t>((type << 8) | (type >> 8));
-  }
+  static constexpr uint16_t kWireType = 0x1404;  // network byte order
 };
 
 class ScopedNetWareClient {

@@ -70,10 +70,15 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-// A hive of the test's own (in a folder not yet made), the desktop's
-// browser hidden.
+// A hive of the test's own, the desktop's browser hidden. Its folder is
+// made only when `text` (the whole REGEDIT4 file) is given.
 class ScratchHive {
  public:
+  explicit ScratchHive(const std::string& text = "") {
+    if (text.empty()) return;
+    std::filesystem::create_directories(dir_.file("cfg"));
+    write_text(path(), text);
+  }
   std::string path() const { return dir_.file("cfg/registry.reg"); }
   const ScratchDir& dir() const { return dir_; }
 

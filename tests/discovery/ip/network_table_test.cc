@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/discovery/helpers.h"
-#include "tests/support/temp_hive.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ TEST(LocalInterfaceTest, ConfiguredMaskWinsElseTheNaturalOne) {
 }
 
 TEST(ConfiguredInterfacesTest, Windows9xAndNtKeys) {
-  tav_test::TempHive hive(R"(REGEDIT4
+  tav_test::ScratchHive hive(R"(REGEDIT4
 [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\NetTrans\0000]
 "IPAddress"="0.0.0.0"
 "IPMask"="255.255.255.0"

@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "tests/discovery/helpers.h"
-#include "tests/support/netns.h"
 
 namespace {
 
@@ -81,27 +78,18 @@ TEST(RouteReplyTest, GuessedMaskIsRefinedFromAnnouncedSubnets) {
   EXPECT_EQ(t[0].mask_guessed, 1u);
 }
 
-TEST(RouteReplyTest, DuplicatesDefaultRouteAndIncompleteEntryAreSkipped) {
+// Duplicates, the default route and a full table are the fuzz harness's.
+TEST(RouteReplyTest, IncompleteEntryEndsTheReplyAndARequestIsIgnored) {
   NetworkEntry t[kNetworkCapacity] = {
       tav_test::local_entry("192.168.1.5", "255.255.255.0", 0)};
-  std::vector<uint8_t> d =
-      response("routes=192.168.1.0/1+0.0.0.0/1+192.168.2.0/1,extra-bytes=7");
-  int n = process(t, 1, 2, d);
-  EXPECT_EQ(n, 2);          // own network and default route left out
-  n = process(t, n, 2, d);  // a second router announcing the same
-  EXPECT_EQ(n, 2);
   // The last entry lacks 3 bytes: everything before it is still taken.
-  d = response("routes=192.168.7.0/1+192.168.8.0/1");
+  std::vector<uint8_t> d = response("routes=192.168.7.0/1+192.168.8.0/1");
   d.resize(d.size() - 3);
-  EXPECT_EQ(process(t, n, 2, d), 3);
-  EXPECT_EQ(t[2].network, ip("192.168.7.0"));
-  // A full table takes nothing more; nor does a request.
+  EXPECT_EQ(process(t, 1, 2, d), 2);
+  EXPECT_EQ(t[1].network, ip("192.168.7.0"));
   d = response("routes=192.168.9.0/1");
-  EXPECT_EQ(process_route_reply(t, 0, 3, 3, 2, d.data(), int(d.size()),
-                                net::make_addr_in(ip("192.168.1.1"), kRipPort)),
-            3);
   d[0] = 1;
-  EXPECT_EQ(process(t, 3, 2, d), 3);
+  EXPECT_EQ(process(t, 2, 2, d), 2);
 }
 
 TEST(RouteReplyTest, OnlyIpEntriesFromTheRipPortAnnounceNetworks) {
@@ -117,17 +105,6 @@ TEST(RouteReplyTest, OnlyIpEntriesFromTheRipPortAnnounceNetworks) {
   EXPECT_EQ(t[1].network, ip("192.168.6.0"));
   // The same reply from any port but 520 is not a router's.
   EXPECT_EQ(process(t, 1, 2, response("routes=192.168.7.0/1"), 5200), 1);
-}
-
-TEST(RouteProbeTest, NoRouterEndsAfterAboutASecond) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  NetworkEntry t[kNetworkCapacity] = {
-      tav_test::local_entry("127.0.0.1", "255.0.0.0", 1)};
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(probe_routes(t, 0, 1, kNetworkCapacity, 2), 1);
-  auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(took, std::chrono::seconds(10));
-  EXPECT_EQ(t[0].mask, ip("255.0.0.0"));
 }
 
 }  // namespace
