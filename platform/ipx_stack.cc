@@ -171,6 +171,15 @@ std::unique_ptr<Stack> Stack::start(const StackOptions& options, int* error) {
     return nullptr;
   }
   std::memcpy(s->mac_.data(), req.ifr_hwaddr.sa_data, 6);
+  if (options.node != Mac{}) {
+    s->mac_ = options.node;
+    packet_mreq promisc{};
+    promisc.mr_ifindex = s->ifindex_;
+    promisc.mr_type = PACKET_MR_PROMISC;
+    setsockopt(s->raw_[0], SOL_PACKET, PACKET_ADD_MEMBERSHIP, &promisc,
+               sizeof promisc);
+  }
+  if (options.receive_types != 0) s->receive_types_ = options.receive_types;
   s->wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (s->wake_fd_ < 0) {
     *error = -error_from_errno();
@@ -571,7 +580,8 @@ void Stack::receive_frames(int raw) {
     if (ll.sll_pkttype == PACKET_OUTGOING || ll.sll_ifindex != ifindex_)
       continue;
     auto f = decode_frame({buf, static_cast<size_t>(r)});
-    if (!f || f->source == mac_) continue;
+    if (!f || f->source == mac_ || !(receive_types_ & frame_bit(f->type)))
+      continue;
     if (f->ipx.destination.node != mac_ &&
         f->ipx.destination.node != kBroadcastMac)
       continue;

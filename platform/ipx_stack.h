@@ -52,6 +52,13 @@ struct StackOptions {
   FrameTypes broadcast_types = 0;
   // Non-zero: the network number, known from the start.
   NetworkNumber network{};
+  // Non-zero: the node number the stack answers to and sends from instead
+  // of the interface's own MAC (the simulator plays several units on one
+  // interface); the interface is then put in promiscuous mode.
+  Mac node{};
+  // Frame types taken in; 0: all four. A unit set to one frame type hears
+  // no other.
+  FrameTypes receive_types = 0;
   spx::Timing timing;
   spx::Limits limits;
 };
@@ -136,6 +143,7 @@ class Stack {
   Mac mac_{};
   NetworkNumber network_{};
   FrameTypes broadcast_types_ = kAllFrameTypes;
+  FrameTypes receive_types_ = kAllFrameTypes;
   spx::Timing timing_;
   spx::Limits limits_;
   std::map<int, Socket> sockets_;
