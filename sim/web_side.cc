@@ -1,6 +1,7 @@
 // The simulator's web side: each unit entity with an "http" key serves its
 // pages (sim/web_pages.h) over SPX, which under the IPX-over-IPv4 mapping
-// is TCP on the unit's address and HTTP socket number. One thread accepts
+// is TCP on the unit's address and HTTP socket number, and in Ethernet
+// frames SPX on the unit's own stack (sim/ipx_units.h). One thread accepts
 // per unit, one thread serves each connection.
 #include <algorithm>
 #include <cctype>
@@ -9,8 +10,10 @@
 #include <cstring>
 #include <string>
 
+#include "platform/ipx_stack.h"
 #include "platform/net.h"
 #include "platform/threads.h"
+#include "sim/ipx_units.h"
 #include "sim/sides.h"
 #include "sim/web_pages.h"
 
@@ -132,12 +135,31 @@ bool start_web_side(const Config& config) {
                    unit.name.c_str());
       return false;
     }
-    net::Socket s = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-    if (s != net::INVALID_SOCKET)
-      net::setsockopt_int(s, net::SockOpt::kReuseAddr, 1);
-    if (s == net::INVALID_SOCKET ||
-        net::bind(s, net::make_addr_in(ip, static_cast<uint16_t>(port))) != 0 ||
-        net::listen(s, 64) != 0) {
+    net::Socket s = net::INVALID_SOCKET;
+    bool bound = false;
+    if (ipx_in_frames()) {
+      // The stack's descriptors take the platform's socket calls.
+      std::string error;
+      ipx::Stack* stack = unit_stack(config, e, &error);
+      if (stack == nullptr) {
+        std::fprintf(stderr, "tav-sim: %s\n", error.c_str());
+        return false;
+      }
+      net::SockAddrIpx at{};
+      at.sa_family = net::AF_IPX_;
+      at.sa_socket = net::htons_(static_cast<uint16_t>(port));
+      s = stack->socket(net::SOCK_STREAM_);
+      if (s < 0) s = net::INVALID_SOCKET;
+      bound = s != net::INVALID_SOCKET && net::bind(s, at) == 0;
+    } else {
+      s = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
+      if (s != net::INVALID_SOCKET)
+        net::setsockopt_int(s, net::SockOpt::kReuseAddr, 1);
+      bound =
+          s != net::INVALID_SOCKET &&
+          net::bind(s, net::make_addr_in(ip, static_cast<uint16_t>(port))) == 0;
+    }
+    if (!bound || net::listen(s, 64) != 0) {
       std::fprintf(stderr, "tav-sim: unit %s: cannot serve http on %s:%ld\n",
                    unit.name.c_str(), e.get("ip", "127.0.0.1").c_str(), port);
       if (s != net::INVALID_SOCKET) net::closesocket(s);

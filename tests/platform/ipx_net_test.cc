@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -21,35 +20,11 @@ using ipx_test::at;
 
 const ipx::NetworkNumber kNet = {0x00, 0x00, 0xCA, 0xFE};
 
-// TAV_IPX=ethernet, with the host's own address on `interface` for as long
-// as it lasts.
-class ScopedEthernet {
- public:
-  explicit ScopedEthernet(const char* interface) : interface_(interface) {
-    ::setenv("TAV_IPX", "ethernet", 1);
-    ok_ = run("ip addr add 10.79.0.1/24 dev ");
-  }
-  ~ScopedEthernet() {
-    ::unsetenv("TAV_IPX");
-    run("ip addr flush dev ");
-  }
-  bool ok() const { return ok_; }
-
- private:
-  bool run(const char* command) {
-    return std::system((command + interface_).c_str()) == 0;
-  }
-  std::string interface_;
-  bool ok_ = false;
-};
-
 TEST(IpxInEthernetFrames, TheProgramsSocketCallsReachAUnitOnTheLan) {
   TAV_REQUIRE_PRIVATE_NETWORK();
-  // The process-wide stack lives as long as the process, so its interface
-  // does too.
-  static ipx_test::Lan* lan = new ipx_test::Lan();
-  ASSERT_TRUE(lan->up()) << lan->problem();
-  ScopedEthernet ethernet(lan->name(0));
+  ipx_test::Lan* lan = ipx_test::host_lan();
+  ASSERT_TRUE(lan != nullptr);
+  ipx_test::ScopedEthernet ethernet(lan->name(0));
   ASSERT_TRUE(ethernet.ok());
   EXPECT_EQ(ipx_mode(), IpxMode::kEthernet);
   // The unit's node is none of this host's MACs (the other end of the pair

@@ -89,6 +89,39 @@ class Lan {
   bool made_ = false;
 };
 
+// The LAN of the process-wide stack of platform/net (which lives as long as
+// the process, and so does its interface): made once, nullptr when it
+// cannot be.
+inline Lan* host_lan() {
+  static Lan* lan = [] {
+    auto* l = new Lan();
+    return l->up() ? l : nullptr;
+  }();
+  return lan;
+}
+
+// TAV_IPX=ethernet, with the host's own address on `interface` for as long
+// as it lasts.
+class ScopedEthernet {
+ public:
+  explicit ScopedEthernet(const char* interface) : interface_(interface) {
+    ::setenv("TAV_IPX", "ethernet", 1);
+    ok_ = run("ip addr add 10.79.0.1/24 dev ");
+  }
+  ~ScopedEthernet() {
+    ::unsetenv("TAV_IPX");
+    run("ip addr flush dev ");
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  bool run(const char* command) {
+    return std::system((command + interface_).c_str()) == 0;
+  }
+  std::string interface_;
+  bool ok_ = false;
+};
+
 }  // namespace ipx_test
 
 #endif  // TAV_TESTS_PLATFORM_IPX_TEST_LAN_H_
