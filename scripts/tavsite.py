@@ -43,14 +43,16 @@ CHROMIUM_FLAGS = [
 class Unit:
     """One simulated unit. kind "ip": found over SNMP, web pages on port 80
     of its address; kind "ipx": found by locator and SAP, web pages over
-    SPX. `shown` is the description the page shows for it."""
+    SPX, in Ethernet frames of type `frame` where IPX runs in frames.
+    `shown` is the description the page shows for it."""
 
     def __init__(self, kind, address, name, description, shown=None,
-                 number=None):
+                 number=None, frame="ethernet_ii"):
         self.kind, self.address, self.name = kind, address, name
         self.description = description
         self.shown = shown or description
         self.number = number
+        self.frame = frame
 
     def sim_arg(self):
         if self.kind == "ip":
@@ -59,8 +61,9 @@ class Unit:
                     'description="%s",http=80' % (
                         self.name, self.address, (hw >> 16) & 0xFF,
                         (hw >> 8) & 0xFF, hw & 0xFF, self.description))
-        return ('name=%s,ip=%s,ipx=on,snmp=off,desc="%s",http=16385'
-                % (self.name, self.address, self.description))
+        return ('name=%s,ip=%s,ipx=on,snmp=off,desc="%s",http=16385,'
+                'frame=%s' % (self.name, self.address, self.description,
+                              self.frame))
 
     def link(self, gateway):
         if self.kind == "ip":
@@ -80,11 +83,16 @@ def site_units(full):
         Unit("ip", f"{b}.{b_low}", "Roof", "DesignJet 750C", number=200001),
         Unit("ip", f"{b}.{b_low + 1}", "Cellar", " ", "MIO Based Printer",
              number=200002),
+        # One of each frame type (one in two of them) where IPX runs in
+        # Ethernet frames.
         Unit("ipx", f"{a}.50", "VEM_000417", "Print Server"),
-        Unit("ipx", f"{a}.51", "Stores", "MIO Based Printer"),
-        Unit("ipx", f"{a}.52", "VEM_002345", "Colour laser, 2nd floor"),
+        Unit("ipx", f"{a}.51", "Stores", "MIO Based Printer",
+             frame="802.2+snap"),
+        Unit("ipx", f"{a}.52", "VEM_002345", "Colour laser, 2nd floor",
+             frame="snap"),
     ]
-    late = [Unit("ipx", f"{a}.60", "Mailroom", "Print Server")]
+    late = [Unit("ipx", f"{a}.60", "Mailroom", "Print Server",
+                 frame="802.3")]
     return start, late
 
 

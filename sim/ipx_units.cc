@@ -1,5 +1,6 @@
 #include "sim/ipx_units.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -64,6 +65,12 @@ ipx::Stack* unit_stack(const Config& config, const Entity& e,
   std::string network = global(config, "ipx-network");
   if (!network.empty() && !parse_hex(network, options.network.data(), 4)) {
     *error = "bad --ipx-network " + network;
+    return nullptr;
+  }
+  std::string loss = global(config, "ipx-loss");
+  if (!loss.empty() && std::sscanf(loss.c_str(), "%d/%d", &options.drop_percent,
+                                   &options.reorder_percent) < 1) {
+    *error = "bad --ipx-loss " + loss;
     return nullptr;
   }
   std::lock_guard<std::mutex> lock(mu);

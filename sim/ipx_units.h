@@ -12,7 +12,10 @@
 // 802.3, 802.2, snap joined by '+' or ';'; default ethernet_ii). Globals:
 // `--ipx-interface=NAME` (default: the interface of the host's own
 // address) and `--ipx-network=HEX` (the network number the units know from
-// the start; default: learned from the LAN, 0 until then).
+// the start; default: learned from the LAN, 0 until then) and
+// `--ipx-loss=DROP[/REORDER]` (percent of the frames each node sends and
+// receives that are dropped, and that are passed on after the next one: a
+// lossy wire).
 #ifndef TAV_SIM_IPX_UNITS_H_
 #define TAV_SIM_IPX_UNITS_H_
 

@@ -1,7 +1,8 @@
 // The simulator's web side: each unit entity with an "http" key serves its
 // pages (sim/web_pages.h) over SPX, which under the IPX-over-IPv4 mapping
 // is TCP on the unit's address and HTTP socket number, and in Ethernet
-// frames SPX on the unit's own stack (sim/ipx_units.h). One thread accepts
+// frames SPX on the unit's own stack (sim/ipx_units.h) for a unit with
+// ipx=on (the others are IP units: TCP still). One thread accepts
 // per unit, one thread serves each connection.
 #include <algorithm>
 #include <cctype>
@@ -137,7 +138,7 @@ bool start_web_side(const Config& config) {
     }
     net::Socket s = net::INVALID_SOCKET;
     bool bound = false;
-    if (ipx_in_frames()) {
+    if (ipx_in_frames() && e.get_flag("ipx")) {
       // The stack's descriptors take the platform's socket calls.
       std::string error;
       ipx::Stack* stack = unit_stack(config, e, &error);
