@@ -5,15 +5,18 @@ that tav itself starts through its HTML open command.
 Call tavnet.enter_private_namespace() first: this process then acts as the
 host that runs tav, and nothing it or its children send can leave.
 
-As root (full=True) the site is
+With full=True (as root, or inside a user namespace: see tavnet) the site
+is
 
     segment A 10.77.1.0/24: this host 10.77.1.10, router .1, RIP responder
         .2, IP units .100-.101 (answering SNMP, web pages on port 80), IPX
-        units .50-.52 (locator, SAP, description service, web pages over SPX)
+        units .50-.52 (locator, SAP, description service, web pages over SPX;
+        in Ethernet frames of different types where IPX runs in frames, the
+        default where raw frames are allowed)
     segment B 10.77.2.0/24 behind the router: IP units .100-.101
 
-Otherwise (full=False, a user namespace) there is only the loopback: IP and
-IPX units on 127.0.0.x, no router and no second subnet."""
+Otherwise (full=False) there is only the loopback: IP and IPX units on
+127.0.0.x, no router and no second subnet, IPX mapped onto IPv4."""
 
 import os
 import shutil
@@ -159,13 +162,9 @@ class Site:
         try:
             self._build_full_network()
         except RuntimeError as e:
-            # Root without the right to make namespaces: a container, or a
-            # user namespace (unshare -r).
+            # No right to make namespaces: a container that forbids them.
             raise RuntimeError(
-                f"cannot make the private network ({e}); run the demo as "
-                "root where network namespaces may be made (not in a "
-                "container or user namespace that forbids them), or as an "
-                "ordinary user for the loopback-only network") from None
+                f"cannot make the private network ({e})") from None
 
     def _build_full_network(self):
         n = self.net
