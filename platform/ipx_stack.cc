@@ -171,6 +171,17 @@ std::unique_ptr<Stack> Stack::start(const StackOptions& options, int* error) {
     return nullptr;
   }
   std::memcpy(s->mac_.data(), req.ifr_hwaddr.sa_data, 6);
+  if (options.node != Mac{}) {
+    s->mac_ = options.node;
+    packet_mreq promisc{};
+    promisc.mr_ifindex = s->ifindex_;
+    promisc.mr_type = PACKET_MR_PROMISC;
+    setsockopt(s->raw_[0], SOL_PACKET, PACKET_ADD_MEMBERSHIP, &promisc,
+               sizeof promisc);
+  }
+  if (options.receive_types != 0) s->receive_types_ = options.receive_types;
+  s->drop_percent_ = options.drop_percent;
+  s->reorder_percent_ = options.reorder_percent;
   s->wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (s->wake_fd_ < 0) {
     *error = -error_from_errno();
@@ -468,6 +479,45 @@ FrameType Stack::type_for(const Mac& node) {
   return FrameType::kEthernetII;
 }
 
+void Stack::set_loss(int drop_percent, int reorder_percent) {
+  std::lock_guard<std::mutex> lock(mu_);
+  drop_percent_ = drop_percent;
+  reorder_percent_ = reorder_percent;
+}
+
+bool Stack::chance(int percent) {
+  if (percent <= 0) return false;
+  random_ ^= random_ << 13;
+  random_ ^= random_ >> 17;
+  random_ ^= random_ << 5;
+  return static_cast<int>(random_ % 100) < percent;
+}
+
+void Stack::transmit(const std::vector<uint8_t>& frame, const Mac& to) {
+  if (!frame.empty()) {
+    if (chance(drop_percent_)) return;
+    if (held_out_.empty() && chance(reorder_percent_)) {
+      held_out_ = frame;
+      held_to_ = to;
+      return;
+    }
+  }
+  const std::vector<uint8_t>* frames[] = {&frame, &held_out_};
+  for (const std::vector<uint8_t>* f : frames) {
+    if (f->empty()) continue;
+    sockaddr_ll ll{};
+    ll.sll_family = AF_PACKET;
+    ll.sll_ifindex = ifindex_;
+    ll.sll_halen = 6;
+    std::memcpy(ll.sll_addr, (f == &frame ? to : held_to_).data(), 6);
+    // A full transmit queue loses the frame: IPX is a datagram service and
+    // SPX repeats what is not acknowledged.
+    ::sendto(raw_[0], f->data(), f->size(), 0, reinterpret_cast<sockaddr*>(&ll),
+             sizeof ll);
+  }
+  held_out_.clear();
+}
+
 void Stack::send_packet(const Address& to, uint8_t packet_type,
                         uint16_t from_port, std::span<const uint8_t> data,
                         const FrameType* type) {
@@ -483,16 +533,7 @@ void Stack::send_packet(const Address& to, uint8_t packet_type,
                         : t != type_for(to.node))
       continue;
     std::vector<uint8_t> frame = encode_frame(t, to.node, mac_, h, data);
-    if (frame.empty()) continue;
-    sockaddr_ll ll{};
-    ll.sll_family = AF_PACKET;
-    ll.sll_ifindex = ifindex_;
-    ll.sll_halen = 6;
-    std::memcpy(ll.sll_addr, to.node.data(), 6);
-    // A full transmit queue loses the frame: IPX is a datagram service and
-    // SPX repeats what is not acknowledged.
-    ::sendto(raw_[0], frame.data(), frame.size(), 0,
-             reinterpret_cast<sockaddr*>(&ll), sizeof ll);
+    if (!frame.empty()) transmit(frame, to.node);
   }
 }
 
@@ -558,6 +599,7 @@ void Stack::poll_once(std::unique_lock<std::mutex>& lock) {
     flush(c);
     it = retire(c) ? conns_.erase(it) : std::next(it);
   }
+  if (!held_out_.empty()) transmit({}, held_to_);  // no later frame came
 }
 
 void Stack::receive_frames(int raw) {
@@ -571,12 +613,27 @@ void Stack::receive_frames(int raw) {
     if (ll.sll_pkttype == PACKET_OUTGOING || ll.sll_ifindex != ifindex_)
       continue;
     auto f = decode_frame({buf, static_cast<size_t>(r)});
-    if (!f || f->source == mac_) continue;
+    if (!f || f->source == mac_ || !(receive_types_ & frame_bit(f->type)))
+      continue;
     if (f->ipx.destination.node != mac_ &&
         f->ipx.destination.node != kBroadcastMac)
       continue;
+    if (chance(drop_percent_)) continue;
+    if (held_in_.empty() && chance(reorder_percent_)) {
+      held_in_.assign(buf, buf + r);
+      continue;
+    }
     handle_frame(*f, now_ms());
+    release_held_in();
   }
+  release_held_in();
+}
+
+void Stack::release_held_in() {
+  if (held_in_.empty()) return;
+  std::vector<uint8_t> held;
+  held.swap(held_in_);
+  if (auto f = decode_frame(held)) handle_frame(*f, now_ms());
 }
 
 void Stack::handle_frame(const Frame& f, int64_t now) {

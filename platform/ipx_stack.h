@@ -52,6 +52,16 @@ struct StackOptions {
   FrameTypes broadcast_types = 0;
   // Non-zero: the network number, known from the start.
   NetworkNumber network{};
+  // Non-zero: the node number the stack answers to and sends from instead
+  // of the interface's own MAC (the simulator plays several units on one
+  // interface); the interface is then put in promiscuous mode.
+  Mac node{};
+  // Frame types taken in; 0: all four. A unit set to one frame type hears
+  // no other.
+  FrameTypes receive_types = 0;
+  // A lossy wire, for tests (see set_loss()).
+  int drop_percent = 0;
+  int reorder_percent = 0;
   spx::Timing timing;
   spx::Limits limits;
 };
@@ -100,6 +110,10 @@ class Stack {
 
   NetworkNumber network();
   Mac node() const { return mac_; }
+  // Makes the wire lossy both ways: this share of the frames sent and
+  // received is dropped, and this share is held back and passed on after
+  // the next one (100: the node vanishes from the LAN).
+  void set_loss(int drop_percent, int reorder_percent);
 
  private:
   struct Socket;
@@ -109,6 +123,7 @@ class Stack {
   void run();
   void poll_once(std::unique_lock<std::mutex>& lock);
   void receive_frames(int raw);
+  void release_held_in();
   void handle_frame(const Frame& f, int64_t now);
   void handle_spx(const Frame& f, int64_t now);
   void deliver_datagram(const Frame& f, int64_t now);
@@ -116,6 +131,8 @@ class Stack {
   void flush(Conn& c);
   void established(Conn& c);
   bool retire(Conn& c);
+  void transmit(const std::vector<uint8_t>& frame, const Mac& to);
+  bool chance(int percent);
   void send_packet(const Address& to, uint8_t packet_type, uint16_t from_port,
                    std::span<const uint8_t> data, const FrameType* type);
   FrameType type_for(const Mac& node);
@@ -136,6 +153,7 @@ class Stack {
   Mac mac_{};
   NetworkNumber network_{};
   FrameTypes broadcast_types_ = kAllFrameTypes;
+  FrameTypes receive_types_ = kAllFrameTypes;
   spx::Timing timing_;
   spx::Limits limits_;
   std::map<int, Socket> sockets_;
@@ -147,6 +165,11 @@ class Stack {
   uint16_t next_port_ = 0x4010;
   uint16_t next_conn_id_ = 1;
   int64_t epoch_ms_ = 0;
+  int drop_percent_ = 0;
+  int reorder_percent_ = 0;
+  uint32_t random_ = 0x2545F491;
+  std::vector<uint8_t> held_out_, held_in_;
+  Mac held_to_{};
 };
 
 }  // namespace ipx

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
+#include <linux/if_packet.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -12,11 +13,17 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/ipx_stack.h"
 
 namespace net {
 namespace {
@@ -225,7 +232,129 @@ bool find_interface(uint32_t addr, IfaceMatch* out) {
   return found;
 }
 
+// The stacks of IPX in Ethernet frames: the process-wide one (started on
+// first use, never stopped: other threads may use its sockets until the
+// process ends) and any the simulator registered.
+struct Stacks {
+  std::mutex mu;
+  bool tried = false;
+  ipx::Stack* own = nullptr;
+  int error = WSAEAFNOSUPPORT;
+  std::vector<ipx::Stack*> all;
+};
+std::atomic<bool> g_any_stack{false};
+
+Stacks& stacks() {
+  static Stacks* s = new Stacks();
+  return *s;
+}
+
+// The process-wide stack, started on first use; nullptr with the reason
+// in t_last_error when it cannot run.
+ipx::Stack* own_stack() {
+  Stacks& st = stacks();
+  std::lock_guard<std::mutex> lock(st.mu);
+  if (!st.tried) {
+    st.tried = true;
+    int error = 0;
+    std::unique_ptr<ipx::Stack> s = ipx::Stack::start({}, &error);
+    if (s) {
+      st.own = s.release();
+      st.all.push_back(st.own);
+      g_any_stack.store(true);
+    } else {
+      st.error = error != 0 ? error : WSAEAFNOSUPPORT;
+    }
+  }
+  if (st.own == nullptr) t_last_error = st.error;
+  return st.own;
+}
+
+// The stack that handed out `s`, if any.
+ipx::Stack* stack_of(Socket s) {
+  if (!g_any_stack.load(std::memory_order_relaxed)) return nullptr;
+  Stacks& st = stacks();
+  std::lock_guard<std::mutex> lock(st.mu);
+  for (ipx::Stack* k : st.all)
+    if (k->owns(s)) return k;
+  return nullptr;
+}
+
+// Turns a stack's result (a count, or a negative Winsock number) into this
+// layer's.
+int from_stack(int rc) {
+  if (rc >= 0) return rc;
+  t_last_error = -rc;
+  return SOCKET_ERROR;
+}
+
+// Why a send or receive on a stack's SPX descriptor failed: what ended the
+// connection, else "not connected" (the open is not answered yet).
+int stack_failure(ipx::Stack* k, Socket s) {
+  int why = k->socket_error(s);
+  t_last_error = why > 0 ? why : WSAENOTCONN;
+  return SOCKET_ERROR;
+}
+
+// True when `node` is the MAC of one of the host's interfaces.
+bool node_is_own_mac(const uint8_t node[6]) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return false;
+  bool own = false;
+  for (ifaddrs* i = list; i != nullptr && !own; i = i->ifa_next) {
+    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_PACKET) continue;
+    const auto* ll = reinterpret_cast<const sockaddr_ll*>(i->ifa_addr);
+    own = ll->sll_halen == 6 && std::memcmp(ll->sll_addr, node, 6) == 0;
+  }
+  freeifaddrs(list);
+  return own;
+}
+
+// Whether raw frames can be sent on the interface of the host's own
+// address (not the loopback, where IPX in frames reaches nobody).
+bool raw_frames_allowed() {
+  static const bool allowed = [] {
+    uint32_t own = 0;
+    char name[IFNAMSIZ] = {};
+    if (!host_own_address(&own) || (ntohl(own) >> 24) == 127) return false;
+    interface_name_of(own, name, sizeof name);
+    if (name[0] == '\0') return false;
+    int fd = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_ll ll{};
+    ll.sll_family = AF_PACKET;
+    ll.sll_ifindex = static_cast<int>(if_nametoindex(name));
+    bool ok = ll.sll_ifindex != 0 &&
+              ::bind(fd, reinterpret_cast<sockaddr*>(&ll), sizeof ll) == 0;
+    ::close(fd);
+    return ok;
+  }();
+  return allowed;
+}
+
 }  // namespace
+
+IpxMode ipx_mode() {
+  const char* v = std::getenv("TAV_IPX");
+  if (v != nullptr && std::strcmp(v, "off") == 0) return IpxMode::kOff;
+  if (v != nullptr && std::strcmp(v, "ipv4") == 0) return IpxMode::kIpv4;
+  if (v != nullptr && std::strcmp(v, "ethernet") == 0)
+    return IpxMode::kEthernet;
+  return raw_frames_allowed() ? IpxMode::kEthernet : IpxMode::kIpv4;
+}
+
+void register_ipx_stack(ipx::Stack* stack) {
+  Stacks& st = stacks();
+  std::lock_guard<std::mutex> lock(st.mu);
+  st.all.push_back(stack);
+  g_any_stack.store(true);
+}
+
+void unregister_ipx_stack(ipx::Stack* stack) {
+  Stacks& st = stacks();
+  std::lock_guard<std::mutex> lock(st.mu);
+  st.all.erase(std::remove(st.all.begin(), st.all.end(), stack), st.all.end());
+}
 
 uint16_t htons_(uint16_t v) { return htons(v); }
 uint16_t ntohs_(uint16_t v) { return ntohs(v); }
@@ -285,7 +414,17 @@ Socket socket(int af, int type, int protocol) {
       t_last_error = WSAEAFNOSUPPORT;
       return INVALID_SOCKET;
     }
-    if (type == SOCK_DGRAM_ && (protocol == NSPROTO_IPX || protocol == 0)) {
+    bool datagram =
+        type == SOCK_DGRAM_ && (protocol == NSPROTO_IPX || protocol == 0);
+    bool stream =
+        type == SOCK_STREAM_ && (protocol == NSPROTO_SPX || protocol == 0);
+    if ((datagram || stream) && ipx_mode() == IpxMode::kEthernet) {
+      ipx::Stack* k = own_stack();
+      if (k == nullptr) return INVALID_SOCKET;
+      int fd = from_stack(k->socket(type));
+      return fd < 0 ? INVALID_SOCKET : fd;
+    }
+    if (datagram) {
       native_type = SOCK_DGRAM;
     } else if (type == SOCK_STREAM_ &&
                (protocol == NSPROTO_SPX || protocol == 0)) {
@@ -314,11 +453,14 @@ Socket socket(int af, int type, int protocol) {
 }
 
 int closesocket(Socket s) {
+  if (ipx::Stack* k = stack_of(s)) return from_stack(k->close(s));
   if (::close(s) == 0) return 0;
   return fail_with_errno();
 }
 
 int ioctlsocket_fionbio(Socket s, unsigned long on) {
+  if (ipx::Stack* k = stack_of(s))
+    return from_stack(k->set_nonblocking(s, on != 0));
   int flags = fcntl(s, F_GETFL, 0);
   if (flags < 0) return fail_with_errno();
   flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
@@ -327,6 +469,9 @@ int ioctlsocket_fionbio(Socket s, unsigned long on) {
 }
 
 int setsockopt_int(Socket s, SockOpt opt, int value) {
+  // The stack's datagrams reach the broadcast node without the option, and
+  // its buffers are its own: the options are taken and have no effect.
+  if (stack_of(s) != nullptr) return 0;
   int name = SO_BROADCAST;
   switch (opt) {
     case SockOpt::kBroadcast:
@@ -356,6 +501,7 @@ int bind(Socket s, const SockAddrIn& addr) {
 }
 
 int bind(Socket s, const SockAddrIpx& addr) {
+  if (ipx::Stack* k = stack_of(s)) return from_stack(k->bind(s, addr));
   // Any network and node bind to INADDR_ANY; a given node binds that host.
   sockaddr_in n{};
   n.sin_family = AF_INET;
@@ -377,6 +523,14 @@ int connect(Socket s, const SockAddrIpx& addr) {
   for (int i = 0; i < count; ++i) own[i] = interfaces[i].address;
   uint32_t self = 0;
   bool on_loopback = host_own_address(&self) && (ntohl(self) >> 24) == 127;
+  if (ipx::Stack* k = stack_of(s)) {
+    if (node_is_own_mac(addr.sa_nodenum) ||
+        std::memcmp(k->node().data(), addr.sa_nodenum, 6) == 0) {
+      t_last_error = 10049;  // WSAEADDRNOTAVAIL
+      return SOCKET_ERROR;
+    }
+    return from_stack(k->connect(s, addr));
+  }
   if (node_is_this_host(addr.sa_nodenum, own, count, on_loopback)) {
     t_last_error = 10049;  // WSAEADDRNOTAVAIL
     return SOCKET_ERROR;
@@ -396,11 +550,16 @@ bool node_is_this_host(const uint8_t node[6], const uint32_t* own, int count,
 }
 
 int listen(Socket s, int backlog) {
+  if (ipx::Stack* k = stack_of(s)) return from_stack(k->listen(s, backlog));
   if (::listen(s, backlog) == 0) return 0;
   return fail_with_errno();
 }
 
 Socket accept(Socket s) {
+  if (ipx::Stack* k = stack_of(s)) {
+    int c = from_stack(k->accept(s));
+    return c < 0 ? INVALID_SOCKET : c;
+  }
   int flags = fcntl(s, F_GETFL, 0);
   int extra = (flags >= 0 && (flags & O_NONBLOCK)) ? SOCK_NONBLOCK : 0;
   int c = ::accept4(s, nullptr, nullptr, SOCK_CLOEXEC | extra);
@@ -421,6 +580,7 @@ int getsockname(Socket s, SockAddrIn* addr) {
 }
 
 int getsockname(Socket s, SockAddrIpx* addr) {
+  if (ipx::Stack* k = stack_of(s)) return from_stack(k->getsockname(s, addr));
   sockaddr_in n{};
   socklen_t len = sizeof n;
   if (::getsockname(s, reinterpret_cast<sockaddr*>(&n), &len) != 0)
@@ -431,12 +591,26 @@ int getsockname(Socket s, SockAddrIpx* addr) {
 
 int send(Socket s, const void* data, int len) {
   ssize_t n = ::send(s, data, static_cast<size_t>(len), MSG_NOSIGNAL);
+  if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOBUFS) {
+    if (ipx::Stack* k = stack_of(s)) return stack_failure(k, s);
+  }
   if (n < 0) return fail_with_errno();
   return static_cast<int>(n);
 }
 
 int recv(Socket s, void* data, int len) {
   ssize_t n = ::recv(s, data, static_cast<size_t>(len), 0);
+  if (n <= 0 && len > 0 && (n == 0 || errno == ENOTSOCK)) {
+    // The end of an SPX connection that broke reads as its error; an open
+    // not yet answered (a pipe) as "would block" or "not connected".
+    ipx::Stack* k = stack_of(s);
+    if (k != nullptr && n < 0) {
+      n = ::read(s, data, static_cast<size_t>(len));
+      if (n < 0) return fail_with_errno();
+    }
+    if (k != nullptr && n == 0 && k->socket_error(s) > 0)
+      return stack_failure(k, s);
+  }
   if (n < 0) return fail_with_errno();
   return static_cast<int>(n);
 }
@@ -450,6 +624,8 @@ int sendto(Socket s, const void* data, int len, const SockAddrIn& to) {
 }
 
 int sendto(Socket s, const void* data, int len, const SockAddrIpx& to) {
+  if (ipx::Stack* k = stack_of(s))
+    return from_stack(k->sendto(s, data, len, to));
   sockaddr_in n = ipx_to_native(to);
   ssize_t r = ::sendto(s, data, static_cast<size_t>(len), MSG_NOSIGNAL,
                        reinterpret_cast<sockaddr*>(&n), sizeof n);
@@ -466,6 +642,8 @@ int recvfrom(Socket s, void* data, int len, SockAddrIn* from) {
 }
 
 int recvfrom(Socket s, void* data, int len, SockAddrIpx* from) {
+  if (stack_of(s) != nullptr)
+    return from_stack(ipx::Stack::recvfrom(s, data, len, from));
   sockaddr_in n{};
   int r = recvfrom_native(s, data, len, &n);
   if (r < 0) return r;
@@ -594,6 +772,12 @@ int list_interfaces(ConfiguredInterface* out, int max) {
 }
 
 void local_ipx_network(uint8_t out[4]) {
+  if (ipx_mode() == IpxMode::kEthernet) {
+    ipx::Stack* k = own_stack();
+    ipx::NetworkNumber n = k != nullptr ? k->network() : ipx::NetworkNumber{};
+    std::memcpy(out, n.data(), 4);
+    return;
+  }
   uint32_t own = 0;
   uint32_t network = 0;
   if (host_own_address(&own)) network = own & interface_mask_of(own);

@@ -7,10 +7,11 @@
 //   10035 would block, 10055 no buffers, 10047 family not supported, 10048
 //   address in use, 10061 refused, 10060 timed out, 10054 reset, 10057 not
 //   connected, 10022 invalid, 10013 access denied, anything else 10000+errno.
-// - IPX and SPX run over IPv4 (see ipx_address() and friends below): an IPX
-//   datagram socket is a UDP socket, an SPX stream socket a TCP socket, and
-//   the IPX socket number is the port. With TAV_IPX=off every IPX or SPX
-//   socket fails with 10047, which is how a host without the stack looks.
+// - IPX and SPX run either in real Ethernet frames (TAV_IPX=ethernet, see
+//   ipx_mode()) or over IPv4 (TAV_IPX=ipv4): there an IPX datagram socket
+//   is a UDP socket, an SPX stream socket a TCP socket, and the IPX socket
+//   number is the port. With TAV_IPX=off every IPX or SPX socket fails with
+//   10047, which is how a host without the stack looks.
 // - A blocking connect on an SPX socket is bounded (kSpxConnectTimeoutMs).
 // - Sends never raise SIGPIPE. Waits use poll(), so descriptors above 1023
 //   work.
@@ -100,12 +101,35 @@ int bind(Socket s, const SockAddrIn& addr);
 int bind(Socket s, const SockAddrIpx& addr);
 int connect(Socket s, const SockAddrIn& addr);
 // Refuses with 10049 (WSAEADDRNOTAVAIL) a node that leads back to this host
-// (node_is_this_host() over the host's interface addresses): a unit's
+// (node_is_this_host() over the host's interface addresses, or in Ethernet
+// frames a node that is one of the host's MAC addresses): a unit's
 // address comes from the network and must not reach local services. A host
 // whose own address is on the loopback (a namespace with no other
 // interface, as the demo makes without root) has its units there, so 127/8
 // is let through there.
 int connect(Socket s, const SockAddrIpx& addr);
+
+// Which IPX/SPX stack the host has (TAV_IPX): real IPX in Ethernet frames
+// (a user-space stack, platform/ipx_stack.h, started on first use and kept
+// for the life of the process), IPX mapped onto IPv4, or none. Unset, it
+// is ethernet where the process may send raw frames on a non-loopback
+// interface holding the host's own address, else ipv4.
+enum class IpxMode { kOff, kIpv4, kEthernet };
+IpxMode ipx_mode();
+
+}  // namespace net
+
+namespace ipx {
+class Stack;
+}
+
+namespace net {
+
+// Makes the socket calls of this layer serve the descriptors of `stack`
+// too (the simulator plays each unit with a stack of its own); the stack
+// must outlive its registration.
+void register_ipx_stack(ipx::Stack* stack);
+void unregister_ipx_stack(ipx::Stack* stack);
 
 // True when the IPv4 address that `node` maps to (its bytes 2 to 5) is
 // 0.0.0.0, in 127/8 (unless `loopback_allowed`), or one of the `count`

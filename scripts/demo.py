@@ -2,10 +2,11 @@
 
     scripts/demo.py [--build DIR] [--headless | --desktop] [--out DIR]
 
-As root the network has two subnets behind a router with a RIP responder,
-IP units on both and IPX units on the host's subnet; otherwise only the
-loopback of a user namespace, with IP and IPX units on 127.0.0.x (no router,
-no second subnet). Without a display the browser is headless Chromium: the
+The network has two subnets behind a router with a RIP responder, IP units
+on both and IPX units (in real Ethernet frames, one of each frame type) on
+the host's subnet, as root in named namespaces and otherwise inside a user
+namespace; where namespaces cannot be made there, only the loopback, with
+IP and IPX units on 127.0.0.x (no router, no second subnet, IPX over IPv4). Without a display the browser is headless Chromium: the
 demo prints what it saw, saves screenshots, closes it and tav ends. At a
 desktop a browser window opens (Chromium with a fresh profile, or $BROWSER);
 closing it ends tav. Everything is torn down at the end."""
@@ -74,7 +75,6 @@ def main():
     parser.set_defaults(desktop=desktop)
     args = parser.parse_args()
 
-    full = os.geteuid() == 0
     problem = tavnet.enter_private_namespace()
     if problem:
         sys.exit(f"demo: no private network namespace ({problem}); "
@@ -83,17 +83,24 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     work = tempfile.mkdtemp(prefix="tav-demo-")
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))
-    site = tavsite.Site(args.build, work, full, headless=not args.desktop)
+    site = tavsite.Site(args.build, work, True, headless=not args.desktop)
     failure = None
     try:
-        site.build_network()
-        if full:
+        try:
+            site.build_network()
+        except RuntimeError as e:
+            say(f"{e}; falling back to the loopback")
+            site.close()
+            site = tavsite.Site(args.build, work, False,
+                                headless=not args.desktop)
+            site.build_network()
+        if site.full:
             say("private network: 10.77.1.0/24 (this host 10.77.1.10, "
                 "router .1, RIP responder .2) and 10.77.2.0/24 behind the "
                 "router")
         else:
-            say("not root: loopback only (units on 127.0.0.x; no router, no "
-                "second subnet). Run as root for the full network.")
+            say("loopback only (units on 127.0.0.x; no router, no second "
+                "subnet, IPX mapped onto IPv4)")
         site.start_units()
         for u in site.units:
             say(f"  {u.kind.upper():3} unit {u.name:10} at {u.address:12} "

@@ -1,10 +1,13 @@
 """Private test networks for the demo and the end-to-end tests.
 
-As root, every host is a network namespace of its own (ip netns), joined to
-an Ethernet segment (a bridge in a namespace of its own) by a veth pair;
-a router host joins two segments and forwards between them, directed
-broadcasts included. Nothing is attached to the machine's own network and
-its routing is never touched. Everything is torn down by close()."""
+Every host is a network namespace of its own, joined to an Ethernet segment
+(a bridge in a namespace of its own) by a veth pair; a router host joins two
+segments and forwards between them, directed broadcasts included. As root
+the namespaces are named (ip netns); inside a user namespace (`unshare -rn`,
+see enter_private_namespace()) each is held by a process of its own and
+entered with nsenter, so a user other than root gets the same network, raw
+Ethernet frames included. Nothing is attached to the machine's own network
+and its routing is never touched. Everything is torn down by close()."""
 
 import ctypes
 import os
@@ -14,6 +17,9 @@ import time
 
 CLONE_NEWNET = 0x40000000
 CLONE_NEWUSER = 0x10000000
+# Set when enter_private_namespace() made a user namespace: named network
+# namespaces cannot be made there, held ones can.
+in_user_namespace = False
 
 
 def run(*argv, check=True):
@@ -30,12 +36,14 @@ def enter_private_namespace():
     one inside a new user namespace (what `unshare -rn` makes). Everything
     the process and its children send stays inside. Returns "" or the
     reason it failed."""
+    global in_user_namespace
     libc = ctypes.CDLL(None, use_errno=True)
     uid, gid = os.geteuid(), os.getegid()
     flags = CLONE_NEWNET if uid == 0 else CLONE_NEWUSER | CLONE_NEWNET
     if libc.unshare(flags) != 0:
         return f"unshare: {os.strerror(ctypes.get_errno())}"
     if uid != 0:
+        in_user_namespace = True
         for name, text in (("setgroups", "deny"), ("uid_map", f"0 {uid} 1"),
                            ("gid_map", f"0 {gid} 1")):
             with open(f"/proc/self/{name}", "w") as f:
@@ -47,27 +55,59 @@ def enter_private_namespace():
 
 
 class Network:
-    def __init__(self, tag="net"):
+    def __init__(self, tag="net", held=None):
+        """held: namespaces held by processes instead of named (the default
+        inside a user namespace, where ip netns cannot mount its
+        directory)."""
         self.prefix = f"tav{os.getpid() % 100000}{tag}"
         self.namespaces = []
         self.processes = []
         self.links = 0
         self.own_links = []
+        self.held = in_user_namespace if held is None else held
+        self.holders = {}  # namespace name -> the process holding it
 
     # -- building ---------------------------------------------------------
 
     def _ns(self, name):
         ns = f"{self.prefix}-{name}"
-        run("ip", "netns", "add", ns)
+        if self.held:
+            self.holders[ns] = subprocess.Popen(
+                ["unshare", "-n", "sleep", "infinity"],
+                start_new_session=True)
+            deadline = time.time() + 5
+            while (os.readlink("/proc/self/ns/net") ==
+                   self._readlink_ns(ns) and time.time() < deadline):
+                time.sleep(0.02)
+        else:
+            run("ip", "netns", "add", ns)
         self.namespaces.append(ns)
-        run("ip", "-n", ns, "link", "set", "lo", "up")
+        run(*self._ip(ns), "link", "set", "lo", "up")
         return ns
+
+    def _readlink_ns(self, ns):
+        try:
+            return os.readlink(f"/proc/{self.holders[ns].pid}/ns/net")
+        except OSError:
+            return ""
+
+    def _enter(self, ns):
+        """The words that run a command in namespace ns (None: our own)."""
+        if not ns:
+            return []
+        if ns in self.holders:
+            return ["nsenter", f"--net=/proc/{self.holders[ns].pid}/ns/net"]
+        return ["ip", "netns", "exec", ns]
+
+    def _netns_arg(self, ns):
+        """How `ip link ... netns` names namespace ns."""
+        return str(self.holders[ns].pid) if ns in self.holders else ns
 
     def segment(self, name):
         """An Ethernet segment: a bridge in a namespace of its own."""
         ns = self._ns("sw-" + name)
-        run("ip", "-n", ns, "link", "add", "br0", "type", "bridge")
-        run("ip", "-n", ns, "link", "set", "br0", "up")
+        run(*self._ip(ns), "link", "add", "br0", "type", "bridge")
+        run(*self._ip(ns), "link", "set", "br0", "up")
         return ns
 
     def host(self, name, *attachments, gateway=None, forward=False):
@@ -81,11 +121,11 @@ class Network:
             inner = f"eth{i}" if ns else f"{self.prefix[:9]}h{i}"
             outer = f"p{self.links}"
             run(*self._ip(ns), "link", "add", inner, "type", "veth",
-                "peer", "name", outer, "netns", segment)
+                "peer", "name", outer, "netns", self._netns_arg(segment))
             if not ns:
                 self.own_links.append(inner)
-            run("ip", "-n", segment, "link", "set", outer, "master", "br0")
-            run("ip", "-n", segment, "link", "set", outer, "up")
+            run(*self._ip(segment), "link", "set", outer, "master", "br0")
+            run(*self._ip(segment), "link", "set", outer, "up")
             self.add_address(ns, inner, address)
             run(*self._ip(ns), "link", "set", inner, "up")
         if gateway:
@@ -93,14 +133,15 @@ class Network:
         if forward:
             for key in ("net.ipv4.ip_forward=1",
                         "net.ipv4.conf.all.bc_forwarding=1"):
-                run("ip", "netns", "exec", ns, "sysctl", "-qw", key)
+                run(*self._enter(ns), "sysctl", "-qw", key)
             for i in range(len(attachments)):
-                run("ip", "netns", "exec", ns, "sysctl", "-qw",
+                run(*self._enter(ns), "sysctl", "-qw",
                     f"net.ipv4.conf.eth{i}.bc_forwarding=1")
         return ns
 
-    @staticmethod
-    def _ip(ns):
+    def _ip(self, ns):
+        if ns in self.holders:
+            return (*self._enter(ns), "ip")
         return ("ip", "-n", ns) if ns else ("ip",)
 
     def add_address(self, ns, device, address):
@@ -113,8 +154,8 @@ class Network:
 
     def popen(self, ns, argv, **kwargs):
         """Starts argv in namespace ns (None: this process's own)."""
-        prefix = ["ip", "netns", "exec", ns] if ns else []
-        p = subprocess.Popen(prefix + list(argv), start_new_session=True,
+        p = subprocess.Popen(self._enter(ns) + list(argv),
+                             start_new_session=True,
                              **kwargs)
         self.processes.append(p)
         return p
@@ -136,6 +177,11 @@ class Network:
             self.stop(p)
         self.processes.clear()
         for ns in reversed(self.namespaces):
+            holder = self.holders.pop(ns, None)
+            if holder:  # the namespace goes with its last process
+                holder.kill()
+                holder.wait()
+                continue
             # Processes left in a namespace would keep it alive: kill them.
             pids = run("ip", "netns", "pids", ns, check=False).stdout.split()
             for pid in pids:

@@ -5,15 +5,18 @@ that tav itself starts through its HTML open command.
 Call tavnet.enter_private_namespace() first: this process then acts as the
 host that runs tav, and nothing it or its children send can leave.
 
-As root (full=True) the site is
+With full=True (as root, or inside a user namespace: see tavnet) the site
+is
 
     segment A 10.77.1.0/24: this host 10.77.1.10, router .1, RIP responder
         .2, IP units .100-.101 (answering SNMP, web pages on port 80), IPX
-        units .50-.52 (locator, SAP, description service, web pages over SPX)
+        units .50-.52 (locator, SAP, description service, web pages over SPX;
+        in Ethernet frames of different types where IPX runs in frames, the
+        default where raw frames are allowed)
     segment B 10.77.2.0/24 behind the router: IP units .100-.101
 
-Otherwise (full=False, a user namespace) there is only the loopback: IP and
-IPX units on 127.0.0.x, no router and no second subnet."""
+Otherwise (full=False) there is only the loopback: IP and IPX units on
+127.0.0.x, no router and no second subnet, IPX mapped onto IPv4."""
 
 import os
 import shutil
@@ -43,14 +46,16 @@ CHROMIUM_FLAGS = [
 class Unit:
     """One simulated unit. kind "ip": found over SNMP, web pages on port 80
     of its address; kind "ipx": found by locator and SAP, web pages over
-    SPX. `shown` is the description the page shows for it."""
+    SPX, in Ethernet frames of type `frame` where IPX runs in frames.
+    `shown` is the description the page shows for it."""
 
     def __init__(self, kind, address, name, description, shown=None,
-                 number=None):
+                 number=None, frame="ethernet_ii"):
         self.kind, self.address, self.name = kind, address, name
         self.description = description
         self.shown = shown or description
         self.number = number
+        self.frame = frame
 
     def sim_arg(self):
         if self.kind == "ip":
@@ -59,8 +64,9 @@ class Unit:
                     'description="%s",http=80' % (
                         self.name, self.address, (hw >> 16) & 0xFF,
                         (hw >> 8) & 0xFF, hw & 0xFF, self.description))
-        return ('name=%s,ip=%s,ipx=on,snmp=off,desc="%s",http=16385'
-                % (self.name, self.address, self.description))
+        return ('name=%s,ip=%s,ipx=on,snmp=off,desc="%s",http=16385,'
+                'frame=%s' % (self.name, self.address, self.description,
+                              self.frame))
 
     def link(self, gateway):
         if self.kind == "ip":
@@ -80,11 +86,16 @@ def site_units(full):
         Unit("ip", f"{b}.{b_low}", "Roof", "DesignJet 750C", number=200001),
         Unit("ip", f"{b}.{b_low + 1}", "Cellar", " ", "MIO Based Printer",
              number=200002),
+        # One of each frame type (one in two of them) where IPX runs in
+        # Ethernet frames.
         Unit("ipx", f"{a}.50", "VEM_000417", "Print Server"),
-        Unit("ipx", f"{a}.51", "Stores", "MIO Based Printer"),
-        Unit("ipx", f"{a}.52", "VEM_002345", "Colour laser, 2nd floor"),
+        Unit("ipx", f"{a}.51", "Stores", "MIO Based Printer",
+             frame="802.2+snap"),
+        Unit("ipx", f"{a}.52", "VEM_002345", "Colour laser, 2nd floor",
+             frame="snap"),
     ]
-    late = [Unit("ipx", f"{a}.60", "Mailroom", "Print Server")]
+    late = [Unit("ipx", f"{a}.60", "Mailroom", "Print Server",
+                 frame="802.3")]
     return start, late
 
 
@@ -151,13 +162,9 @@ class Site:
         try:
             self._build_full_network()
         except RuntimeError as e:
-            # Root without the right to make namespaces: a container, or a
-            # user namespace (unshare -r).
+            # No right to make namespaces: a container that forbids them.
             raise RuntimeError(
-                f"cannot make the private network ({e}); run the demo as "
-                "root where network namespaces may be made (not in a "
-                "container or user namespace that forbids them), or as an "
-                "ordinary user for the loopback-only network") from None
+                f"cannot make the private network ({e})") from None
 
     def _build_full_network(self):
         n = self.net

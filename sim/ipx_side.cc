@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/ipx_stack.h"
 #include "platform/net.h"
+#include "sim/ipx_units.h"
 #include "sim/sides.h"
 #include "sim/snmp_udp.h"
 
@@ -76,6 +78,34 @@ int bound_socket(int type, uint32_t ip, uint16_t port, std::string* error) {
   return s;
 }
 
+// A socket of a unit's own stack bound to `port`: a non-blocking listener
+// for a stream socket.
+int stack_socket(ipx::Stack* stack, int type, uint16_t port,
+                 std::string* error) {
+  int s = stack->socket(type);
+  net::SockAddrIpx at{};
+  at.sa_family = net::AF_IPX_;
+  at.sa_socket = net::htons_(port);
+  int rc = s < 0 ? s : stack->bind(s, at);
+  if (rc == 0 && type == net::SOCK_STREAM_) rc = stack->listen(s, 64);
+  if (rc == 0) rc = stack->set_nonblocking(s, true);
+  if (rc == 0) return s;
+  *error = "cannot bind IPX socket " + std::to_string(port) + ": error " +
+           std::to_string(-rc);
+  if (s >= 0) stack->close(s);
+  return -1;
+}
+
+// Closes a descriptor of the host's or of a unit's stack.
+void close_socket(ipx::Stack* stack, int fd) {
+  if (fd < 0) return;
+  if (stack != nullptr) {
+    stack->close(fd);
+  } else {
+    ::close(fd);
+  }
+}
+
 }  // namespace
 
 struct IpxSide::Unit {
@@ -93,6 +123,8 @@ struct IpxSide::Unit {
   std::string wdx_reply = "normal";  // normal, silent, close
   int wdx_delay_ms = 0;
   int listener = -1;
+  Entity entity;
+  ipx::Stack* stack = nullptr;  // in Ethernet frames: the unit's own
 
   std::vector<uint8_t> locator_reply() const {
     std::vector<uint8_t> r;
@@ -112,13 +144,20 @@ struct IpxSide::Unit {
                  uint16_t socket) const {
     put16(r, type);
     put_name(r, n, 48, no_nul);
-    uint8_t network[4];
-    net::local_ipx_network(network);
-    r->insert(r->end(), network, network + 4);
-    r->push_back(0);
-    r->push_back(0);
-    const auto* node = reinterpret_cast<const uint8_t*>(&ip);
-    r->insert(r->end(), node, node + 4);
+    if (stack != nullptr) {
+      ipx::NetworkNumber network = stack->network();
+      r->insert(r->end(), network.begin(), network.end());
+      ipx::Mac node = stack->node();
+      r->insert(r->end(), node.begin(), node.end());
+    } else {
+      uint8_t network[4];
+      net::local_ipx_network(network);
+      r->insert(r->end(), network, network + 4);
+      r->push_back(0);
+      r->push_back(0);
+      const auto* node = reinterpret_cast<const uint8_t*>(&ip);
+      r->insert(r->end(), node, node + 4);
+    }
     put16(r, zero_sockets ? 0 : socket);
     put16(r, 1);  // hops
   }
@@ -150,10 +189,19 @@ struct IpxSide::Unit {
 };
 
 struct IpxSide::Loop {
+  // A socket that takes queries for some units: over IPv4 one for all of
+  // them, in Ethernet frames one per unit on its own stack.
+  struct Receiver {
+    int fd;
+    bool locator;
+    ipx::Stack* stack;
+    std::vector<std::shared_ptr<Unit>> units;
+  };
   struct Pending {
     int64_t due;
-    int socket;
+    size_t receiver;
     sockaddr_in to;
+    net::SockAddrIpx to_ipx;
     uint32_t from_ip;
     std::vector<uint8_t> bytes;
   };
@@ -164,22 +212,23 @@ struct IpxSide::Loop {
     int64_t reply_due = -1;
     int64_t last_activity;
   };
-  int locator = -1, sap = -1;
+  std::vector<Receiver> receivers;
   std::vector<Pending> pending;
   std::vector<Connection> connections;
 
   ~Loop() {
-    if (locator >= 0) ::close(locator);
-    if (sap >= 0) ::close(sap);
-    for (auto& c : connections) ::close(c.fd);
+    for (auto& r : receivers) close_socket(r.stack, r.fd);
+    for (auto& c : connections) close_socket(c.unit->stack, c.fd);
   }
 };
 
-IpxSide::IpxSide(const Config& config) : loop_(std::make_unique<Loop>()) {
+IpxSide::IpxSide(const Config& config)
+    : config_(config), loop_(std::make_unique<Loop>()) {
   for (const Entity& e : config.entities) {
     bool unit = e.kind == "unit" && e.get_flag("ipx");
     if (!unit && e.kind != "fileserver") continue;
     auto u = std::make_shared<Unit>();
+    u->entity = e;
     u->file_server = !unit;
     u->name = e.get("name", unit ? "VEM_000001" : "FS1");
     u->ip = net::inet_addr(e.get("ip", "127.0.0.1").c_str());
@@ -211,27 +260,48 @@ void IpxSide::stop() {
   stop_.store(true);
   if (thread_.joinable()) thread_.join();
   for (auto& u : units_) {
-    if (u->listener >= 0) ::close(u->listener);
+    close_socket(u->stack, u->listener);
     u->listener = -1;
   }
 }
 
 bool IpxSide::start(std::string* error) {
   if (units_.empty()) return true;
+  bool frames = ipx_in_frames();
   bool any_unit = false;
+  auto& receivers = loop_->receivers;
   for (auto& u : units_) {
+    if (frames) {
+      u->stack = unit_stack(config_, u->entity, error);
+      if (u->stack == nullptr) return false;
+      int sap = stack_socket(u->stack, net::SOCK_DGRAM_, kSapPort, error);
+      if (sap < 0) return false;
+      receivers.push_back({sap, false, u->stack, {u}});
+      if (!u->file_server) {
+        int locator =
+            stack_socket(u->stack, net::SOCK_DGRAM_, kLocatorPort, error);
+        if (locator < 0) return false;
+        receivers.push_back({locator, true, u->stack, {u}});
+      }
+    }
     if (u->file_server) continue;
     any_unit = true;
     if (u->wdx == 0) continue;
-    u->listener = bound_socket(SOCK_STREAM, u->ip, u->wdx, error);
+    u->listener = frames
+                      ? stack_socket(u->stack, net::SOCK_STREAM_, u->wdx, error)
+                      : bound_socket(SOCK_STREAM, u->ip, u->wdx, error);
     if (u->listener < 0) return false;
   }
-  if (any_unit) {
-    loop_->locator = bound_socket(SOCK_DGRAM, INADDR_ANY, kLocatorPort, error);
-    if (loop_->locator < 0) return false;
+  if (!frames && any_unit) {
+    int s = bound_socket(SOCK_DGRAM, INADDR_ANY, kLocatorPort, error);
+    if (s < 0) return false;
+    receivers.push_back({s, true, nullptr, units_});
   }
-  loop_->sap = bound_socket(SOCK_DGRAM, INADDR_ANY, kSapPort, error);
-  if (loop_->sap < 0) return false;
+  if (!frames) {
+    int s = bound_socket(SOCK_DGRAM, INADDR_ANY, kSapPort, error);
+    if (s < 0) return false;
+    receivers.push_back({s, false, nullptr, units_});
+  }
 
   thread_ = std::thread([this] {
     Loop& loop = *loop_;
@@ -246,8 +316,14 @@ bool IpxSide::start(std::string* error) {
           ++i;
           continue;
         }
-        send_from(p.socket, p.from_ip, p.to.sin_addr.s_addr, p.to.sin_port,
-                  p.bytes.data(), p.bytes.size());
+        Loop::Receiver& r = loop.receivers[p.receiver];
+        if (r.stack != nullptr) {
+          r.stack->sendto(r.fd, p.bytes.data(),
+                          static_cast<int>(p.bytes.size()), p.to_ipx);
+        } else {
+          send_from(r.fd, p.from_ip, p.to.sin_addr.s_addr, p.to.sin_port,
+                    p.bytes.data(), p.bytes.size());
+        }
         loop.pending.erase(loop.pending.begin() +
                            static_cast<std::ptrdiff_t>(i));
       }
@@ -260,8 +336,7 @@ bool IpxSide::start(std::string* error) {
       }
 
       fds.clear();
-      fds.push_back({loop.locator, POLLIN, 0});
-      fds.push_back({loop.sap, POLLIN, 0});
+      for (auto& r : loop.receivers) fds.push_back({r.fd, POLLIN, 0});
       for (auto& u : units_) fds.push_back({u->listener, POLLIN, 0});
       size_t first_connection = fds.size();
       for (auto& c : loop.connections) fds.push_back({c.fd, POLLIN, 0});
@@ -271,22 +346,27 @@ bool IpxSide::start(std::string* error) {
       if (::poll(fds.data(), fds.size(), timeout) < 0) continue;
       now = now_ms();
 
-      for (int which = 0; which < 2; ++which) {
-        if (!(fds[static_cast<size_t>(which)].revents & POLLIN)) continue;
-        int s = which == 0 ? loop.locator : loop.sap;
+      for (size_t which = 0; which < loop.receivers.size(); ++which) {
+        if (!(fds[which].revents & POLLIN)) continue;
+        Loop::Receiver& r = loop.receivers[which];
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        ssize_t n = ::recvfrom(s, buffer.data(), buffer.size(), 0,
-                               reinterpret_cast<sockaddr*>(&from), &len);
+        net::SockAddrIpx from_ipx{};
+        ssize_t n = r.stack != nullptr
+                        ? ipx::Stack::recvfrom(r.fd, buffer.data(),
+                                               static_cast<int>(buffer.size()),
+                                               &from_ipx)
+                        : ::recvfrom(r.fd, buffer.data(), buffer.size(), 0,
+                                     reinterpret_cast<sockaddr*>(&from), &len);
         if (n <= 0) continue;
-        bool locator_query = which == 0 && n == 6 && buffer[0] == 0xFF &&
+        bool locator_query = r.locator && n == 6 && buffer[0] == 0xFF &&
                              buffer[1] == 0xFF && buffer[2] == 0xC1 &&
                              buffer[3] == 0x00;
         uint16_t sap_type = 0;
-        if (which == 1 && n == 4 && buffer[0] == 0 && buffer[1] == 1)
+        if (!r.locator && n == 4 && buffer[0] == 0 && buffer[1] == 1)
           sap_type = static_cast<uint16_t>(buffer[2] << 8 | buffer[3]);
         int order = 0;
-        for (auto& u : units_) {
+        for (auto& u : r.units) {
           std::vector<uint8_t> answer;
           if (locator_query && u->locator) {
             answer = u->locator_reply();
@@ -297,15 +377,17 @@ bool IpxSide::start(std::string* error) {
           } else {
             continue;
           }
-          loop.pending.push_back({now + u->delay_ms + order++ / kUnitsPerMs, s,
-                                  from, u->ip, std::move(answer)});
+          loop.pending.push_back({now + u->delay_ms + order++ / kUnitsPerMs,
+                                  which, from, from_ipx, u->ip,
+                                  std::move(answer)});
         }
       }
-      size_t index = 2;
+      size_t index = loop.receivers.size();
       for (auto& u : units_) {
         if (fds[index++].revents & POLLIN) {
-          int c = ::accept4(u->listener, nullptr, nullptr,
-                            SOCK_CLOEXEC | SOCK_NONBLOCK);
+          int c = u->stack != nullptr ? u->stack->accept(u->listener)
+                                      : ::accept4(u->listener, nullptr, nullptr,
+                                                  SOCK_CLOEXEC | SOCK_NONBLOCK);
           if (c >= 0) loop.connections.push_back({c, u, {}, -1, now});
         }
       }
@@ -336,7 +418,7 @@ bool IpxSide::start(std::string* error) {
           }
         }
         if (close_it) {
-          ::close(c.fd);
+          close_socket(c.unit->stack, c.fd);
         } else {
           kept.push_back(std::move(c));
         }

@@ -10,6 +10,8 @@
 // unit's WDX listener is bound to the unit's address. The units of one
 // simulator answer a broadcast spread over a few milliseconds, as units on
 // a wire would, so that hundreds of answers do not overrun the receiver.
+// In Ethernet frames (sim/ipx_units.h) each unit has its own stack and
+// node, and its own sockets on it.
 // See sim/README.md, section "IPX side", for the keys.
 #ifndef TAV_SIM_IPX_SIDE_H_
 #define TAV_SIM_IPX_SIDE_H_
@@ -46,6 +48,7 @@ class IpxSide {
   struct Loop;
 
  private:
+  Config config_;
   std::vector<std::shared_ptr<Unit>> units_;
   std::unique_ptr<Loop> loop_;
   std::thread thread_;

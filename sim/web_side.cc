@@ -1,6 +1,8 @@
 // The simulator's web side: each unit entity with an "http" key serves its
 // pages (sim/web_pages.h) over SPX, which under the IPX-over-IPv4 mapping
-// is TCP on the unit's address and HTTP socket number. One thread accepts
+// is TCP on the unit's address and HTTP socket number, and in Ethernet
+// frames SPX on the unit's own stack (sim/ipx_units.h) for a unit with
+// ipx=on (the others are IP units: TCP still). One thread accepts
 // per unit, one thread serves each connection.
 #include <algorithm>
 #include <cctype>
@@ -9,8 +11,10 @@
 #include <cstring>
 #include <string>
 
+#include "platform/ipx_stack.h"
 #include "platform/net.h"
 #include "platform/threads.h"
+#include "sim/ipx_units.h"
 #include "sim/sides.h"
 #include "sim/web_pages.h"
 
@@ -118,14 +122,13 @@ void accept_loop(net::Socket listener, WebUnitOptions unit) {
 
 }  // namespace
 
-bool start_web_server(const WebUnitOptions& unit, uint32_t ip, long port) {
-  net::Socket s = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-  if (s != net::INVALID_SOCKET)
-    net::setsockopt_int(s, net::SockOpt::kReuseAddr, 1);
-  if (port <= 0 || port > 65535 || ip == 0xFFFFFFFFu ||
-      s == net::INVALID_SOCKET ||
-      net::bind(s, net::make_addr_in(ip, static_cast<uint16_t>(port))) != 0 ||
-      net::listen(s, 64) != 0) {
+namespace {
+
+// Listens on `s` (bound when `bound`) and serves the unit's pages from a
+// thread of its own; says why and closes `s` when it cannot.
+bool serve_http(net::Socket s, bool bound, const WebUnitOptions& unit,
+                uint32_t ip, long port) {
+  if (!bound || net::listen(s, 64) != 0) {
     char address[16];
     net::inet_ntoa(ip, address, sizeof address);
     std::fprintf(stderr, "tav-sim: unit %s: cannot serve http on %s:%ld\n",
@@ -140,6 +143,19 @@ bool start_web_server(const WebUnitOptions& unit, uint32_t ip, long port) {
   return true;
 }
 
+}  // namespace
+
+bool start_web_server(const WebUnitOptions& unit, uint32_t ip, long port) {
+  net::Socket s = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
+  if (s != net::INVALID_SOCKET)
+    net::setsockopt_int(s, net::SockOpt::kReuseAddr, 1);
+  bool bound =
+      port > 0 && port <= 65535 && ip != 0xFFFFFFFFu &&
+      s != net::INVALID_SOCKET &&
+      net::bind(s, net::make_addr_in(ip, static_cast<uint16_t>(port))) == 0;
+  return serve_http(s, bound, unit, ip, port);
+}
+
 bool start_web_side(const Config& config) {
   for (const Entity& e : config.entities) {
     if (e.kind != "unit" || !e.has("http")) continue;
@@ -149,7 +165,28 @@ bool start_web_side(const Config& config) {
     unit.big_bin_size = e.get_number("bigbin", unit.big_bin_size);
     unit.big_htm_size = e.get_number("bightm", unit.big_htm_size);
     uint32_t ip = net::inet_addr(e.get("ip", "127.0.0.1").c_str());
-    if (!start_web_server(unit, ip, e.get_number("http", -1))) return false;
+    long port = e.get_number("http", -1);
+    if (!(ipx_in_frames() && e.get_flag("ipx"))) {
+      if (!start_web_server(unit, ip, port)) return false;
+      continue;
+    }
+    // An IPX unit in frames serves over SPX on its own stack, whose
+    // descriptors take the platform's socket calls.
+    std::string error;
+    ipx::Stack* stack = unit_stack(config, e, &error);
+    if (stack == nullptr) {
+      std::fprintf(stderr, "tav-sim: %s\n", error.c_str());
+      return false;
+    }
+    net::SockAddrIpx at{};
+    at.sa_family = net::AF_IPX_;
+    at.sa_socket = net::htons_(static_cast<uint16_t>(port));
+    net::Socket s = port > 0 && port <= 65535 ? stack->socket(net::SOCK_STREAM_)
+                                              : net::INVALID_SOCKET;
+    if (s < 0) s = net::INVALID_SOCKET;
+    if (!serve_http(s, s != net::INVALID_SOCKET && net::bind(s, at) == 0, unit,
+                    ip, port))
+      return false;
   }
   return true;
 }

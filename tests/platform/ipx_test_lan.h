@@ -27,6 +27,20 @@ inline net::SockAddrIpx at(const ipx::NetworkNumber& network,
   return a;
 }
 
+// The MAC of an interface of this namespace (zero when it has none).
+inline ipx::Mac mac_of(const char* interface) {
+  ipx::Mac mac{};
+  std::string path = std::string("/sys/class/net/") + interface + "/address";
+  if (FILE* f = std::fopen(path.c_str(), "r")) {
+    unsigned b[6];
+    if (std::fscanf(f, "%x:%x:%x:%x:%x:%x", &b[0], &b[1], &b[2], &b[3], &b[4],
+                    &b[5]) == 6)
+      for (int i = 0; i < 6; ++i) mac[i] = static_cast<uint8_t>(b[i]);
+    std::fclose(f);
+  }
+  return mac;
+}
+
 class Lan {
  public:
   Lan() {
@@ -73,6 +87,39 @@ class Lan {
   }
   char name_[2][16] = {};
   bool made_ = false;
+};
+
+// The LAN of the process-wide stack of platform/net (which lives as long as
+// the process, and so does its interface): made once, nullptr when it
+// cannot be.
+inline Lan* host_lan() {
+  static Lan* lan = [] {
+    auto* l = new Lan();
+    return l->up() ? l : nullptr;
+  }();
+  return lan;
+}
+
+// TAV_IPX=ethernet, with the host's own address on `interface` for as long
+// as it lasts.
+class ScopedEthernet {
+ public:
+  explicit ScopedEthernet(const char* interface) : interface_(interface) {
+    ::setenv("TAV_IPX", "ethernet", 1);
+    ok_ = run("ip addr add 10.79.0.1/24 dev ");
+  }
+  ~ScopedEthernet() {
+    ::unsetenv("TAV_IPX");
+    run("ip addr flush dev ");
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  bool run(const char* command) {
+    return std::system((command + interface_).c_str()) == 0;
+  }
+  std::string interface_;
+  bool ok_ = false;
 };
 
 }  // namespace ipx_test

@@ -1,0 +1,211 @@
+// The program over IPX in Ethernet frames against simulated units on one
+// LAN: units of every frame type found by SAP and the locator query,
+// described over SPX and served through the gateway over SPX (a unit
+// answering in two frame types listed once); a page across a lossy,
+// reordering wire; a unit that vanishes in the middle of a page.
+#include "sim/ipx_units.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "discovery/ipx/ipx_discovery.h"
+#include "discovery/units.h"
+#include "gateway/listener.h"
+#include "platform/catalogue.h"
+#include "platform/threads.h"
+#include "sim/ipx_side.h"
+#include "sim/sides.h"
+#include "sim/web_pages.h"
+#include "tests/discovery/helpers.h"
+#include "tests/platform/ipx_test_lan.h"
+#include "tests/support/netns.h"
+#include "tests/support/scratch.h"
+
+namespace {
+
+const char kNetwork[] = "00BEEF01";
+
+// A request for `path` sent to the gateway on this host.
+net::Socket ask_gateway(const std::string& path) {
+  net::Socket s = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
+  net::SockAddrIn gateway =
+      net::make_addr_in(net::inet_addr("127.0.0.1"), kGatewayPort);
+  for (int i = 0; i < 100 && net::connect(s, gateway) != 0; ++i) Sleep(20);
+  std::string request = "GET " + path + " HTTP/1.0\r\nHost: x\r\n\r\n";
+  net::send(s, request.data(), static_cast<int>(request.size()));
+  return s;
+}
+
+// Reads what the gateway sends until it closes, or `limit` bytes; then
+// calls `at_limit` and reads on.
+std::string read_page(net::Socket s, size_t limit = 0,
+                      const std::function<void()>& at_limit = {}) {
+  std::string page;
+  static thread_local char buf[65536];
+  for (int n; net::wait_readable(s, 20000) == 1 &&
+              (n = net::recv(s, buf, sizeof buf)) > 0;) {
+    bool below = page.size() < limit;
+    page.append(buf, static_cast<size_t>(n));
+    if (below && page.size() >= limit && at_limit) at_limit();
+  }
+  net::closesocket(s);
+  return page;
+}
+
+std::string get(const std::string& path) {
+  return read_page(ask_gateway(path));
+}
+
+// The body of a unit's page as the simulator makes it.
+std::string body_of(const sim::WebUnitOptions& unit, const char* path) {
+  sim::WebReply reply = sim::make_web_reply(unit, "GET", path, "");
+  std::string body(reply.body_size, '\0');
+  for (size_t at = 0, n; at < body.size(); at += n)
+    n = reply.body(at, body.data() + at, body.size() - at);
+  return body;
+}
+
+// Publishes one unit at 10.79.0.`host` (its node number), HTTP socket
+// 16385, as discovery would have found it.
+void publish_unit(const char* name, int host) {
+  IpxUnitRecord r{};
+  std::snprintf(r.name, sizeof r.name, "%s", name);
+  r.address.sa_family = net::AF_IPX_;
+  const uint8_t network[4] = {0x00, 0xBE, 0xEF, 0x01};
+  std::memcpy(r.address.sa_netnum, network, 4);
+  const uint8_t node[6] = {0, 0, 10, 79, 0, static_cast<uint8_t>(host)};
+  std::memcpy(r.address.sa_nodenum, node, 6);
+  r.address.sa_socket = net::htons_(16385);
+  publish_ipx_units(&r, 1);
+}
+
+// The host on one end of a veth pair with TAV_IPX=ethernet and the gateway
+// running; the simulated units on the other end.
+class IpxUnitsInEthernetFrames : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TAV_REQUIRE_PRIVATE_NETWORK();
+    lan_ = ipx_test::host_lan();
+    ASSERT_TRUE(lan_ != nullptr);
+    ethernet_ = std::make_unique<ipx_test::ScopedEthernet>(lan_->name(0));
+    ASSERT_TRUE(ethernet_->ok());
+    static std::once_flag once;
+    std::call_once(once, [] {
+      ASSERT_TRUE(catalogue_load(tav_test::build_dir() + "/resc.cat"));
+      std::thread([] { gateway_listener(); }).detach();
+    });
+  }
+
+  // A simulator configuration of units on the other end of the pair.
+  sim::Config units(std::vector<std::string> args) {
+    args.insert(args.begin(), {std::string("--ipx-interface=") + lan_->name(1),
+                               std::string("--ipx-network=") + kNetwork});
+    return tav_test::sim_config(args);
+  }
+
+  ipx_test::Lan* lan_ = nullptr;
+  std::unique_ptr<ipx_test::ScopedEthernet> ethernet_;
+};
+
+TEST_F(IpxUnitsInEthernetFrames, EveryFrameTypeIsFoundDescribedAndServed) {
+  std::vector<std::string> args;
+  for (const char* unit :
+       {"name=Two,ip=10.79.0.6,frame=ethernet_ii+snap,desc=Two types",
+        "name=Eth2,ip=10.79.0.2,frame=ethernet_ii,desc=Type II",
+        "name=Raw,ip=10.79.0.3,frame=802.3,desc=Raw 802.3",
+        "name=Llc,ip=10.79.0.4,frame=802.2,desc=LLC",
+        "name=Snap,ip=10.79.0.5,frame=snap,desc=SNAP,locator=off"}) {
+    args.insert(args.end(),
+                {"--unit", std::string(unit) + ",ipx=on,http=16385"});
+  }
+  sim::Config config = units(args);
+  sim::IpxSide side(config);
+  std::string error;
+  ASSERT_TRUE(side.start(&error)) << error;
+  ASSERT_TRUE(sim::start_web_side(config));
+
+  int found;
+  {
+    DiscoveryRun run;
+    found = discover_units_using_ipx();
+  }
+  ASSERT_EQ(found, 5);
+  auto snap = published_ipx_units();
+  std::string got;
+  for (int i = 0; i < snap->count; ++i)
+    got += tav_test::ipx_units(snap->units, i, i + 1) + " " +
+           snap->units[i].description + "\n";
+  EXPECT_EQ(got,
+            "Eth2 4000/4001@2 Type II\n"
+            "Llc 4000/4001@4 LLC\n"
+            "Raw 4000/4001@3 Raw 802.3\n"
+            "Snap 4000/4001@5 SNAP\n"
+            "Two 4000/4001@6 Two types\n");
+  EXPECT_EQ(
+      std::string(
+          reinterpret_cast<const char*>(snap->units[0].address.sa_netnum), 4),
+      std::string("\x00\xBE\xEF\x01", 4));
+
+  for (const char* name : {"Eth2", "Raw", "Llc", "Snap", "Two"}) {
+    SCOPED_TRACE(name);
+    EXPECT_NE(get(std::string("/") + name + "-HTML/status.htm")
+                  .find(std::string("Status of ") + name),
+              std::string::npos);
+  }
+}
+
+// 10% of the frames lost and 5% reordered each way between the gateway and
+// the unit: SPX repeats what is lost and puts the rest in order.
+TEST_F(IpxUnitsInEthernetFrames, APageCrossesALossyReorderingWireByteForByte) {
+  sim::Config config = units({"--ipx-loss=10/5", "--unit",
+                              "name=Lossy,ip=10.79.0.7,ipx=on,http=16385,"
+                              "bigbin=5000000"});
+  ASSERT_TRUE(sim::start_web_side(config));
+  publish_unit("Lossy", 7);
+  sim::WebUnitOptions unit;
+  unit.big_bin_size = 5000000;
+  auto start = std::chrono::steady_clock::now();
+  std::string page = get("/Lossy-HTML/big.bin");
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start)
+                .count();
+  size_t head = page.find("\r\n\r\n");
+  ASSERT_NE(head, std::string::npos);
+  std::string body = page.substr(head + 4);
+  EXPECT_EQ(body.size(), 5000000u);
+  EXPECT_TRUE(body == body_of(unit, "/big.bin"));
+  std::printf("5 MB across the lossy wire in %lld ms\n",
+              static_cast<long long>(ms));
+}
+
+// A unit that leaves the LAN in the middle of a page: the gateway ends the
+// session after its quiet waits instead of holding the browser.
+TEST_F(IpxUnitsInEthernetFrames, AUnitThatVanishesMidPageEndsTheSession) {
+  sim::Config config = units({"--unit",
+                              "name=Gone,ip=10.79.0.8,ipx=on,http=16385,"
+                              "bigbin=20000000"});
+  ASSERT_TRUE(sim::start_web_side(config));
+  std::string error;
+  ipx::Stack* gone = sim::unit_stack(config, config.entities[0], &error);
+  ASSERT_TRUE(gone != nullptr) << error;
+  publish_unit("Gone", 8);
+  std::chrono::steady_clock::time_point vanished;
+  std::string page = read_page(ask_gateway("/Gone-HTML/big.bin"), 1000000, [&] {
+    gone->set_loss(100, 0);
+    vanished = std::chrono::steady_clock::now();
+  });
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - vanished)
+                .count();
+  EXPECT_GE(page.size(), 1000000u);
+  EXPECT_LT(page.size(), 20000000u);
+  EXPECT_LT(ms, 5000);
+}
+
+}  // namespace
