@@ -27,6 +27,7 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "scripts"))
 
 import tavnet  # noqa: E402
 import tavsite  # noqa: E402
+from tavsite import cdp  # noqa: E402
 
 ARTIFACTS = os.path.join(BUILD_DIR, "tests", "e2e", "artifacts")
 
@@ -64,21 +65,41 @@ def enter_test_network(needs_browser):
     assert not problem, "no private network namespace: " + problem
 
 
-def close_site(site, work):
+def close_site(site, work, keep="TAV_E2E_KEEP"):
     """Tears the site down, showing tav's output if it still ran, and
-    removes the working files unless TAV_E2E_KEEP is set."""
+    removes the working files unless `keep` is set in the environment."""
     if site.tav and site.tav.poll() is None:
         print("\n--- tav's output:\n" + site.tav_output()[-3000:],
               file=sys.stderr)
     site.close()
-    if os.environ.get("TAV_E2E_KEEP"):
+    if os.environ.get(keep):
         print(f"working files: {work}", file=sys.stderr)
     else:
         shutil.rmtree(work, ignore_errors=True)
 
 
-class NormalRunTest(unittest.TestCase):
-    site = None
+def fetch(host, path, timeout):
+    """A raw GET through the gateway: (answer, seconds until it closed)."""
+    start, answer = time.time(), b""
+    with socket.create_connection((host, 34), timeout) as s:
+        s.sendall(f"GET {path} HTTP/1.0\r\nAccept: */*\r\n\r\n".encode())
+        while chunk := s.recv(4096):
+            answer += chunk
+    return answer, time.time() - start
+
+
+class SiteTest(unittest.TestCase):
+    """Tests on one site of simulated units, torn down after the last."""
+    site, keep = None, "TAV_E2E_KEEP"
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.site:
+            close_site(cls.site, cls.work, cls.keep)
+            cls.site = None
+
+
+class NormalRunTest(SiteTest):
 
     @classmethod
     def setUpClass(cls):
@@ -92,20 +113,12 @@ class NormalRunTest(unittest.TestCase):
             cls.site.start_tav()
             cls.browser = cls.site.browser(timeout=180)
             cls.page = cls.browser.first_page()
-            cls.page.wait_for("document.readyState === 'complete' && "
-                              "document.links.length > 0", 60,
-                              what="the discovery page")
+            cls.page.wait_for(cdp.LISTED, 60, what="the discovery page")
         except BaseException:
             cls.tearDownClass()
             raise
         cls.gateway = cls.site.gateway
         cls.refresh = f"http://{cls.gateway}:34/$$Refresh$"
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.site:
-            close_site(cls.site, cls.work)
-            cls.site = None
 
     # -- helpers ----------------------------------------------------------
 
@@ -146,12 +159,7 @@ class NormalRunTest(unittest.TestCase):
 
     def ask_refresh(self):
         """The gateway's raw answer to a refresh request."""
-        with socket.create_connection((self.gateway, 34), 30) as s:
-            s.sendall(b"GET /$$Refresh$ HTTP/1.0\r\nAccept: */*\r\n\r\n")
-            answer = b""
-            while chunk := s.recv(4096):
-                answer += chunk
-        return answer.decode("latin-1")
+        return fetch(self.gateway, "/$$Refresh$", 30)[0].decode("latin-1")
 
     def wait_refresh_done(self):
         deadline = time.time() + 180
