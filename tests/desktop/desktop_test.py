@@ -1,27 +1,14 @@
 """TAV on a desktop: real GTK windows on Xvfb with openbox, driven with
 xdotool, and Chromium as the user's browser, on a private network of
-simulated units (see scripts/tavsite.py).
+simulated units (see scripts/tavsite.py): the settings dialog, message 108
+as a dialog, the hand-over to a running browser with its progress and
+serving windows, a browser that stays, and the ends on "Quit" and signals.
 
-  1. -Configure: the dialog, an invalid hop count (message 102, the dialog
-     stays), the about box with its icon, and a confirmed change saved.
-  2. No right to bind port 34 and port 80 taken: message 108 as a dialog;
-     OK ends tav with exit code -1.
-  3. Chromium already running: the page is handed to it, the progress
-     window shows during discovery, an IPX unit's page loads through the
-     gateway later, tav's window stays until "Quit" ends tav (exit code 1,
-     page files and private folder gone).
-  4. SIGTERM while tav serves after a hand-over: the same clean end.
-  5. A browser process that stays: closing it ends tav, and no window of
-     tav's is shown meanwhile.
-  6. A hand-over with the console dialogs (TAV_UI=console, as without a
-     display): tav serves on, no window, until SIGHUP.
-
-Needs root (network namespaces), Xvfb, openbox, xdotool, ImageMagick and
-Chromium; exits 77 (skipped) without root or Xvfb. The slow cases run only
-in a debug build (TAV_BUILD_DIR ending in "debug"): the sanitizer builds
-exit 77 too. Screenshots go to <build>/tests/desktop/artifacts.
-TAV_DESKTOP_WAIT (60) is the wait in seconds before the IPX unit's page is
-loaded in case 3."""
+Needs root, Xvfb, openbox, xdotool, ImageMagick and Chromium; exits 77
+(skipped) without root or Xvfb, and in other than a debug build
+(TAV_BUILD_DIR ending in "debug"). Screenshots go to
+<build>/tests/desktop/artifacts. TAV_DESKTOP_WAIT (60) is the wait in
+seconds before an IPX unit's page is loaded after a hand-over."""
 
 import os
 import shutil

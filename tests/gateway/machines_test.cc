@@ -8,7 +8,6 @@
 #include "gateway/forms_capture.h"
 #include "gateway/request_machine.h"
 #include "gateway/response_machine.h"
-#include "platform/net.h"
 #include "tests/gateway/fake_transport.h"
 #include "tests/gateway/harness.h"
 
@@ -19,20 +18,12 @@ using fake::Outcome;
 using fake::run_session;
 using harness::via;
 
-bool at_10_0_0_5(uint32_t* addr) {
-  *addr = net::inet_addr("10.0.0.5");
-  return true;
-}
-
 const char kGet[] = "GET /unit7-HTML/index.htm HTTP/1.1\r\n\r\n";
 const char kHead[] = "HTTP/1.0 200 OK\r\nConnection: close\r\n\r\n";
 
 class MachinesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    set_host_address_source(at_10_0_0_5);
-    ipx_present.store(1);
-  }
+  void SetUp() override { fake::use_quiet_gateway(); }
   void TearDown() override { set_host_address_source(nullptr); }
 };
 
