@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
-#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "gateway/listener.h"
-#include "gateway/refresh.h"
 #include "gateway/session.h"
 #include "platform/threads.h"
 #include "sim/sides.h"
@@ -44,14 +42,6 @@ void wait_for_free_slots() {
   for (int i = 0; i < 1000 && sessions_in_use() > 0; ++i) Sleep(20);
 }
 
-// Starts the listener and waits until port 34 takes connections.
-void start_gateway() {
-  std::thread([] { gateway_listener(); }).detach();
-  int s = -1;
-  for (int i = 0; i < 200 && (s = connect_to(34)) < 0; ++i) Sleep(20);
-  ::close(s);
-}
-
 class GatewayEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -67,7 +57,10 @@ class GatewayEndToEnd : public ::testing::Test {
       IpxUnitRecord units[] = {harness::unit_record("VEM_1", 8080),
                                harness::unit_record("VEM_REFUSE", 8090)};
       publish_ipx_units(units, 2);
-      start_gateway();
+      std::thread([] { gateway_listener(); }).detach();
+      int s = -1;  // until port 34 takes connections
+      for (int i = 0; i < 200 && (s = connect_to(34)) < 0; ++i) Sleep(20);
+      ::close(s);
     });
     wait_for_free_slots();
     uint32_t own = 0;
@@ -111,34 +104,6 @@ TEST_F(GatewayEndToEnd, TenSessionsAtOnceAndTheEleventhRejected) {
   for (int i = 0; i < 50 && after.empty(); ++i, Sleep(100))
     after = get("/VEM_1-HTML/status.htm");
   EXPECT_NE(after.find("Status of VEM_1"), std::string::npos);
-}
-
-// Without an IPX stack sessions still start and end, and only the refresh
-// request is answered. The child shares the parent's network, whose port
-// 34 the parent's gateway holds, so it makes one of its own.
-TEST(GatewayWithoutIpx, SessionsStartAndEnd) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        ::unsetenv("TAV_TEST_NETNS");
-        tav_test::enter_private_network();
-        ::setenv("TAV_IPX", "off", 1);
-        if (!tav_test::in_private_network() ||
-            !catalogue_load(tav_test::build_dir() + "/resc.cat"))
-          std::_Exit(2);
-        set_refresh_work([] {});
-        start_gateway();
-        std::string unit_page = get("/VEM_1-HTML/");
-        std::string refresh = get("/$$Refresh$");
-        wait_for_free_slots();
-        std::_Exit(unit_page.empty() && ipx_present.load() == 0 &&
-                           refresh == catalogue_text(kRefreshRunningText) &&
-                           sessions_in_use() == 0
-                       ? 0
-                       : 3);
-      },
-      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -7,10 +7,13 @@
 #include <string>
 
 #include "gateway/forms_capture.h"
+#include "gateway/refresh.h"
 #include "gateway/request_machine.h"
 #include "gateway/response_machine.h"
+#include "platform/catalogue.h"
 #include "tests/gateway/fake_transport.h"
 #include "tests/gateway/harness.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -71,7 +74,15 @@ TEST_F(MachinesTest, RequestsThatEndWithoutAnAnswer) {
     EXPECT_EQ(o.s.browser.state, request_state::GATEWAY_DEAD) << req;
     EXPECT_EQ(o.to_unit + o.to_browser, "") << req;
   }
+  // Without an IPX stack only the refresh request is answered.
+  ASSERT_TRUE(catalogue_load(tav_test::build_dir() + "/resc.cat"));
+  ipx_present.store(0);
+  Outcome o = run_session({kGet}, {"HTTP/1.0 200 OK\r\n\r\nbody"});
+  EXPECT_EQ(o.to_unit + o.to_browser, "");
+  EXPECT_EQ(run_session({"GET /$$Refresh$ HTTP/1.0\r\n\r\n"}, {}).to_browser,
+            catalogue_text(kRefreshRunningText));
   // A gateway without an address of its own.
+  ipx_present.store(1);
   set_host_address_source([](uint32_t*) { return false; });
   EXPECT_EQ(run_session({"GET /VEM_1-HTML/ HTTP/1.0\r\n\r\n"}, {}).to_unit, "");
 }
