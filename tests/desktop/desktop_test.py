@@ -201,18 +201,6 @@ class DesktopTest(e2e_test.SiteTest):
         with open(self.hive) as f:
             return f.read()
 
-    def chromium(self, profile, port, *urls):
-        argv = [CHROMIUM, *(f for f in tavsite.CHROMIUM_FLAGS
-                            if f != "--headless"),
-                "--test-type", "--password-store=basic",
-                f"--user-data-dir={profile}", f"--remote-debugging-port={port}",
-                "--window-position=40,30", *urls]
-        with open(os.path.join(self.work, f"chromium-{port}.log"), "a") as log:
-            p = subprocess.Popen(argv, env=self.desktop.env, stdout=log,
-                                 stderr=log, start_new_session=True)
-        self.browsers.append(p)
-        return p
-
     def page_in(self, port, timeout=90):
         """The browser's tab that shows this test's discovery page."""
         browser = cdp.Browser(port, timeout=timeout)
@@ -231,8 +219,16 @@ class DesktopTest(e2e_test.SiteTest):
         if not getattr(cls, "running_profile", None):
             cls.running_profile = tempfile.mkdtemp(prefix="running-",
                                                    dir=self.work)
-            self.chromium(cls.running_profile, RUNNING_CDP_PORT,
-                          "about:blank")
+            argv = [CHROMIUM, *(f for f in tavsite.CHROMIUM_FLAGS
+                                if f != "--headless"),
+                    "--test-type", "--password-store=basic",
+                    f"--user-data-dir={cls.running_profile}",
+                    f"--remote-debugging-port={RUNNING_CDP_PORT}",
+                    "--window-position=40,30", "about:blank"]
+            with open(os.path.join(self.work, "chromium.log"), "a") as log:
+                self.browsers.append(subprocess.Popen(
+                    argv, env=self.desktop.env, stdout=log, stderr=log,
+                    start_new_session=True))
             # Shown and painted before tav starts, as a user's would be.
             browser = cdp.Browser(RUNNING_CDP_PORT, timeout=90)
             browser.first_page().wait_for(
