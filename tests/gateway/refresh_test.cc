@@ -13,7 +13,6 @@
 #include "platform/catalogue.h"
 #include "platform/threads.h"
 #include "tests/gateway/fake_transport.h"
-#include "tests/gateway/harness.h"
 #include "tests/support/scratch.h"
 
 namespace {
