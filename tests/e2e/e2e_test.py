@@ -273,9 +273,10 @@ def main(cleanup=None, time_limit=600):
     terminated, `cleanup` tears the site down (its namespaces would outlive
     us). Exits 77 when everything was skipped."""
     cleanup = cleanup or NormalRunTest.tearDownClass
+    suite = os.path.basename(sys.argv[0]).removesuffix(".py")
 
     def stop(*_):
-        print("e2e: stopped (time limit or terminated)", file=sys.stderr)
+        print(f"{suite}: stopped (time limit or terminated)", file=sys.stderr)
         cleanup()
         os._exit(1)
     signal.signal(signal.SIGALRM, stop)
@@ -285,7 +286,7 @@ def main(cleanup=None, time_limit=600):
     if not result.wasSuccessful():
         sys.exit(1)
     if result.skipped and result.testsRun <= len(result.skipped):
-        print("e2e: skipped: " + result.skipped[0][1], file=sys.stderr)
+        print(f"{suite}: skipped: " + result.skipped[0][1], file=sys.stderr)
         sys.exit(77)  # CTest's SKIP_RETURN_CODE
 
 
