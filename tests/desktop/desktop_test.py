@@ -1,27 +1,14 @@
 """TAV on a desktop: real GTK windows on Xvfb with openbox, driven with
 xdotool, and Chromium as the user's browser, on a private network of
-simulated units (see scripts/tavsite.py).
+simulated units (see scripts/tavsite.py): the settings dialog, message 108
+as a dialog, the hand-over to a running browser with its progress and
+serving windows, a browser that stays, and the ends on "Quit" and signals.
 
-  1. -Configure: the dialog, an invalid hop count (message 102, the dialog
-     stays), the about box with its icon, and a confirmed change saved.
-  2. No right to bind port 34 and port 80 taken: message 108 as a dialog;
-     OK ends tav with exit code -1.
-  3. Chromium already running: the page is handed to it, the progress
-     window shows during discovery, an IPX unit's page loads through the
-     gateway later, tav's window stays until "Quit" ends tav (exit code 1,
-     page files and private folder gone).
-  4. SIGTERM while tav serves after a hand-over: the same clean end.
-  5. A browser process that stays: closing it ends tav, and no window of
-     tav's is shown meanwhile.
-  6. A hand-over with the console dialogs (TAV_UI=console, as without a
-     display): tav serves on, no window, until SIGHUP.
-
-Needs root (network namespaces), Xvfb, openbox, xdotool, ImageMagick and
-Chromium; exits 77 (skipped) without root or Xvfb. The slow cases run only
-in a debug build (TAV_BUILD_DIR ending in "debug"): the sanitizer builds
-exit 77 too. Screenshots go to <build>/tests/desktop/artifacts.
-TAV_DESKTOP_WAIT (60) is the wait in seconds before the IPX unit's page is
-loaded in case 3."""
+Needs root, Xvfb, openbox, xdotool, ImageMagick and Chromium; exits 77
+(skipped) without root or Xvfb, and in other than a debug build
+(TAV_BUILD_DIR ending in "debug"). Screenshots go to
+<build>/tests/desktop/artifacts. TAV_DESKTOP_WAIT (60) is the wait in
+seconds before an IPX unit's page is loaded after a hand-over."""
 
 import os
 import shutil
@@ -34,45 +21,35 @@ import time
 import unittest
 
 sys.dont_write_bytecode = True  # no caches in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__))), "e2e"))
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-SOURCE_DIR = (os.environ.get("TAV_SOURCE_DIR")
-              or os.path.dirname(os.path.dirname(HERE)))
-BUILD_DIR = (os.environ.get("TAV_BUILD_DIR")
-             or os.path.join(SOURCE_DIR, "build", "debug"))
-for folder in ("scripts", os.path.join("tests", "e2e")):
-    sys.path.insert(0, os.path.join(SOURCE_DIR, folder))
-
+import e2e_test  # noqa: E402
 import cdp  # noqa: E402
-import tavnet  # noqa: E402
 import tavsite  # noqa: E402
+from e2e_test import BUILD_DIR, catalogue  # noqa: E402
 
 ARTIFACTS = os.path.join(BUILD_DIR, "tests", "desktop", "artifacts")
 TAV = os.path.join(BUILD_DIR, "tav")
 CHROMIUM = shutil.which("chromium") or "chromium"
-RUNNING_CDP_PORT = 9222
-STAYING_CDP_PORT = 9223
-# Window titles of the catalogue.
-PROGRESS_TITLE = "TAV"
+RUNNING_CDP_PORT, STAYING_CDP_PORT = 9222, 9223
+# Window titles of the catalogue; the progress window and messages are "TAV".
+PROGRESS_TITLE = MESSAGE_TITLE = "TAV"
 SERVING_TITLE = "TAV gateway"
 SETTINGS_TITLE = "TAV settings"
 ABOUT_TITLE = "About TAV"
-MESSAGE_TITLE = "TAV"
 ICON_BLUE = "4A6FA5"  # the printer's body in tav.svg
 
 
-def catalogue(number):
-    with open(os.path.join(SOURCE_DIR, "catalogue", "resc.cat")) as f:
-        for line in f:
-            key, _, value = line.partition(" = ")
-            if key == str(number):
-                return value.strip()
-    raise KeyError(number)
-
-
-def skip(reason):
-    print(f"desktop tests skipped: {reason}", file=sys.stderr)
-    sys.exit(77)
+def end(p):
+    """Ends a process group started here, forcibly after 10 s."""
+    if p.poll() is None:
+        os.killpg(p.pid, signal.SIGTERM)
+        try:
+            p.wait(10)
+        except subprocess.TimeoutExpired:
+            os.killpg(p.pid, signal.SIGKILL)
+            p.wait()
 
 
 class Desktop:
@@ -120,15 +97,14 @@ class Desktop:
         raise AssertionError(f"window {title!r} did not "
                              f"{'go' if gone else 'show'} in {timeout} s")
 
-    def keys(self, window, *keys):
+    def keys(self, window, *keys, text=None):
+        """Presses `keys` in the window, then types `text`."""
         self.xdotool("windowactivate", "--sync", window)
         time.sleep(0.3)
         self.xdotool("key", "--clearmodifiers", *keys)
         time.sleep(0.5)
-
-    def type(self, window, text):
-        self.xdotool("windowactivate", "--sync", window)
-        self.xdotool("type", "--delay", "50", text)
+        if text:
+            self.xdotool("type", "--delay", "50", text)
 
     def shot(self, name, window="root"):
         os.makedirs(ARTIFACTS, exist_ok=True)
@@ -147,31 +123,27 @@ class Desktop:
         return r.stdout.upper()
 
     def close(self):
-        for p in (self.wm, self.xvfb):
-            if p.poll() is None:
-                os.killpg(p.pid, signal.SIGTERM)
-                try:
-                    p.wait(10)
-                except subprocess.TimeoutExpired:
-                    os.killpg(p.pid, signal.SIGKILL)
-                    p.wait()
+        end(self.wm)
+        end(self.xvfb)
         self.log.close()
 
 
-def quote(s):
-    return s.replace("\\", "\\\\").replace('"', '\\"')
+class DesktopTest(e2e_test.SiteTest):
+    desktop, browsers, keep = None, [], "TAV_DESKTOP_KEEP"
 
-
-class DesktopTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        problem = tavnet.enter_private_namespace()
-        assert not problem, "no private network namespace: " + problem
+        if not shutil.which("Xvfb"):
+            raise unittest.SkipTest("Xvfb is missing (setup.sh installs it)")
+        if not BUILD_DIR.rstrip("/").endswith("debug"):
+            raise unittest.SkipTest("they run in the debug build only")
+        e2e_test.enter_test_network(needs_browser=True)
+        # As root with Xvfb nothing else may be missing.
+        for program in ("openbox", "xdotool", "import", "convert", "display"):
+            assert shutil.which(program), f"{program} is missing (setup.sh)"
         cls.work = tempfile.mkdtemp(prefix="tav-desktop-")
         os.chmod(cls.work, 0o755)
-        cls.desktop = None
         cls.site = tavsite.Site(BUILD_DIR, cls.work, full=True)
-        cls.browsers = []
         try:
             cls.site.build_network()
             cls.site.start_units()
@@ -183,16 +155,11 @@ class DesktopTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         for p in cls.browsers:
-            if p.poll() is None:
-                os.killpg(p.pid, signal.SIGKILL)
-                p.wait()
+            end(p)
         if cls.desktop:
             cls.desktop.close()
-        cls.site.close()
-        if os.environ.get("TAV_DESKTOP_KEEP"):
-            print(f"working files: {cls.work}", file=sys.stderr)
-        else:
-            shutil.rmtree(cls.work, ignore_errors=True)
+            cls.desktop = None
+        super().tearDownClass()
 
     # -- helpers ----------------------------------------------------------
 
@@ -203,19 +170,17 @@ class DesktopTest(unittest.TestCase):
         self.log = os.path.join(self.work, f"{self.id()}.log")
 
     def tearDown(self):
-        if self.tav and self.tav.poll() is None:
-            os.killpg(self.tav.pid, signal.SIGKILL)
-            self.tav.wait()
+        if self.tav:
+            end(self.tav)
 
     def start_tav(self, *args, open_command=None, env=None, preexec=None):
-        with open(self.hive, "w") as f:
-            f.write("REGEDIT4\n")
-            if open_command:
-                f.write("\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.htm]\n"
-                        '@="htmlfile"\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\'
-                        "Classes\\htmlfile\\Shell\\Open\\command]\n"
-                        f'@="{quote(open_command)}"\n')
-        os.chmod(self.hive, 0o644)
+        hive = "REGEDIT4\n"
+        if open_command:
+            quoted = open_command.replace("\\", "\\\\").replace('"', '\\"')
+            hive += ("\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.htm]\n"
+                     '@="htmlfile"\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes'
+                     f'\\htmlfile\\Shell\\Open\\command]\n@="{quoted}"\n')
+        tavsite.write_file(self.hive, hive)
         e = dict(self.desktop.env, TAV_REGISTRY=self.hive, TMPDIR=self.tmp,
                  TAV_DEBUG=self.log + ".debug")
         e.update(env or {})
@@ -236,37 +201,13 @@ class DesktopTest(unittest.TestCase):
         with open(self.hive) as f:
             return f.read()
 
-    def chromium(self, profile, port, *urls):
-        argv = [CHROMIUM, "--no-sandbox", "--test-type", "--no-first-run",
-                "--disable-gpu",
-                "--disable-background-networking", "--disable-sync",
-                "--disable-component-update", "--no-proxy-server",
-                "--password-store=basic", f"--user-data-dir={profile}",
-                f"--remote-debugging-port={port}", "--window-position=40,30",
-                "--window-size=1000,700", *urls]
-        with open(os.path.join(self.work, f"chromium-{port}.log"), "a") as log:
-            p = subprocess.Popen(argv, env=self.desktop.env, stdout=log,
-                                 stderr=log, start_new_session=True)
-        self.browsers.append(p)
-        return p
-
     def page_in(self, port, timeout=90):
         """The browser's tab that shows this test's discovery page."""
         browser = cdp.Browser(port, timeout=timeout)
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            for t in browser.call("Target.getTargets")["targetInfos"]:
-                if (t["type"] == "page" and t["url"].endswith("tav-disc.htm")
-                        and t["url"].startswith("file://" + self.tmp)):
-                    page = cdp.Page(browser, browser.call(
-                        "Target.attachToTarget", targetId=t["targetId"],
-                        flatten=True)["sessionId"])
-                    page.wait_for("document.readyState === 'complete' && "
-                                  "document.links.length > 0", 60,
-                                  what="the discovery page")
-                    return browser, page
-            time.sleep(0.5)
-        self.fail(f"no tab shows the discovery page; see {self.log}")
+        page = browser.first_page(timeout, lambda url: url.startswith(
+            "file://" + self.tmp) and url.endswith("tav-disc.htm"))
+        page.wait_for(cdp.LISTED, 60, what="the discovery page")
+        return browser, page
 
     def assert_page_files_gone(self):
         self.assertEqual(os.listdir(self.tmp), [],
@@ -278,8 +219,16 @@ class DesktopTest(unittest.TestCase):
         if not getattr(cls, "running_profile", None):
             cls.running_profile = tempfile.mkdtemp(prefix="running-",
                                                    dir=self.work)
-            self.chromium(cls.running_profile, RUNNING_CDP_PORT,
-                          "about:blank")
+            argv = [CHROMIUM, *(f for f in tavsite.CHROMIUM_FLAGS
+                                if f != "--headless"),
+                    "--test-type", "--password-store=basic",
+                    f"--user-data-dir={cls.running_profile}",
+                    f"--remote-debugging-port={RUNNING_CDP_PORT}",
+                    "--window-position=40,30", "about:blank"]
+            with open(os.path.join(self.work, "chromium.log"), "a") as log:
+                self.browsers.append(subprocess.Popen(
+                    argv, env=self.desktop.env, stdout=log, stderr=log,
+                    start_new_session=True))
             # Shown and painted before tav starts, as a user's would be.
             browser = cdp.Browser(RUNNING_CDP_PORT, timeout=90)
             browser.first_page().wait_for(
@@ -290,13 +239,6 @@ class DesktopTest(unittest.TestCase):
         return (f'"{CHROMIUM}" --no-sandbox '
                 f'--user-data-dir={cls.running_profile} "%1"')
 
-    def start_handed_over_run(self):
-        """tav started with the running browser; waits for its window."""
-        self.start_tav(open_command=self.running_browser())
-        progress = self.desktop.wait_window(PROGRESS_TITLE, 60)
-        window = self.desktop.wait_window(SERVING_TITLE, 240)
-        return progress, window
-
     # -- the cases --------------------------------------------------------
 
     def test_1_configure_dialog(self):
@@ -305,8 +247,7 @@ class DesktopTest(unittest.TestCase):
         dialog = d.wait_window(SETTINGS_TITLE)
         d.shot("configure-dialog.png")
         d.keys(dialog, "alt+x")  # IPX search off
-        d.keys(dialog, "alt+m", "ctrl+a")
-        d.type(dialog, "16")
+        d.keys(dialog, "alt+m", "ctrl+a", text="16")
         d.keys(dialog, "Return")
         message = d.wait_window(MESSAGE_TITLE)
         d.shot("configure-invalid-hops.png")
@@ -321,8 +262,7 @@ class DesktopTest(unittest.TestCase):
         self.assertIn(ICON_BLUE, d.colours(about))
         d.keys(about, "Return")
         d.wait_window(ABOUT_TITLE, gone=True)
-        d.keys(dialog, "alt+m", "ctrl+a")
-        d.type(dialog, "5")
+        d.keys(dialog, "alt+m", "ctrl+a", text="5")
         d.keys(dialog, "Return")
         self.assertEqual(self.wait_tav(), 0)
         hive = self.stored()
@@ -377,7 +317,8 @@ class DesktopTest(unittest.TestCase):
         self.assert_page_files_gone()
 
     def test_4_sigterm_while_serving_ends_cleanly(self):
-        self.start_handed_over_run()
+        self.start_tav(open_command=self.running_browser())
+        self.desktop.wait_window(SERVING_TITLE, 240)
         self.assertTrue(os.listdir(self.tmp))
         self.tav.send_signal(signal.SIGTERM)
         self.assertEqual(self.wait_tav(), 1)
@@ -415,23 +356,5 @@ class DesktopTest(unittest.TestCase):
         self.assert_page_files_gone()
 
 
-def main():
-    if os.geteuid() != 0:
-        skip("they build a network of namespaces and need root")
-    if not shutil.which("Xvfb"):
-        skip("Xvfb is missing (scripts/setup.sh installs it)")
-    if not BUILD_DIR.rstrip("/").endswith("debug"):
-        skip("they run in the debug build only")
-    # As root with Xvfb nothing else may be missing: a skip would hide a
-    # broken CI.
-    for program in ("openbox", "xdotool", "import", "convert", "display"):
-        assert shutil.which(program), f"{program} is missing (setup.sh)"
-    assert shutil.which(CHROMIUM), "chromium is missing (setup.sh)"
-    for program in ("tav", "tav-sim"):
-        assert os.access(os.path.join(BUILD_DIR, program), os.X_OK), \
-            f"{program} is not built in {BUILD_DIR}"
-    unittest.main(verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    e2e_test.main(DesktopTest.tearDownClass, time_limit=840)

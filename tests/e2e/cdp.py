@@ -11,6 +11,10 @@ import time
 import urllib.request
 
 
+# A page loaded and showing links (the discovery page is never without).
+LISTED = "document.readyState === 'complete' && document.links.length > 0"
+
+
 class CdpError(Exception):
     pass
 
@@ -107,17 +111,18 @@ class Browser:
                     raise CdpError(f"{method}: {reply['error']}")
                 return reply.get("result", {})
 
-    def first_page(self, timeout=60):
+    def first_page(self, timeout=60, match=lambda url: True):
+        """The first tab whose URL `match` accepts, once there is one."""
         deadline = time.time() + timeout
         while time.time() < deadline:
             pages = [t for t in self.call("Target.getTargets")["targetInfos"]
-                     if t["type"] == "page"]
+                     if t["type"] == "page" and match(t["url"])]
             if pages:
                 return Page(self, self.call(
                     "Target.attachToTarget", targetId=pages[0]["targetId"],
                     flatten=True)["sessionId"])
             time.sleep(0.3)
-        raise CdpError("the browser shows no page")
+        raise CdpError("the browser shows no such page")
 
     def close(self):
         try:

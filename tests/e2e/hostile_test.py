@@ -9,18 +9,17 @@ The browser is a stand-in that only waits; pages are fetched raw. Needs
 root."""
 
 import os
-import socket
+import pathlib
 import sys
 import tempfile
 import threading
 import time
-import unittest
 
 sys.dont_write_bytecode = True  # no caches in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import e2e_test  # noqa: E402
-from e2e_test import BUILD_DIR, tavsite  # noqa: E402
+from e2e_test import BUILD_DIR, fetch, tavsite  # noqa: E402
 
 HOSTILE = "10.77.1.66"
 # Discovery listens for replies until a quiet wait or its bound; the junk
@@ -44,24 +43,7 @@ class WaitingBrowserSite(tavsite.Site):
         return ["sh", "-c", f"echo $$ > {self.browser_pid}; exec sleep 600"]
 
 
-def read_text(path):
-    with open(path, errors="replace") as f:
-        return f.read()
-
-
-def fetch(host, path, timeout):
-    """A raw GET through the gateway: (answer, seconds until it closed)."""
-    start = time.time()
-    answer = b""
-    with socket.create_connection((host, 34), timeout) as s:
-        s.sendall(f"GET {path} HTTP/1.0\r\nAccept: */*\r\n\r\n".encode())
-        while chunk := s.recv(4096):
-            answer += chunk
-    return answer, time.time() - start
-
-
-class HostileUnitTest(unittest.TestCase):
-    site = None
+class HostileUnitTest(e2e_test.SiteTest):
 
     @classmethod
     def setUpClass(cls):
@@ -89,12 +71,6 @@ class HostileUnitTest(unittest.TestCase):
         except BaseException:
             cls.tearDownClass()
             raise
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.site:
-            e2e_test.close_site(cls.site, cls.work)
-            cls.site = None
 
     def assert_no_sanitizer_report(self, logs=()):
         for output in (self.site.tav_output(), *logs):
@@ -152,7 +128,8 @@ class HostileUnitTest(unittest.TestCase):
         sims = [os.path.join(self.work, f) for f in os.listdir(self.work)
                 if f.startswith("sim-") and f.endswith(".log")]
         self.assertIn(os.path.join(self.work, "sim-hostile.log"), sims)
-        self.assert_no_sanitizer_report([read_text(f) for f in sims])
+        self.assert_no_sanitizer_report(
+            [pathlib.Path(f).read_text(errors="replace") for f in sims])
 
 
 if __name__ == "__main__":

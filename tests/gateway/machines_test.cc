@@ -1,16 +1,19 @@
 // The request and response machines stepped as the session loop does,
 // against in-memory peers: what reaches the unit and the browser, and that
-// every wait ends.
+// every wait ends; and the endpoint's send buffer on its own.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "gateway/forms_capture.h"
+#include "gateway/refresh.h"
 #include "gateway/request_machine.h"
 #include "gateway/response_machine.h"
-#include "platform/net.h"
+#include "platform/catalogue.h"
 #include "tests/gateway/fake_transport.h"
 #include "tests/gateway/harness.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -19,20 +22,12 @@ using fake::Outcome;
 using fake::run_session;
 using harness::via;
 
-bool at_10_0_0_5(uint32_t* addr) {
-  *addr = net::inet_addr("10.0.0.5");
-  return true;
-}
-
 const char kGet[] = "GET /unit7-HTML/index.htm HTTP/1.1\r\n\r\n";
 const char kHead[] = "HTTP/1.0 200 OK\r\nConnection: close\r\n\r\n";
 
 class MachinesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    set_host_address_source(at_10_0_0_5);
-    ipx_present.store(1);
-  }
+  void SetUp() override { fake::use_quiet_gateway(); }
   void TearDown() override { set_host_address_source(nullptr); }
 };
 
@@ -79,7 +74,15 @@ TEST_F(MachinesTest, RequestsThatEndWithoutAnAnswer) {
     EXPECT_EQ(o.s.browser.state, request_state::GATEWAY_DEAD) << req;
     EXPECT_EQ(o.to_unit + o.to_browser, "") << req;
   }
+  // Without an IPX stack only the refresh request is answered.
+  ASSERT_TRUE(catalogue_load(tav_test::build_dir() + "/resc.cat"));
+  ipx_present.store(0);
+  Outcome o = run_session({kGet}, {"HTTP/1.0 200 OK\r\n\r\nbody"});
+  EXPECT_EQ(o.to_unit + o.to_browser, "");
+  EXPECT_EQ(run_session({"GET /$$Refresh$ HTTP/1.0\r\n\r\n"}, {}).to_browser,
+            catalogue_text(kRefreshRunningText));
   // A gateway without an address of its own.
+  ipx_present.store(1);
   set_host_address_source([](uint32_t*) { return false; });
   EXPECT_EQ(run_session({"GET /VEM_1-HTML/ HTTP/1.0\r\n\r\n"}, {}).to_unit, "");
 }
@@ -238,6 +241,47 @@ TEST_F(MachinesTest, TranscriptWithHeaderFilterDoesNotDependOnChunking) {
     Outcome o = run_session({request}, fake::split_at(reply, i), false);
     ASSERT_EQ(o.to_browser, whole.to_browser) << i;
   }
+}
+
+class EndpointTest : public ::testing::Test {
+ protected:
+  void TearDown() override { fake::detach(ep_.sock); }
+  // A fresh endpoint with a peer that only takes what is sent.
+  void use() {
+    fake::detach(ep_.sock);
+    peer_ = fake::Peer();
+    std::memset(&ep_, 0, sizeof ep_);
+    ep_.sock = fake::attach(&peer_);
+    ep_.first_wait = 1;
+    endpoint_mark_active(&ep_);
+  }
+  fake::Peer peer_;
+  SessionEndpoint ep_{};
+};
+
+TEST_F(EndpointTest, SendBufferGoesOutWhenFullOrFlushed) {
+  use();
+  std::string full(512, 'f');
+  EXPECT_EQ(put(&ep_, full.data(), 512), 0);
+  EXPECT_EQ(peer_.sent, full);
+  EXPECT_EQ(put(&ep_, "0123456789", 10), 0);
+  EXPECT_EQ(peer_.sent.size(), 512u);
+  EXPECT_EQ(flush_buffer(&ep_), 0);
+  EXPECT_EQ(peer_.sent, full + "0123456789");
+  // A peer that stops reading is given up; the unsent bytes stay counted.
+  use();
+  peer_.takes = 100;
+  std::string data(300, 'd');
+  EXPECT_EQ(put(&ep_, data.data(), 300), 0);
+  EXPECT_EQ(flush_buffer(&ep_), 1);
+  EXPECT_EQ(ep_.send_count, 200);
+  EXPECT_GE(peer_.clock_ms - 1000000, kQuietLimitMs);
+  // So is one that takes a byte every 3 s, though it never stops.
+  use();
+  peer_.trickle = 1;
+  EXPECT_EQ(put(&ep_, data.data(), 300), 0);
+  EXPECT_EQ(flush_buffer(&ep_), 1);
+  EXPECT_LT(peer_.sent.size(), 30u);
 }
 
 }  // namespace

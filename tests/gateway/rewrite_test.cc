@@ -58,7 +58,6 @@ TEST_F(RewriteTest, ResultingForms) {
       {"<a href='x'> <a href=x> <a href=\"y\">",
        "<a href='x'> <a href=x> <a href=\"@y\">"},
       {"<x hrefx=\"a\" datasrc=\"b\">", "<x hrefx=\"a\" datasrc=\"@b\">"},
-      {"<a href=\"a\"><img src=\"b\">", "<a href=\"@a\"><img src=\"@b\">"},
       {"<script>window.open(\"/help.htm\");</script>",
        "<script>window.open(\"@help.htm\");</script>"},
       {"<a href=\"x\" x='window.open(\"/h\")'> src=\"y\"",

@@ -32,9 +32,7 @@ TEST(BuildLaunchRecord, CommandsBecomeProgramAndArguments) {
       built(" b\ta\"c d\" \"\" \"open end"),
       ElementsAre("b", "a\"c", "d\"", "", "open end", "/p/tav-disc.htm"));
   EXPECT_THAT(built(" \t "), ElementsAre());
-}
-
-TEST(BuildLaunchRecord, LongArgumentsAndManyTokensAreKeptWhole) {
+  // Long arguments and many tokens are kept whole.
   std::string page = "/" + std::string(300, 'p') + ".htm", command = "b";
   for (int i = 1; i < 30; ++i) command += " a" + std::to_string(i);
   for (const char* placeholder : {" --page=%1", ""}) {
@@ -128,9 +126,8 @@ TEST_F(BrowserLaunchTest, HandOverKeepsThePageAndTheProgram) {
 
 TEST(HandOver, QuickCleanEndIsAHandOverAndIdleTimeEndsIt) {
   EXPECT_TRUE(browser_handed_over(0, 9999));
-  EXPECT_FALSE(browser_handed_over(0, 10000));
-  EXPECT_FALSE(browser_handed_over(1, 100));
-  EXPECT_FALSE(browser_handed_over(-1, 100));
+  for (auto [status, ms] : {std::pair{0, 10000}, {1, 100}, {-1, 100}})
+    EXPECT_FALSE(browser_handed_over(status, ms)) << status << " " << ms;
   // Thirty minutes counted from the hand-over or the last request, later
   // of the two.
   EXPECT_FALSE(gateway_idle_too_long(5000 + 1799, 5000, 0));
@@ -139,33 +136,31 @@ TEST(HandOver, QuickCleanEndIsAHandOverAndIdleTimeEndsIt) {
   EXPECT_TRUE(gateway_idle_too_long(6801, 5000, 5001));
 }
 
-// With the hive naming no browser the desktop's choice is taken.
-TEST_F(BrowserLaunchTest, WithoutHiveEntryTheDesktopChoiceOpensThePage) {
-  write_text(work_ + "/registry.reg", "REGEDIT4\n");
-  ScopedEnv browser("BROWSER", "chosen-browser --new %s");
-  std::string command;
-  ASSERT_TRUE(read_open_command(&command));
-  EXPECT_EQ(command, "chosen-browser --new \"%1\"");
-  RegisterCommand("pinned");
-  ASSERT_TRUE(read_open_command(&command));
-  EXPECT_EQ(command, "pinned");
-}
-
 TEST_F(BrowserLaunchTest, ProgramThatCannotStartShows107AndEnds) {
   RegisterCommand("\"" + work_ + "/no such browser\"");
   LaunchAndExpectTheEnd(shown(107));
 }
 
-TEST_F(BrowserLaunchTest, NoOpenCommandShows105AndKeepsTheHelpCopy) {
-  // No hive entry, no $BROWSER, no desktop default on this PATH.
+// With the hive naming no browser the desktop's choice is taken; without
+// that either, message 105.
+TEST_F(BrowserLaunchTest, WithoutHiveEntryTheDesktopChoiceOrElse105) {
   write_text(work_ + "/registry.reg", "REGEDIT4\n");
-  ScopedEnv path("PATH", work_.c_str());
+  std::string command;
+  {
+    ScopedEnv browser("BROWSER", "chosen-browser --new %s");
+    ASSERT_TRUE(read_open_command(&command));
+    EXPECT_EQ(command, "chosen-browser --new \"%1\"");
+  }
+  ScopedEnv path("PATH", work_.c_str());  // no desktop default here
   EXPECT_THAT(stderr_of([&] {
                 EXPECT_EQ(launch_browser(page_.c_str(), help_.c_str()), -1);
               }),
               HasSubstr(shown(105)));
   EXPECT_FALSE(file_exists(page_));
   EXPECT_TRUE(file_exists(help_));
+  RegisterCommand("pinned");
+  ASSERT_TRUE(read_open_command(&command));
+  EXPECT_EQ(command, "pinned");
 }
 
 }  // namespace
