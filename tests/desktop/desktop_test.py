@@ -107,6 +107,8 @@ class Desktop:
             self.xdotool("type", "--delay", "50", text)
 
     def shot(self, name, window="root"):
+        # A window just mapped may not have painted its check marks yet.
+        time.sleep(0.5)
         os.makedirs(ARTIFACTS, exist_ok=True)
         path = os.path.join(ARTIFACTS, name)
         subprocess.run(["import", "-window", window, path], env=self.env,
