@@ -7,8 +7,8 @@
 #   tests/package/package_test.sh [tav_<version>_<arch>.deb]
 # Needs root (apt-get, useradd, ip netns); skips with status 77 otherwise.
 # TAV_PACKAGE_IPX picks the IPX stack of tav and of the simulated units:
-# ipv4 (default) or ethernet (raw frames, which need the package's
-# cap_net_raw; the simulator must speak it too).
+# ethernet (default: raw frames, which the ordinary user may send thanks to
+# the package's cap_net_raw) or ipv4.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -21,7 +21,7 @@ if dpkg-query -W -f='${Status}' tav 2>/dev/null | grep -q 'ok installed'; then
   exit 1
 fi
 
-ipx=${TAV_PACKAGE_IPX:-ipv4}
+ipx=${TAV_PACKAGE_IPX:-ethernet}
 tag=tavpkg$$
 work=$(mktemp -d /tmp/tav-package-XXXXXX)
 chmod 755 "$work"
