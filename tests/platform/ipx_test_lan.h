@@ -27,20 +27,6 @@ inline net::SockAddrIpx at(const ipx::NetworkNumber& network,
   return a;
 }
 
-// The MAC of an interface of this namespace (zero when it has none).
-inline ipx::Mac mac_of(const char* interface) {
-  ipx::Mac mac{};
-  std::string path = std::string("/sys/class/net/") + interface + "/address";
-  if (FILE* f = std::fopen(path.c_str(), "r")) {
-    unsigned b[6];
-    if (std::fscanf(f, "%x:%x:%x:%x:%x:%x", &b[0], &b[1], &b[2], &b[3], &b[4],
-                    &b[5]) == 6)
-      for (int i = 0; i < 6; ++i) mac[i] = static_cast<uint8_t>(b[i]);
-    std::fclose(f);
-  }
-  return mac;
-}
-
 class Lan {
  public:
   Lan() {
