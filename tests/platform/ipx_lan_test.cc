@@ -1,13 +1,13 @@
-// The program over IPX in Ethernet frames (TAV_IPX=ethernet) on one end of
-// a veth pair, against a stack or simulated units on the other: the socket
-// calls of platform/net; units of every frame type found by SAP and the
-// locator query,
-// described over SPX and served through the gateway over SPX (a unit
-// answering in two frame types listed once); a page across a lossy,
-// reordering wire; a unit that vanishes in the middle of a page.
-#include "sim/ipx_units.h"
-
+// IPX in Ethernet frames on a veth pair in the test's private network
+// namespace. Two stacks: datagram errors, opens nobody answers, a peer that
+// vanishes. The program (TAV_IPX=ethernet) on one end: its socket calls
+// against a stack on the other; simulated units of every frame type found
+// by SAP and the locator query, described and served through the gateway
+// over SPX (a unit answering in two frame types listed once); a page across
+// a lossy, reordering wire; a unit that vanishes in the middle of a page.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdio>
@@ -25,6 +25,7 @@
 #include "platform/net.h"
 #include "platform/threads.h"
 #include "sim/ipx_side.h"
+#include "sim/ipx_units.h"
 #include "sim/sides.h"
 #include "sim/web_pages.h"
 #include "tests/discovery/helpers.h"
@@ -35,6 +36,12 @@
 namespace {
 
 const char kNetwork[] = "00BEEF01";
+
+int64_t ms_since(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now() - t)
+      .count();
+}
 
 // A request for `path` sent to the gateway on this host.
 net::Socket ask_gateway(const std::string& path) {
@@ -149,7 +156,7 @@ TEST_F(IpxUnitsInEthernetFrames, TheProgramsSocketCallsReachAUnitOnTheLan) {
 
   // Datagrams: a broadcast query out, the answer back with its source; the
   // network number is learned from it.
-  Socket s = socket(AF_IPX_, SOCK_DGRAM_, NSPROTO_IPX);
+  Socket s = net::socket(AF_IPX_, SOCK_DGRAM_, NSPROTO_IPX);
   ASSERT_NE(s, INVALID_SOCKET);
   EXPECT_EQ(setsockopt_int(s, SockOpt::kBroadcast, 1), 0);
   ASSERT_EQ(bind(s, SockAddrIpx{AF_IPX_, {}, {}, 0}), 0);
@@ -181,7 +188,7 @@ TEST_F(IpxUnitsInEthernetFrames, TheProgramsSocketCallsReachAUnitOnTheLan) {
   ASSERT_EQ(unit->listen(l, 4), 0);
   for (bool nonblocking : {false, true}) {
     SCOPED_TRACE(nonblocking ? "non-blocking" : "blocking");
-    Socket c = socket(AF_IPX_, SOCK_STREAM_, NSPROTO_SPX);
+    Socket c = net::socket(AF_IPX_, SOCK_STREAM_, NSPROTO_SPX);
     ASSERT_NE(c, INVALID_SOCKET);
     ASSERT_EQ(ioctlsocket_fionbio(c, nonblocking), 0);
     int rc = connect(c, at(kNet, unit->node(), 0x4000));
@@ -208,7 +215,7 @@ TEST_F(IpxUnitsInEthernetFrames, TheProgramsSocketCallsReachAUnitOnTheLan) {
   }
 
   // This host's own node is refused, as the loopback is over IPv4.
-  Socket c = socket(AF_IPX_, SOCK_STREAM_, NSPROTO_SPX);
+  Socket c = net::socket(AF_IPX_, SOCK_STREAM_, NSPROTO_SPX);
   EXPECT_EQ(connect(c, at(kNet, ipx::Mac{}, 0x4000)), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), 10049);
   ipx::Mac own;
@@ -279,9 +286,7 @@ TEST_F(IpxUnitsInEthernetFrames, APageCrossesALossyReorderingWireByteForByte) {
   unit.big_bin_size = 5000000;
   auto start = std::chrono::steady_clock::now();
   std::string page = get("/Lossy-HTML/big.bin");
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - start)
-                .count();
+  auto ms = ms_since(start);
   size_t head = page.find("\r\n\r\n");
   ASSERT_NE(head, std::string::npos);
   std::string body = page.substr(head + 4);
@@ -289,6 +294,71 @@ TEST_F(IpxUnitsInEthernetFrames, APageCrossesALossyReorderingWireByteForByte) {
   EXPECT_TRUE(body == body_of(unit, "/big.bin"));
   std::printf("5 MB across the lossy wire in %lld ms\n",
               static_cast<long long>(ms));
+}
+
+TEST(IpxStack, DatagramErrorsAndOpensOrConnectionsNobodyAnswers) {
+  TAV_REQUIRE_PRIVATE_NETWORK();
+  spx::Timing quick;
+  quick.connect_retry = 100;
+  quick.rto_max = 400;
+  ipx_test::Lan lan;
+  ASSERT_TRUE(lan.up()) << lan.problem();
+  auto a = lan.stack(0, ipx::kAllFrameTypes, {}, quick);
+  auto b = lan.stack(1, ipx::kAllFrameTypes, {}, quick);
+  ASSERT_TRUE(a && b);
+  // Datagrams: a socket in use cannot be bound twice, a socket is bound
+  // once, one bound to socket 0 gets one of 4000 to 7FFF, and a datagram
+  // too long for the buffer fails.
+  int ua = a->socket(net::SOCK_DGRAM_), ub = b->socket(net::SOCK_DGRAM_);
+  ASSERT_EQ(b->bind(ub, ipx_test::at({}, {}, 0x8449)), 0);
+  EXPECT_EQ(b->bind(b->socket(net::SOCK_DGRAM_), ipx_test::at({}, {}, 0x8449)),
+            -10048);
+  EXPECT_EQ(b->bind(ub, ipx_test::at({}, {}, 0x0453)), -10022);
+  ASSERT_EQ(a->bind(ua, ipx_test::at({}, {}, 0)), 0);
+  net::SockAddrIpx me{};
+  ASSERT_EQ(a->getsockname(ua, &me), 0);
+  EXPECT_GE(net::ntohs_(me.sa_socket), 0x4000);
+  EXPECT_LE(net::ntohs_(me.sa_socket), 0x7FFF);
+  ASSERT_EQ(a->sendto(ua, "query", 5, ipx_test::at({}, b->node(), 0x8449)), 5);
+  ASSERT_EQ(net::wait_readable(ub, 3000), 1);
+  char buf[16];
+  EXPECT_EQ(ipx::Stack::recvfrom(ub, buf, 3, &me), -10040);
+
+  // Nobody listens: a blocking open fails after 8 tries with 10060, and a
+  // non-blocking one says 10035 and hangs its descriptor up as it fails.
+  int c = a->socket(net::SOCK_STREAM_);
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(a->connect(c, ipx_test::at({}, b->node(), 0x8450)), -10060);
+  EXPECT_NEAR(static_cast<double>(ms_since(t0)), 800, 300);
+  int d = a->socket(net::SOCK_STREAM_);
+  ASSERT_EQ(a->set_nonblocking(d, true), 0);
+  EXPECT_EQ(a->connect(d, ipx_test::at({}, b->node(), 0x8450)), -10035);
+  pollfd p{d, POLLOUT, 0};
+  ASSERT_EQ(::poll(&p, 1, 3000), 1);
+  EXPECT_TRUE(p.revents & POLLHUP);
+  EXPECT_EQ(a->socket_error(d), 10060);
+
+  // A peer that vanishes mid-transfer: 8 unanswered tries, then 10054.
+  int l = b->socket(net::SOCK_STREAM_);
+  ASSERT_EQ(b->listen(l, 1), 0);
+  net::SockAddrIpx where{};
+  ASSERT_EQ(b->getsockname(l, &where), 0);
+  int e = a->socket(net::SOCK_STREAM_);
+  ASSERT_EQ(a->set_nonblocking(e, true), 0);
+  ASSERT_EQ(a->connect(e, where), -10035);
+  p = {e, POLLOUT, 0};
+  ASSERT_EQ(::poll(&p, 1, 3000), 1);
+  EXPECT_EQ(p.revents & POLLHUP, 0);
+  ASSERT_EQ(a->socket_error(e), 0);
+  ASSERT_EQ(::send(e, "hello", 5, MSG_NOSIGNAL), 5);  // the new descriptor
+  b.reset();
+  std::string lots(200000, 'Z');
+  ::send(e, lots.data(), lots.size(), MSG_NOSIGNAL);
+  t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(net::wait_readable(e, 6000), 1);
+  EXPECT_EQ(::recv(e, buf, sizeof buf, 0), 0);
+  EXPECT_LT(ms_since(t0), 100 + 200 + 6 * 400 + 500);
+  EXPECT_EQ(a->socket_error(e), 10054);
 }
 
 // A unit that leaves the LAN in the middle of a page: the gateway ends the
@@ -307,9 +377,7 @@ TEST_F(IpxUnitsInEthernetFrames, AUnitThatVanishesMidPageEndsTheSession) {
     gone->set_loss(100, 0);
     vanished = std::chrono::steady_clock::now();
   });
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - vanished)
-                .count();
+  auto ms = ms_since(vanished);
   EXPECT_GE(page.size(), 1000000u);
   EXPECT_LT(page.size(), 20000000u);
   EXPECT_LT(ms, 5000);
