@@ -48,7 +48,6 @@ class Lan {
     return made_ && run("ip link set " + std::string(name_[0]) + " up") &&
            run("ip link set " + std::string(name_[1]) + " up");
   }
-  std::string problem() const { return "could not make a veth pair"; }
   const char* name(int end) const { return name_[end]; }
 
   std::unique_ptr<ipx::Stack> stack(int end, ipx::FrameTypes types,

