@@ -1,7 +1,7 @@
 // IPX in Ethernet frames on a veth pair in the test's private network
 // namespace. Two stacks: datagram errors, opens nobody answers, a peer that
-// vanishes. The program (TAV_IPX=ethernet) on one end: its socket calls
-// against a stack on the other; simulated units of every frame type found
+// vanishes. The program (TAV_IPX=ethernet) on one end: its own nodes
+// refused; simulated units of every frame type found
 // by SAP and the locator query, described and served through the gateway
 // over SPX (a unit answering in two frame types listed once); a page across
 // a lossy, reordering wire; a unit that vanishes in the middle of a page.
@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,7 +20,6 @@
 #include "discovery/units.h"
 #include "gateway/listener.h"
 #include "platform/catalogue.h"
-#include "platform/ipx_stack.h"
 #include "platform/net.h"
 #include "platform/threads.h"
 #include "sim/ipx_side.h"
@@ -173,12 +171,7 @@ TEST_F(IpxUnitsInEthernetFrames, EveryFrameTypeIsFoundDescribedAndServed) {
   ASSERT_TRUE(side.start(&error)) << error;
   ASSERT_TRUE(sim::start_web_side(config));
 
-  int found;
-  {
-    DiscoveryRun run;
-    found = discover_units_using_ipx();
-  }
-  ASSERT_EQ(found, 5);
+  ASSERT_EQ((DiscoveryRun(), discover_units_using_ipx()), 5);
   auto snap = published_ipx_units();
   std::string got;
   for (int i = 0; i < snap->count; ++i)

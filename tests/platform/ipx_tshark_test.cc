@@ -19,6 +19,7 @@
 #include "platform/ipx_services.h"
 #include "tests/platform/ipx_test_lan.h"
 #include "tests/support/netns.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -75,10 +76,7 @@ class Capture {
 
 // What a dissected frame is, from tshark's fields.
 std::string kind_of(const std::map<std::string, std::string>& f) {
-  auto get = [&](const char* k) {
-    auto it = f.find(k);
-    return it == f.end() ? std::string() : it->second;
-  };
+  auto get = [&](const char* k) { return f.at(k); };
   std::string socket = get("ipx.dst.socket");
   if (get("ipx.packet_type") != "0x05") {
     std::string info = get("_ws.col.Info");
@@ -109,67 +107,62 @@ TEST(IpxOnTheWire, EveryKindOfFrameDissectsAsMeantInEveryFrameType) {
   if (access(kTshark, X_OK) != 0) GTEST_SKIP() << "tshark is not installed";
   ipx_test::Lan lan;
   ASSERT_TRUE(lan.up());
-  char dir[] = "/tmp/tav-ipx-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  {
-    std::string file = std::string(dir) + "/ipx.pcapng";
-    Capture capture(lan.name(0), file);
-    ASSERT_TRUE(capture.WaitUntilCapturing()) << "tshark did not start";
-    spx::Timing quick;
-    quick.watchdog_idle = 150;
-    for (int t = 0; t < kFrameTypeCount; ++t) {
-      FrameTypes type = frame_bit(static_cast<FrameType>(t));
-      auto a = lan.stack(0, type, {}, quick);  // asks RIP at start
-      auto b = lan.stack(1, type, {0, 0, 0xBE, 0xEF}, quick);
-      ASSERT_TRUE(a && b);
-      int u = a->socket(net::SOCK_DGRAM_);
-      auto query = encode_sap_query(kSapGeneralQuery, 0x0414);
-      a->sendto(u, query.data(), 4, ipx_test::at({}, kBroadcastMac, 0x0452));
-      a->sendto(u, "\xFF\xFF\xC1\x00\x01\xF4", 6,
-                ipx_test::at({}, kBroadcastMac, 0x8449));
-      int l = b->socket(net::SOCK_STREAM_);
-      ASSERT_EQ(b->listen(l, 1), 0);
-      net::SockAddrIpx where{};
-      b->getsockname(l, &where);
-      int c = a->socket(net::SOCK_STREAM_);
-      ASSERT_EQ(a->connect(c, where), 0);
-      int s = b->accept(l);
-      ASSERT_EQ(::send(c, "GET / HTTP/1.0\r\n\r\n", 18, 0), 18);
-      char buf[32];
-      ASSERT_EQ(::recv(s, buf, sizeof buf, 0), 18);
-      std::this_thread::sleep_for(std::chrono::milliseconds(400));  // idle
-      a->close(c);
-      ASSERT_EQ(::recv(s, buf, sizeof buf, 0), 0);
-      b->close(s);
-    }
-    capture.Stop();
-    std::string read = std::string(kTshark) + " -r " + file;
-    std::string detail = run_output(read + " -V 2>/dev/null");
-    EXPECT_EQ(detail.find("Malformed"), std::string::npos) << detail;
-    EXPECT_EQ(detail.find("Severity level: Error"), std::string::npos);
-    const char* fields[] = {
-        "frame.protocols", "llc.dsap", "ipx.packet_type", "ipx.dst.socket",
-        "_ws.col.Info",    "spx.ctl",  "spx.type",        "spx.dst"};
-    std::string cmd =
-        read + " -Y ipx -T fields -E occurrence=f -E separator=/t";
-    for (const char* f : fields) cmd += std::string(" -e ") + f;
-    std::istringstream rows(run_output(cmd + " 2>/dev/null"));
-    std::set<std::string> seen;
-    std::string row;
-    while (std::getline(rows, row)) {
-      std::map<std::string, std::string> f;
-      std::istringstream cols(row);
-      for (const char* name : fields) std::getline(cols, f[name], '\t');
-      seen.insert(frame_of(f) + " " + kind_of(f));
-    }
-    for (int t = 0; t < kFrameTypeCount; ++t)
-      for (const char* kind : {"rip", "sap", "locator", "connect", "data",
-                               "ack", "watchdog", "close", "close ack"})
-        EXPECT_TRUE(seen.count(frame_type_name(static_cast<FrameType>(t)) +
-                               std::string(" ") + kind))
-            << frame_type_name(static_cast<FrameType>(t)) << " " << kind;
+  tav_test::ScratchDir dir;
+  std::string file = dir.file("ipx.pcapng");
+  Capture capture(lan.name(0), file);
+  ASSERT_TRUE(capture.WaitUntilCapturing()) << "tshark did not start";
+  spx::Timing quick;
+  quick.watchdog_idle = 150;
+  for (int t = 0; t < kFrameTypeCount; ++t) {
+    FrameTypes type = frame_bit(static_cast<FrameType>(t));
+    auto a = lan.stack(0, type, {}, quick);  // asks RIP at start
+    auto b = lan.stack(1, type, {0, 0, 0xBE, 0xEF}, quick);
+    ASSERT_TRUE(a && b);
+    int u = a->socket(net::SOCK_DGRAM_);
+    auto query = encode_sap_query(kSapGeneralQuery, 0x0414);
+    a->sendto(u, query.data(), 4, ipx_test::at({}, kBroadcastMac, 0x0452));
+    a->sendto(u, "\xFF\xFF\xC1\x00\x01\xF4", 6,
+              ipx_test::at({}, kBroadcastMac, 0x8449));
+    int l = b->socket(net::SOCK_STREAM_);
+    ASSERT_EQ(b->listen(l, 1), 0);
+    net::SockAddrIpx where{};
+    b->getsockname(l, &where);
+    int c = a->socket(net::SOCK_STREAM_);
+    ASSERT_EQ(a->connect(c, where), 0);
+    int s = b->accept(l);
+    ASSERT_EQ(::send(c, "GET / HTTP/1.0\r\n\r\n", 18, 0), 18);
+    char buf[32];
+    ASSERT_EQ(::recv(s, buf, sizeof buf, 0), 18);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // idle
+    a->close(c);
+    ASSERT_EQ(::recv(s, buf, sizeof buf, 0), 0);
+    b->close(s);
   }
-  std::system((std::string("rm -rf ") + dir).c_str());
+  capture.Stop();
+  std::string read = std::string(kTshark) + " -r " + file;
+  std::string detail = run_output(read + " -V 2>/dev/null");
+  EXPECT_EQ(detail.find("Malformed"), std::string::npos) << detail;
+  EXPECT_EQ(detail.find("Severity level: Error"), std::string::npos);
+  const char* fields[] = {"frame.protocols", "llc.dsap",     "ipx.packet_type",
+                          "ipx.dst.socket",  "_ws.col.Info", "spx.ctl",
+                          "spx.type",        "spx.dst"};
+  std::string cmd = read + " -Y ipx -T fields -E occurrence=f -E separator=/t";
+  for (const char* f : fields) cmd += std::string(" -e ") + f;
+  std::istringstream rows(run_output(cmd + " 2>/dev/null"));
+  std::set<std::string> seen;
+  std::string row;
+  while (std::getline(rows, row)) {
+    std::map<std::string, std::string> f;
+    std::istringstream cols(row);
+    for (const char* name : fields) std::getline(cols, f[name], '\t');
+    seen.insert(frame_of(f) + " " + kind_of(f));
+  }
+  for (int t = 0; t < kFrameTypeCount; ++t)
+    for (const char* kind : {"rip", "sap", "locator", "connect", "data", "ack",
+                             "watchdog", "close", "close ack"})
+      EXPECT_TRUE(seen.count(frame_type_name(static_cast<FrameType>(t)) +
+                             std::string(" ") + kind))
+          << frame_type_name(static_cast<FrameType>(t)) << " " << kind;
 }
 
 }  // namespace

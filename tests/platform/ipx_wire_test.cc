@@ -152,10 +152,6 @@ TEST(SapAndRip, ResponsesCarryNamedEntriesAndNetworks) {
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].name, std::string(48, 'N'));
   EXPECT_FALSE(decode_sap_response(Bytes(65, 0), &op, &entries));
-  uint16_t type = 0;
-  EXPECT_TRUE(
-      decode_sap_query(encode_sap_query(kSapNearestQuery, 4), &op, &type));
-  EXPECT_EQ(type, 4);
 
   EXPECT_EQ(encode_rip_request(), Bytes({0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFF,
                                          0xFF, 0xFF, 0xFF, 0xFF}));

@@ -125,12 +125,6 @@ struct Pair {
   }
 };
 
-struct WireCase {
-  const char* name;
-  FatePlan to_server;
-  FatePlan to_client;
-};
-
 TEST(SpxConnection, DataArrivesWholeBothWaysOverAnImperfectWire) {
   // Fates drawn from a fixed pseudo-random sequence: a periodic pattern
   // can keep hitting the same packet of a repeated window forever.
@@ -147,7 +141,10 @@ TEST(SpxConnection, DataArrivesWholeBothWaysOverAnImperfectWire) {
     if (f == Fate::kDeliver) f = chance(5, Fate::kRepeat, 3)(i);
     return f;
   };
-  const WireCase cases[] = {
+  const struct {
+    const char* name;
+    FatePlan to_server, to_client;
+  } cases[] = {
       {"clean", deliver_all, deliver_all},
       {"10% lost each way", chance(10, Fate::kDrop, 4),
        chance(10, Fate::kDrop, 5)},
@@ -158,7 +155,7 @@ TEST(SpxConnection, DataArrivesWholeBothWaysOverAnImperfectWire) {
       {"reordered", chance(25, Fate::kLate, 8), chance(15, Fate::kLate, 9)},
       {"lost, late and repeated", mixed, chance(10, Fate::kDrop, 10)},
   };
-  for (const WireCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Pair p;
     p.to_server.plan = c.to_server;
