@@ -89,20 +89,19 @@ inline Lan* host_lan() {
 // as it lasts.
 class ScopedEthernet {
  public:
-  explicit ScopedEthernet(const char* interface) : interface_(interface) {
+  explicit ScopedEthernet(const std::string& interface)
+      : interface_(interface) {
     ::setenv("TAV_IPX", "ethernet", 1);
-    ok_ = run("ip addr add 10.79.0.1/24 dev ");
+    ok_ =
+        std::system(("ip addr add 10.79.0.1/24 dev " + interface).c_str()) == 0;
   }
   ~ScopedEthernet() {
     ::unsetenv("TAV_IPX");
-    run("ip addr flush dev ");
+    std::system(("ip addr flush dev " + interface_).c_str());
   }
   bool ok() const { return ok_; }
 
  private:
-  bool run(const char* command) {
-    return std::system((command + interface_).c_str()) == 0;
-  }
   std::string interface_;
   bool ok_ = false;
 };

@@ -27,17 +27,6 @@ using namespace ipx;
 
 const char kTshark[] = "/usr/bin/tshark";
 
-std::string run_output(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
 // tshark capturing on one interface into a file until stopped (or for two
 // minutes at most).
 class Capture {
@@ -111,8 +100,7 @@ TEST(IpxOnTheWire, EveryKindOfFrameDissectsAsMeantInEveryFrameType) {
   std::string file = dir.file("ipx.pcapng");
   Capture capture(lan.name(0), file);
   ASSERT_TRUE(capture.WaitUntilCapturing()) << "tshark did not start";
-  spx::Timing quick;
-  quick.watchdog_idle = 150;
+  spx::Timing quick{.watchdog_idle = 150};
   for (int t = 0; t < kFrameTypeCount; ++t) {
     FrameTypes type = frame_bit(static_cast<FrameType>(t));
     auto a = lan.stack(0, type, {}, quick);  // asks RIP at start
@@ -140,7 +128,7 @@ TEST(IpxOnTheWire, EveryKindOfFrameDissectsAsMeantInEveryFrameType) {
   }
   capture.Stop();
   std::string read = std::string(kTshark) + " -r " + file;
-  std::string detail = run_output(read + " -V 2>/dev/null");
+  std::string detail = tav_test::command_output(read + " -V 2>/dev/null");
   EXPECT_EQ(detail.find("Malformed"), std::string::npos) << detail;
   EXPECT_EQ(detail.find("Severity level: Error"), std::string::npos);
   const char* fields[] = {"frame.protocols", "llc.dsap",     "ipx.packet_type",
@@ -148,7 +136,7 @@ TEST(IpxOnTheWire, EveryKindOfFrameDissectsAsMeantInEveryFrameType) {
                           "spx.type",        "spx.dst"};
   std::string cmd = read + " -Y ipx -T fields -E occurrence=f -E separator=/t";
   for (const char* f : fields) cmd += std::string(" -e ") + f;
-  std::istringstream rows(run_output(cmd + " 2>/dev/null"));
+  std::istringstream rows(tav_test::command_output(cmd + " 2>/dev/null"));
   std::set<std::string> seen;
   std::string row;
   while (std::getline(rows, row)) {

@@ -98,12 +98,11 @@ TEST(IpxFrames, WhatIsNotAWholeIpxPacketIsDropped) {
            {0x00, 0x22},
            {0x00, 0x00},  // raw without FF FF
            Bytes(kSapQueryPacket.begin() + 2, kSapQueryPacket.end())}),
+      // The 802.3 length, not the frame, bounds the packet.
+      cat({kMacs, {0x00, 0x21}, kSapQueryPacket}),
   };
   for (size_t i = 0; i < std::size(bad); ++i)
     EXPECT_FALSE(decode_frame(bad[i])) << "case " << i;
-  // The 802.3 length, not the frame, bounds the packet.
-  Bytes raw = cat({kMacs, {0x00, 0x21}, kSapQueryPacket});
-  EXPECT_FALSE(decode_frame(raw));
 }
 
 TEST(IpxFrames, FrameTypeListsParseAsTheEnvironmentWritesThem) {

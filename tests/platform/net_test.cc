@@ -77,11 +77,10 @@ TEST(IpxOverIpv4, SpxConnectRefusesNodesThatLeadBackToThisHost) {
                {{0, 0, 10, 77, 5, 10}, false, false},
                {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, false, false}};
   for (const auto& c : cases) {
-    EXPECT_EQ(node_is_this_host(c.node, own, 2, false), c.refused)
-        << int(c.node[2]) << "." << int(c.node[5]);
+    SCOPED_TRACE(testing::Message() << int(c.node[2]) << "." << int(c.node[5]));
+    EXPECT_EQ(node_is_this_host(c.node, own, 2, false), c.refused);
     EXPECT_EQ(node_is_this_host(c.node, own, 2, true),
-              c.refused_with_loopback_allowed)
-        << int(c.node[2]) << "." << int(c.node[5]);
+              c.refused_with_loopback_allowed);
   }
   TAV_REQUIRE_PRIVATE_NETWORK();
   uint16_t port;

@@ -183,7 +183,7 @@ std::string read(const char* name, int capacity = 100) {
   return std::to_string(rc) + "|" + out + "|" + dest;
 }
 
-TEST(SettingsStore, ReadsReturnTheValueOrFailWithReportAndEmptyDestination) {
+TEST(SettingsStore, ReadsAndWritesSucceedSilentlyOrReportEachStep) {
   ScratchHive hive;
   EXPECT_EQ(read("Data File Directory"),
             "-1|Error opening key ZID-AVU.  RegOpenKeyEx() returned error "
@@ -202,11 +202,9 @@ TEST(SettingsStore, ReadsReturnTheValueOrFailWithReportAndEmptyDestination) {
   EXPECT_EQ(size, 15u);  // with the NUL
   EXPECT_EQ(store("Data File Directory", "two\nlines"),
             "-1|RegSetValueEx returned error code 87.\n");
-}
-
-TEST(SettingsStore, AWriteWhereNoHiveCanBeReportsEachStep) {
+  // Where no hive can be: a file, not a folder, on the way.
   ScratchDir dir;
-  dir.write("plain", "x");  // a file, not a folder
+  dir.write("plain", "x");
   ScopedEnv env("TAV_REGISTRY", dir.file("plain/registry.reg").c_str());
   EXPECT_EQ(store("Enable IP Search", "Yes"),
             "-1|Error opening key ZID-AVU.  RegCreateKeyEx() returned error "
