@@ -1,10 +1,6 @@
 // IPX in Ethernet frames on a veth pair in the test's private network
-// namespace. Two stacks: datagram errors, opens nobody answers, a peer that
-// vanishes. The program (TAV_IPX=ethernet) on one end: its own nodes
-// refused; simulated units of every frame type found
-// by SAP and the locator query, described and served through the gateway
-// over SPX (a unit answering in two frame types listed once); a page across
-// a lossy, reordering wire; a unit that vanishes in the middle of a page.
+// namespace: two stacks, or the program (TAV_IPX=ethernet) on one end and
+// simulated units of every frame type on the other.
 #include <gtest/gtest.h>
 #include <net/if.h>
 #include <poll.h>
@@ -81,8 +77,7 @@ std::string body_of(const sim::WebUnitOptions& unit, const char* path) {
   return body;
 }
 
-// Publishes one unit at 10.79.0.`host` (its node number), HTTP socket
-// 16385, as discovery would have found it.
+// Publishes unit 10.79.0.`host`, HTTP socket 16385, as if discovered.
 void publish_unit(const char* name, int host) {
   IpxUnitRecord r{};
   std::snprintf(r.name, sizeof r.name, "%s", name);
