@@ -27,20 +27,6 @@ inline net::SockAddrIpx at(const ipx::NetworkNumber& network,
   return a;
 }
 
-// The MAC of an interface of this namespace (zero when it has none).
-inline ipx::Mac mac_of(const char* interface) {
-  ipx::Mac mac{};
-  std::string path = std::string("/sys/class/net/") + interface + "/address";
-  if (FILE* f = std::fopen(path.c_str(), "r")) {
-    unsigned b[6];
-    if (std::fscanf(f, "%x:%x:%x:%x:%x:%x", &b[0], &b[1], &b[2], &b[3], &b[4],
-                    &b[5]) == 6)
-      for (int i = 0; i < 6; ++i) mac[i] = static_cast<uint8_t>(b[i]);
-    std::fclose(f);
-  }
-  return mac;
-}
-
 class Lan {
  public:
   Lan() {
@@ -62,7 +48,6 @@ class Lan {
     return made_ && run("ip link set " + std::string(name_[0]) + " up") &&
            run("ip link set " + std::string(name_[1]) + " up");
   }
-  std::string problem() const { return "could not make a veth pair"; }
   const char* name(int end) const { return name_[end]; }
 
   std::unique_ptr<ipx::Stack> stack(int end, ipx::FrameTypes types,
@@ -104,20 +89,19 @@ inline Lan* host_lan() {
 // as it lasts.
 class ScopedEthernet {
  public:
-  explicit ScopedEthernet(const char* interface) : interface_(interface) {
+  explicit ScopedEthernet(const std::string& interface)
+      : interface_(interface) {
     ::setenv("TAV_IPX", "ethernet", 1);
-    ok_ = run("ip addr add 10.79.0.1/24 dev ");
+    ok_ =
+        std::system(("ip addr add 10.79.0.1/24 dev " + interface).c_str()) == 0;
   }
   ~ScopedEthernet() {
     ::unsetenv("TAV_IPX");
-    run("ip addr flush dev ");
+    std::system(("ip addr flush dev " + interface_).c_str());
   }
   bool ok() const { return ok_; }
 
  private:
-  bool run(const char* command) {
-    return std::system((command + interface_).c_str()) == 0;
-  }
   std::string interface_;
   bool ok_ = false;
 };

@@ -98,12 +98,11 @@ TEST(IpxFrames, WhatIsNotAWholeIpxPacketIsDropped) {
            {0x00, 0x22},
            {0x00, 0x00},  // raw without FF FF
            Bytes(kSapQueryPacket.begin() + 2, kSapQueryPacket.end())}),
+      // The 802.3 length, not the frame, bounds the packet.
+      cat({kMacs, {0x00, 0x21}, kSapQueryPacket}),
   };
   for (size_t i = 0; i < std::size(bad); ++i)
     EXPECT_FALSE(decode_frame(bad[i])) << "case " << i;
-  // The 802.3 length, not the frame, bounds the packet.
-  Bytes raw = cat({kMacs, {0x00, 0x21}, kSapQueryPacket});
-  EXPECT_FALSE(decode_frame(raw));
 }
 
 TEST(IpxFrames, FrameTypeListsParseAsTheEnvironmentWritesThem) {
@@ -152,10 +151,6 @@ TEST(SapAndRip, ResponsesCarryNamedEntriesAndNetworks) {
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].name, std::string(48, 'N'));
   EXPECT_FALSE(decode_sap_response(Bytes(65, 0), &op, &entries));
-  uint16_t type = 0;
-  EXPECT_TRUE(
-      decode_sap_query(encode_sap_query(kSapNearestQuery, 4), &op, &type));
-  EXPECT_EQ(type, 4);
 
   EXPECT_EQ(encode_rip_request(), Bytes({0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFF,
                                          0xFF, 0xFF, 0xFF, 0xFF}));

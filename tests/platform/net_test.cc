@@ -1,4 +1,5 @@
-// IPX and SPX over IPv4 on the loopback of the test's private network.
+// IPX and SPX over IPv4 on the loopback of the test's private network
+// (datagrams and SPX data are carried in the discovery tests).
 #include "platform/net.h"
 
 #include <gtest/gtest.h>
@@ -34,26 +35,6 @@ Socket bound(int type, uint16_t* port) {
   return s;
 }
 
-TEST(IpxOverIpv4, DatagramsCarryAddressesBothWaysAndReachTheBroadcastNode) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
-  uint16_t rport, sport;
-  Socket r = bound(SOCK_DGRAM_, &rport), s = bound(SOCK_DGRAM_, &sport);
-  ASSERT_EQ(sendto(s, "ping", 4, ipx_at("127.0.0.1", rport)), 4);
-  ASSERT_EQ(wait_readable(r, 5000), 1);
-  char buf[8];
-  SockAddrIpx from{};
-  ASSERT_EQ(recvfrom(r, buf, sizeof buf, &from), 4);
-  SockAddrIpx expected = ipx_at("127.0.0.1", sport);
-  EXPECT_EQ(std::memcmp(&from, &expected, sizeof from), 0);
-  SockAddrIpx all = ipx_at("0.0.0.0", rport);
-  std::memset(all.sa_nodenum, 0xFF, 6);
-  ASSERT_EQ(sendto(s, "all", 3, all), 3);
-  ASSERT_EQ(wait_readable(r, 5000), 1);
-  EXPECT_EQ(recvfrom(r, buf, sizeof buf, &from), 3);
-  closesocket(r);
-  closesocket(s);
-}
-
 TEST(IpxOverIpv4, SpxIsTcpAndItsBlockingConnectIsBounded) {
   TAV_REQUIRE_PRIVATE_NETWORK();
   uint16_t port;
@@ -62,10 +43,7 @@ TEST(IpxOverIpv4, SpxIsTcpAndItsBlockingConnectIsBounded) {
   Socket c = socket(AF_IPX_, SOCK_STREAM_, NSPROTO_SPX);
   ASSERT_EQ(connect(c, ipx_at("127.0.0.1", port)), 0);
   Socket a = accept(l);
-  ASSERT_EQ(send(c, "GET", 3), 3);
-  char buf[8];
-  ASSERT_EQ(wait_readable(a, 5000), 1);
-  EXPECT_EQ(recv(a, buf, sizeof buf), 3);
+  ASSERT_NE(a, INVALID_SOCKET);
   // With the listener's queue full, further connects get no answer.
   Socket fill[3];
   for (Socket& f : fill) {
@@ -99,11 +77,10 @@ TEST(IpxOverIpv4, SpxConnectRefusesNodesThatLeadBackToThisHost) {
                {{0, 0, 10, 77, 5, 10}, false, false},
                {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, false, false}};
   for (const auto& c : cases) {
-    EXPECT_EQ(node_is_this_host(c.node, own, 2, false), c.refused)
-        << int(c.node[2]) << "." << int(c.node[5]);
+    SCOPED_TRACE(testing::Message() << int(c.node[2]) << "." << int(c.node[5]));
+    EXPECT_EQ(node_is_this_host(c.node, own, 2, false), c.refused);
     EXPECT_EQ(node_is_this_host(c.node, own, 2, true),
-              c.refused_with_loopback_allowed)
-        << int(c.node[2]) << "." << int(c.node[5]);
+              c.refused_with_loopback_allowed);
   }
   TAV_REQUIRE_PRIVATE_NETWORK();
   uint16_t port;

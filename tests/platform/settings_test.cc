@@ -66,6 +66,12 @@ TEST(SettingsHive, WritesRegeditTextNamesIgnoreCaseAndKeepFirstSpelling) {
   EXPECT_EQ(get("Software\\Zid-Avu\\Tav\\4.00", "enable ip search"), "No");
   EXPECT_EQ(get(kHtm, ""), "htmlfile");
   EXPECT_EQ(get(kKey, "Part"), "abc");
+  // The hive answers only what it holds: the desktop's browser is no key of
+  // it (see browser_choice_test.cc).
+  ScopedEnv browser("BROWSER", "web2");
+  EXPECT_EQ(get(kCommand, ""), "<2>");
+  ASSERT_EQ(set(kCommand, nullptr, "pinned \"%1\""), ERROR_SUCCESS);
+  EXPECT_EQ(get(kCommand, ""), "pinned \"%1\"");
 }
 
 TEST(SettingsHive, DamagedHiveIsReadAroundAndKeptAsBadCopyOnWrite) {
@@ -158,17 +164,6 @@ TEST(SettingsHive, ConcurrentWritersInSeveralProcessesLoseNothing) {
   EXPECT_FALSE(std::filesystem::exists(hive.path() + ".bad"));
 }
 
-// The hive answers only what it holds: the desktop's browser is no key of
-// it (see browser_choice_test.cc).
-TEST(SystemKeys, OnlyTheHiveAnswersTheOpenCommandKeys) {
-  ScratchHive hive;
-  ScopedEnv browser("BROWSER", "web2");
-  EXPECT_EQ(get(kHtm, ""), "<2>");
-  EXPECT_EQ(get(kCommand, ""), "<2>");
-  ASSERT_EQ(set(kCommand, nullptr, "pinned \"%1\""), ERROR_SUCCESS);
-  EXPECT_EQ(get(kCommand, ""), "pinned \"%1\"");
-}
-
 // Stores a text with its NUL counted, as every caller does: "result|report".
 std::string store(const char* name, const char* text) {
   int rc = 0;
@@ -188,7 +183,7 @@ std::string read(const char* name, int capacity = 100) {
   return std::to_string(rc) + "|" + out + "|" + dest;
 }
 
-TEST(SettingsStore, ReadsReturnTheValueOrFailWithReportAndEmptyDestination) {
+TEST(SettingsStore, ReadsAndWritesSucceedSilentlyOrReportEachStep) {
   ScratchHive hive;
   EXPECT_EQ(read("Data File Directory"),
             "-1|Error opening key ZID-AVU.  RegOpenKeyEx() returned error "
@@ -205,20 +200,15 @@ TEST(SettingsStore, ReadsReturnTheValueOrFailWithReportAndEmptyDestination) {
   uint32_t size = 200;
   EXPECT_EQ(get(kKey, "Data File Directory", &size), "/home/user/tav");
   EXPECT_EQ(size, 15u);  // with the NUL
-}
-
-TEST(SettingsStore, FailedWritesReportEachStep) {
-  {
-    ScratchDir dir;
-    dir.write("plain", "x");  // a file, not a folder
-    ScopedEnv env("TAV_REGISTRY", dir.file("plain/registry.reg").c_str());
-    EXPECT_EQ(store("Enable IP Search", "Yes"),
-              "-1|Error opening key ZID-AVU.  RegCreateKeyEx() returned error "
-              "code 5.\ncreate_key() failed.\n");
-  }
-  ScratchHive hive;
   EXPECT_EQ(store("Data File Directory", "two\nlines"),
             "-1|RegSetValueEx returned error code 87.\n");
+  // Where no hive can be: a file, not a folder, on the way.
+  ScratchDir dir;
+  dir.write("plain", "x");
+  ScopedEnv env("TAV_REGISTRY", dir.file("plain/registry.reg").c_str());
+  EXPECT_EQ(store("Enable IP Search", "Yes"),
+            "-1|Error opening key ZID-AVU.  RegCreateKeyEx() returned error "
+            "code 5.\ncreate_key() failed.\n");
 }
 
 TEST(SettingsStore, OnlyNoInAnyCaseDisablesASearch) {

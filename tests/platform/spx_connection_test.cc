@@ -28,20 +28,10 @@ struct Wire {
 
   void put(const Packet& p, int64_t now) {
     log.push_back(p);
-    switch (plan(sent++)) {
-      case Fate::kDrop:
-        break;
-      case Fate::kRepeat:
-        in_flight.emplace(now + 1, p);
-        in_flight.emplace(now + 2, p);
-        break;
-      case Fate::kLate:
-        in_flight.emplace(now + 10, p);
-        break;
-      case Fate::kDeliver:
-        in_flight.emplace(now + 1, p);
-        break;
-    }
+    Fate f = plan(sent++);
+    if (f != Fate::kDrop)
+      in_flight.emplace(now + (f == Fate::kLate ? 10 : 1), p);
+    if (f == Fate::kRepeat) in_flight.emplace(now + 2, p);
   }
   int64_t next() const {
     return in_flight.empty() ? kNever : in_flight.begin()->first;
@@ -56,101 +46,83 @@ Bytes pattern(size_t n, uint8_t seed) {
 
 // A client and a listener joined by two wires. Each side writes what it is
 // given and reads what arrives unless told to stop reading.
-class Pair {
- public:
+struct Pair {
   explicit Pair(const Timing& t = {}, const Limits& l = {})
-      : client_(0x1001, t, l), server_(0x2002, t, l) {}
+      : client(0x1001, t, l), server(0x2002, t, l) {}
 
-  Connection& client() { return client_; }
-  Connection& server() { return server_; }
-  Wire& to_server() { return to_server_; }
-  Wire& to_client() { return to_client_; }
-  int64_t now() const { return now_; }
-  void send_from_client(Bytes b) { client_out_ = std::move(b); }
-  void send_from_server(Bytes b) { server_out_ = std::move(b); }
-  Bytes& got_by_client() { return client_in_; }
-  Bytes& got_by_server() { return server_in_; }
+  Connection client, server;
+  Wire to_server, to_client;
+  Bytes client_out, server_out, client_in, server_in;
+  size_t client_sent = 0, server_sent = 0;
+  int64_t now = 1000;
+  bool busy = false;
   bool server_reads = true;
   // Which side closes once all it was given is written (none by default).
   Connection* closes_after_data = nullptr;
 
-  void open() { client_.open(now_); }
+  void open() { client.open(now); }
 
   // Runs until `done` holds or `limit_ms` of simulated time pass.
   bool run_until(const std::function<bool()>& done, int64_t limit_ms) {
-    int64_t end = now_ + limit_ms;
-    while (now_ < end) {
+    int64_t end = now + limit_ms;
+    while (now < end) {
       step();
       if (done()) return true;
-      int64_t next = std::min({to_server_.next(), to_client_.next(),
-                               client_.next_deadline(), server_.next_deadline(),
-                               now_ + 1});
-      now_ = std::max(next, now_ + (busy_ ? 0 : 1));
-      client_.tick(now_);
-      server_.tick(now_);
+      int64_t next =
+          std::min({to_server.next(), to_client.next(), client.next_deadline(),
+                    server.next_deadline(), now + 1});
+      now = std::max(next, now + (busy ? 0 : 1));
+      client.tick(now);
+      server.tick(now);
     }
     return done();
   }
   bool both_delivered(int64_t limit_ms) {
-    size_t a = client_out_.size(), b = server_out_.size();
+    size_t a = client_out.size(), b = server_out.size();
     return run_until(
-        [&] { return server_in_.size() >= a && client_in_.size() >= b; },
+        [&] { return server_in.size() >= a && client_in.size() >= b; },
         limit_ms);
   }
 
- private:
   void flush(Connection& c, Wire& w) {
     while (!c.outbox().empty()) {
-      w.put(c.outbox().front(), now_);
+      w.put(c.outbox().front(), now);
       c.outbox().pop_front();
     }
   }
   void arrive(Wire& w, Connection& c) {
-    while (!w.in_flight.empty() && w.in_flight.begin()->first <= now_) {
+    while (!w.in_flight.empty() && w.in_flight.begin()->first <= now) {
       Packet p = w.in_flight.begin()->second;
       w.in_flight.erase(w.in_flight.begin());
       if (c.state() == State::kIdle &&
           p.header.destination_id == ipx::kSpxUnknownId)
-        c.accept(p.header, now_);
+        c.accept(p.header, now);
       else
-        c.receive(p.header, p.bytes(), now_);
-      busy_ = true;
+        c.receive(p.header, p.bytes(), now);
+      busy = true;
     }
   }
   void app(Connection& c, Bytes& out, size_t& sent, Bytes& in, bool reads) {
-    if (sent < out.size()) sent += c.write(std::span(out).subspan(sent), now_);
-    if (closes_after_data == &c && sent == out.size()) c.close(now_);
+    if (sent < out.size()) sent += c.write(std::span(out).subspan(sent), now);
+    if (closes_after_data == &c && sent == out.size()) c.close(now);
     uint8_t buf[4096];
     while (reads) {
-      size_t n = c.read(buf, now_);
+      size_t n = c.read(buf, now);
       if (n == 0) break;
       in.insert(in.end(), buf, buf + n);
     }
   }
   void step() {
-    busy_ = false;
-    flush(client_, to_server_);
-    flush(server_, to_client_);
-    arrive(to_server_, server_);
-    arrive(to_client_, client_);
-    app(client_, client_out_, client_sent_, client_in_, true);
-    app(server_, server_out_, server_sent_, server_in_, server_reads);
-    flush(client_, to_server_);
-    flush(server_, to_client_);
+    busy = false;
+    flush(client, to_server);
+    flush(server, to_client);
+    arrive(to_server, server);
+    arrive(to_client, client);
+    app(client, client_out, client_sent, client_in, true);
+    app(server, server_out, server_sent, server_in, server_reads);
+    flush(client, to_server);
+    flush(server, to_client);
   }
-
-  Connection client_, server_;
-  Wire to_server_, to_client_;
-  Bytes client_out_, server_out_, client_in_, server_in_;
-  size_t client_sent_ = 0, server_sent_ = 0;
-  int64_t now_ = 1000;
-  bool busy_ = false;
-};
-
-struct WireCase {
-  const char* name;
-  FatePlan to_server;
-  FatePlan to_client;
 };
 
 TEST(SpxConnection, DataArrivesWholeBothWaysOverAnImperfectWire) {
@@ -169,7 +141,10 @@ TEST(SpxConnection, DataArrivesWholeBothWaysOverAnImperfectWire) {
     if (f == Fate::kDeliver) f = chance(5, Fate::kRepeat, 3)(i);
     return f;
   };
-  const WireCase cases[] = {
+  const struct {
+    const char* name;
+    FatePlan to_server, to_client;
+  } cases[] = {
       {"clean", deliver_all, deliver_all},
       {"10% lost each way", chance(10, Fate::kDrop, 4),
        chance(10, Fate::kDrop, 5)},
@@ -180,28 +155,25 @@ TEST(SpxConnection, DataArrivesWholeBothWaysOverAnImperfectWire) {
       {"reordered", chance(25, Fate::kLate, 8), chance(15, Fate::kLate, 9)},
       {"lost, late and repeated", mixed, chance(10, Fate::kDrop, 10)},
   };
-  for (const WireCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Pair p;
-    p.to_server().plan = c.to_server;
-    p.to_client().plan = c.to_client;
+    p.to_server.plan = c.to_server;
+    p.to_client.plan = c.to_client;
     Bytes up = pattern(200 * 1000, 1), down = pattern(70 * 1000 + 3, 9);
-    p.send_from_client(up);
-    p.send_from_server(down);
+    p.client_out = up;
+    p.server_out = down;
     p.open();
     ASSERT_TRUE(p.both_delivered(120 * 1000));
-    EXPECT_EQ(p.got_by_server(), up);
-    EXPECT_EQ(p.got_by_client(), down);
-    EXPECT_EQ(p.client().state(), State::kEstablished);
-    EXPECT_EQ(p.server().state(), State::kEstablished);
-    size_t data_bytes = 0;
-    for (const Packet& pk : p.to_server().log) {
-      ASSERT_LE(pk.size, ipx::kSpxMaxData);
-      if (!(pk.header.connection_control & ipx::kSpxSystem))
-        data_bytes += pk.size;
-    }
+    EXPECT_EQ(p.server_in, up);
+    EXPECT_EQ(p.client_in, down);
+    EXPECT_EQ(p.client.state(), State::kEstablished);
+    EXPECT_EQ(p.server.state(), State::kEstablished);
     if (std::string(c.name) == "clean") {  // nothing sent twice
-      EXPECT_EQ(data_bytes, up.size());
+      size_t sent = 0;
+      for (const Packet& pk : p.to_server.log)
+        if (!(pk.header.connection_control & ipx::kSpxSystem)) sent += pk.size;
+      EXPECT_EQ(sent, up.size());
     }
   }
 }
@@ -212,59 +184,59 @@ TEST(SpxConnection, AFullWindowStopsTheSenderUntilTheReaderMakesRoom) {
   Pair p({}, small);
   p.server_reads = false;
   Bytes data = pattern(50 * 1000, 3);
-  p.send_from_client(data);
+  p.client_out = data;
   p.open();
   p.run_until([] { return false; }, 3000);
   // The sender never passes the allocation: four packets are all it sent
   // anew, whatever it repeated to probe the shut window.
   uint16_t highest = 0;
-  for (const Packet& pk : p.to_server().log)
+  for (const Packet& pk : p.to_server.log)
     if (!(pk.header.connection_control & ipx::kSpxSystem))
       highest = std::max(highest, pk.header.sequence);
   EXPECT_EQ(highest, 3);
-  EXPECT_EQ(p.server().readable(), 4 * ipx::kSpxMaxData);
-  EXPECT_EQ(p.client().state(), State::kEstablished);
+  EXPECT_EQ(p.server.readable(), 4 * ipx::kSpxMaxData);
+  EXPECT_EQ(p.client.state(), State::kEstablished);
   p.server_reads = true;
   ASSERT_TRUE(p.both_delivered(60 * 1000));
-  EXPECT_EQ(p.got_by_server(), data);
+  EXPECT_EQ(p.server_in, data);
 }
 
 TEST(SpxConnection, ASilentPeerEndsTheConnectionWithinItsBounds) {
   // Mid-transfer: eight sends of the oldest packet, then reset.
   Pair p;
-  p.send_from_client(pattern(100 * 1000, 5));
+  p.client_out = pattern(100 * 1000, 5);
   p.open();
-  p.run_until([&] { return p.got_by_server().size() > 20000; }, 5000);
-  p.to_client().plan = [](int) { return Fate::kDrop; };
-  int64_t vanished = p.now();
-  ASSERT_TRUE(p.run_until([&] { return p.client().finished(); }, 60 * 1000));
-  EXPECT_EQ(p.client().state(), State::kBroken);
-  EXPECT_EQ(p.client().error(), kConnectionReset);
-  EXPECT_GE(p.now() - vanished, 5000);
-  EXPECT_LE(p.now() - vanished, 10000);
+  p.run_until([&] { return p.server_in.size() > 20000; }, 5000);
+  p.to_client.plan = [](int) { return Fate::kDrop; };
+  int64_t vanished = p.now;
+  ASSERT_TRUE(p.run_until([&] { return p.client.finished(); }, 60 * 1000));
+  EXPECT_EQ(p.client.state(), State::kBroken);
+  EXPECT_EQ(p.client.error(), kConnectionReset);
+  EXPECT_GE(p.now - vanished, 5000);
+  EXPECT_LE(p.now - vanished, 10000);
 
   // Idle: watchdogs every 6 s, then reset after 30 s of silence.
   Pair q;
   q.open();
-  q.run_until([&] { return q.client().state() == State::kEstablished; }, 100);
-  q.to_client().plan = [](int) { return Fate::kDrop; };
-  size_t before = q.to_server().log.size();
-  int64_t quiet = q.now();
-  ASSERT_TRUE(q.run_until([&] { return q.client().finished(); }, 40 * 1000));
-  EXPECT_EQ(q.client().error(), kConnectionReset);
-  EXPECT_GE(q.now() - quiet, 30000);
-  EXPECT_LE(q.now() - quiet, 30050);
-  EXPECT_EQ(q.to_server().log.size() - before, 4u);    // at 6, 12, 18, 24 s
-  EXPECT_EQ(q.server().state(), State::kEstablished);  // it still hears us
+  q.run_until([&] { return q.client.state() == State::kEstablished; }, 100);
+  q.to_client.plan = [](int) { return Fate::kDrop; };
+  size_t before = q.to_server.log.size();
+  int64_t quiet = q.now;
+  ASSERT_TRUE(q.run_until([&] { return q.client.finished(); }, 40 * 1000));
+  EXPECT_EQ(q.client.error(), kConnectionReset);
+  EXPECT_GE(q.now - quiet, 30000);
+  EXPECT_LE(q.now - quiet, 30050);
+  EXPECT_EQ(q.to_server.log.size() - before, 4u);    // at 6, 12, 18, 24 s
+  EXPECT_EQ(q.server.state(), State::kEstablished);  // it still hears us
 
   // No listener: the request is repeated every 0.5 s, 4 s in all.
   Pair r;
-  r.to_server().plan = [](int) { return Fate::kDrop; };
+  r.to_server.plan = [](int) { return Fate::kDrop; };
   r.open();
-  ASSERT_TRUE(r.run_until([&] { return r.client().finished(); }, 10000));
-  EXPECT_EQ(r.client().error(), kTimedOut);
-  EXPECT_EQ(r.now() - 1000, 4000);
-  EXPECT_EQ(r.to_server().log.size(), 8u);
+  ASSERT_TRUE(r.run_until([&] { return r.client.finished(); }, 10000));
+  EXPECT_EQ(r.client.error(), kTimedOut);
+  EXPECT_EQ(r.now - 1000, 4000);
+  EXPECT_EQ(r.to_server.log.size(), 8u);
 }
 
 TEST(SpxConnection, EitherSideClosesAfterItsDataAndTheOtherReadsTheEnd) {
@@ -275,13 +247,13 @@ TEST(SpxConnection, EitherSideClosesAfterItsDataAndTheOtherReadsTheEnd) {
       Pair p;
       Bytes data = pattern(10000, 7);
       if (client_closes)
-        p.send_from_client(data);
+        p.client_out = data;
       else
-        p.send_from_server(data);
+        p.server_out = data;
       p.open();
-      Connection& closer = client_closes ? p.client() : p.server();
-      Connection& other = client_closes ? p.server() : p.client();
-      Wire& back = client_closes ? p.to_client() : p.to_server();
+      Connection& closer = client_closes ? p.client : p.server;
+      Connection& other = client_closes ? p.server : p.client;
+      Wire& back = client_closes ? p.to_client : p.to_server;
       p.closes_after_data = &closer;
       bool dropped = !lose_first_answer;
       back.plan = [&](int) {
@@ -295,9 +267,9 @@ TEST(SpxConnection, EitherSideClosesAfterItsDataAndTheOtherReadsTheEnd) {
           [&] { return closer.finished() && other.finished(); }, 10000));
       EXPECT_EQ(closer.state(), State::kClosed);
       EXPECT_EQ(other.state(), State::kClosed);
-      EXPECT_EQ(client_closes ? p.got_by_server() : p.got_by_client(), data);
+      EXPECT_EQ(client_closes ? p.server_in : p.client_in, data);
       EXPECT_TRUE(other.at_end());
-      EXPECT_EQ(closer.write(data, p.now()), 0u);
+      EXPECT_EQ(closer.write(data, p.now), 0u);
     }
   }
 }

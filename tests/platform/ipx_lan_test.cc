@@ -1,15 +1,16 @@
-// The program over IPX in Ethernet frames against simulated units on one
-// LAN: units of every frame type found by SAP and the locator query,
-// described over SPX and served through the gateway over SPX (a unit
-// answering in two frame types listed once); a page across a lossy,
-// reordering wire; a unit that vanishes in the middle of a page.
-#include "sim/ipx_units.h"
-
+// IPX in Ethernet frames on a veth pair in the test's private network
+// namespace: two stacks, or the program (TAV_IPX=ethernet) on one end and
+// simulated units of every frame type on the other.
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,8 +19,10 @@
 #include "discovery/units.h"
 #include "gateway/listener.h"
 #include "platform/catalogue.h"
+#include "platform/net.h"
 #include "platform/threads.h"
 #include "sim/ipx_side.h"
+#include "sim/ipx_units.h"
 #include "sim/sides.h"
 #include "sim/web_pages.h"
 #include "tests/discovery/helpers.h"
@@ -30,6 +33,13 @@
 namespace {
 
 const char kNetwork[] = "00BEEF01";
+const ipx::NetworkNumber kNet = {0x00, 0xBE, 0xEF, 0x01};
+
+int64_t ms_since(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now() - t)
+      .count();
+}
 
 // A request for `path` sent to the gateway on this host.
 net::Socket ask_gateway(const std::string& path) {
@@ -58,10 +68,6 @@ std::string read_page(net::Socket s, size_t limit = 0,
   return page;
 }
 
-std::string get(const std::string& path) {
-  return read_page(ask_gateway(path));
-}
-
 // The body of a unit's page as the simulator makes it.
 std::string body_of(const sim::WebUnitOptions& unit, const char* path) {
   sim::WebReply reply = sim::make_web_reply(unit, "GET", path, "");
@@ -71,22 +77,30 @@ std::string body_of(const sim::WebUnitOptions& unit, const char* path) {
   return body;
 }
 
-// Publishes one unit at 10.79.0.`host` (its node number), HTTP socket
-// 16385, as discovery would have found it.
+// Publishes unit 10.79.0.`host`, HTTP socket 16385, as if discovered.
 void publish_unit(const char* name, int host) {
   IpxUnitRecord r{};
   std::snprintf(r.name, sizeof r.name, "%s", name);
-  r.address.sa_family = net::AF_IPX_;
-  const uint8_t network[4] = {0x00, 0xBE, 0xEF, 0x01};
-  std::memcpy(r.address.sa_netnum, network, 4);
-  const uint8_t node[6] = {0, 0, 10, 79, 0, static_cast<uint8_t>(host)};
-  std::memcpy(r.address.sa_nodenum, node, 6);
-  r.address.sa_socket = net::htons_(16385);
+  r.address =
+      ipx_test::at(kNet, {0, 0, 10, 79, 0, static_cast<uint8_t>(host)}, 16385);
   publish_ipx_units(&r, 1);
 }
 
+// The MAC of an interface of this namespace (zero when it has none; the
+// sysfs of the namespace the test started in may not show it).
+ipx::Mac mac_of(const char* interface) {
+  ipx::Mac m{};
+  ifreq r{};
+  std::snprintf(r.ifr_name, sizeof r.ifr_name, "%s", interface);
+  int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd >= 0 && ::ioctl(fd, SIOCGIFHWADDR, &r) == 0)
+    std::memcpy(m.data(), r.ifr_hwaddr.sa_data, 6);
+  if (fd >= 0) ::close(fd);
+  return m;
+}
+
 // The host on one end of a veth pair with TAV_IPX=ethernet and the gateway
-// running; the simulated units on the other end.
+// running.
 class IpxUnitsInEthernetFrames : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -113,6 +127,24 @@ class IpxUnitsInEthernetFrames : public ::testing::Test {
   std::unique_ptr<ipx_test::ScopedEthernet> ethernet_;
 };
 
+// The program's datagrams and both kinds of SPX connect are carried in the
+// units tests below. Its own nodes are refused, as the loopback is over
+// IPv4: node zero, the MAC of its end and that of the pair's other end.
+TEST_F(IpxUnitsInEthernetFrames, SpxToANodeOfThisHostIsRefused) {
+  EXPECT_EQ(net::ipx_mode(), net::IpxMode::kEthernet);
+  net::Socket c =
+      net::socket(net::AF_IPX_, net::SOCK_STREAM_, net::NSPROTO_SPX);
+  for (const ipx::Mac& own :
+       {ipx::Mac{}, mac_of(lan_->name(0)), mac_of(lan_->name(1))}) {
+    SCOPED_TRACE(int(own[5]));
+    EXPECT_EQ(net::connect(c, ipx_test::at(kNet, own, 0x4000)),
+              net::SOCKET_ERROR);
+    EXPECT_EQ(net::WSAGetLastError(), 10049);
+  }
+  EXPECT_NE(mac_of(lan_->name(1)), ipx::Mac{});
+  net::closesocket(c);
+}
+
 TEST_F(IpxUnitsInEthernetFrames, EveryFrameTypeIsFoundDescribedAndServed) {
   std::vector<std::string> args;
   for (const char* unit :
@@ -120,22 +152,16 @@ TEST_F(IpxUnitsInEthernetFrames, EveryFrameTypeIsFoundDescribedAndServed) {
         "name=Eth2,ip=10.79.0.2,frame=ethernet_ii,desc=Type II",
         "name=Raw,ip=10.79.0.3,frame=802.3,desc=Raw 802.3",
         "name=Llc,ip=10.79.0.4,frame=802.2,desc=LLC",
-        "name=Snap,ip=10.79.0.5,frame=snap,desc=SNAP,locator=off"}) {
+        "name=Snap,ip=10.79.0.5,frame=snap,desc=SNAP,locator=off"})
     args.insert(args.end(),
                 {"--unit", std::string(unit) + ",ipx=on,http=16385"});
-  }
   sim::Config config = units(args);
   sim::IpxSide side(config);
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;
   ASSERT_TRUE(sim::start_web_side(config));
 
-  int found;
-  {
-    DiscoveryRun run;
-    found = discover_units_using_ipx();
-  }
-  ASSERT_EQ(found, 5);
+  ASSERT_EQ((DiscoveryRun(), discover_units_using_ipx()), 5);
   auto snap = published_ipx_units();
   std::string got;
   for (int i = 0; i < snap->count; ++i)
@@ -147,16 +173,14 @@ TEST_F(IpxUnitsInEthernetFrames, EveryFrameTypeIsFoundDescribedAndServed) {
             "Raw 4000/4001@3 Raw 802.3\n"
             "Snap 4000/4001@5 SNAP\n"
             "Two 4000/4001@6 Two types\n");
-  EXPECT_EQ(
-      std::string(
-          reinterpret_cast<const char*>(snap->units[0].address.sa_netnum), 4),
-      std::string("\x00\xBE\xEF\x01", 4));
+  EXPECT_EQ(std::memcmp(snap->units[0].address.sa_netnum, kNet.data(), 4), 0);
 
   for (const char* name : {"Eth2", "Raw", "Llc", "Snap", "Two"}) {
     SCOPED_TRACE(name);
-    EXPECT_NE(get(std::string("/") + name + "-HTML/status.htm")
-                  .find(std::string("Status of ") + name),
-              std::string::npos);
+    EXPECT_NE(
+        read_page(ask_gateway(std::string("/") + name + "-HTML/status.htm"))
+            .find(std::string("Status of ") + name),
+        std::string::npos);
   }
 }
 
@@ -171,17 +195,77 @@ TEST_F(IpxUnitsInEthernetFrames, APageCrossesALossyReorderingWireByteForByte) {
   sim::WebUnitOptions unit;
   unit.big_bin_size = 5000000;
   auto start = std::chrono::steady_clock::now();
-  std::string page = get("/Lossy-HTML/big.bin");
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - start)
-                .count();
+  std::string page = read_page(ask_gateway("/Lossy-HTML/big.bin"));
+  std::printf("5 MB across the lossy wire in %lld ms\n",
+              static_cast<long long>(ms_since(start)));
   size_t head = page.find("\r\n\r\n");
   ASSERT_NE(head, std::string::npos);
-  std::string body = page.substr(head + 4);
-  EXPECT_EQ(body.size(), 5000000u);
-  EXPECT_TRUE(body == body_of(unit, "/big.bin"));
-  std::printf("5 MB across the lossy wire in %lld ms\n",
-              static_cast<long long>(ms));
+  EXPECT_EQ(page.size() - head - 4, 5000000u);
+  EXPECT_TRUE(page.compare(head + 4, std::string::npos,
+                           body_of(unit, "/big.bin")) == 0);
+}
+
+TEST(IpxStack, DatagramErrorsAndOpensOrConnectionsNobodyAnswers) {
+  TAV_REQUIRE_PRIVATE_NETWORK();
+  spx::Timing quick{.connect_retry = 100, .rto_max = 400};
+  ipx_test::Lan lan;
+  ASSERT_TRUE(lan.up());
+  auto a = lan.stack(0, ipx::kAllFrameTypes, {}, quick);
+  auto b = lan.stack(1, ipx::kAllFrameTypes, {}, quick);
+  ASSERT_TRUE(a && b);
+  // Datagrams: a socket in use cannot be bound twice, a socket is bound
+  // once, one bound to socket 0 gets one of 4000 to 7FFF, and a datagram
+  // too long for the buffer fails.
+  int ua = a->socket(net::SOCK_DGRAM_), ub = b->socket(net::SOCK_DGRAM_);
+  ASSERT_EQ(b->bind(ub, ipx_test::at({}, {}, 0x8449)), 0);
+  EXPECT_EQ(b->bind(b->socket(net::SOCK_DGRAM_), ipx_test::at({}, {}, 0x8449)),
+            -10048);
+  EXPECT_EQ(b->bind(ub, ipx_test::at({}, {}, 0x0453)), -10022);
+  ASSERT_EQ(a->bind(ua, ipx_test::at({}, {}, 0)), 0);
+  net::SockAddrIpx me{};
+  ASSERT_EQ(a->getsockname(ua, &me), 0);
+  EXPECT_GE(net::ntohs_(me.sa_socket), 0x4000);
+  EXPECT_LE(net::ntohs_(me.sa_socket), 0x7FFF);
+  ASSERT_EQ(a->sendto(ua, "query", 5, ipx_test::at({}, b->node(), 0x8449)), 5);
+  ASSERT_EQ(net::wait_readable(ub, 3000), 1);
+  char buf[16];
+  EXPECT_EQ(ipx::Stack::recvfrom(ub, buf, 3, &me), -10040);
+
+  // Nobody listens: a blocking open fails after 8 tries with 10060, and a
+  // non-blocking one says 10035 and hangs its descriptor up as it fails.
+  int c = a->socket(net::SOCK_STREAM_);
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(a->connect(c, ipx_test::at({}, b->node(), 0x8450)), -10060);
+  EXPECT_NEAR(static_cast<double>(ms_since(t0)), 800, 300);
+  int d = a->socket(net::SOCK_STREAM_);
+  ASSERT_EQ(a->set_nonblocking(d, true), 0);
+  EXPECT_EQ(a->connect(d, ipx_test::at({}, b->node(), 0x8450)), -10035);
+  pollfd p{d, POLLOUT, 0};
+  ASSERT_EQ(::poll(&p, 1, 3000), 1);
+  EXPECT_TRUE(p.revents & POLLHUP);
+  EXPECT_EQ(a->socket_error(d), 10060);
+
+  // A peer that vanishes mid-transfer: 8 unanswered tries, then 10054.
+  int l = b->socket(net::SOCK_STREAM_);
+  ASSERT_EQ(b->listen(l, 1), 0);
+  net::SockAddrIpx where{};
+  ASSERT_EQ(b->getsockname(l, &where), 0);
+  int e = a->socket(net::SOCK_STREAM_);
+  ASSERT_EQ(a->set_nonblocking(e, true), 0);
+  ASSERT_EQ(a->connect(e, where), -10035);
+  p = {e, POLLOUT, 0};
+  ASSERT_EQ(::poll(&p, 1, 3000), 1);
+  EXPECT_EQ(p.revents & POLLHUP, 0);
+  ASSERT_EQ(a->socket_error(e), 0);
+  ASSERT_EQ(::send(e, "hello", 5, MSG_NOSIGNAL), 5);  // the new descriptor
+  b.reset();
+  std::string lots(200000, 'Z');
+  ::send(e, lots.data(), lots.size(), MSG_NOSIGNAL);
+  t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(net::wait_readable(e, 6000), 1);
+  EXPECT_EQ(::recv(e, buf, sizeof buf, 0), 0);
+  EXPECT_LT(ms_since(t0), 100 + 200 + 6 * 400 + 500);
+  EXPECT_EQ(a->socket_error(e), 10054);
 }
 
 // A unit that leaves the LAN in the middle of a page: the gateway ends the
@@ -200,12 +284,9 @@ TEST_F(IpxUnitsInEthernetFrames, AUnitThatVanishesMidPageEndsTheSession) {
     gone->set_loss(100, 0);
     vanished = std::chrono::steady_clock::now();
   });
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - vanished)
-                .count();
+  EXPECT_LT(ms_since(vanished), 5000);
   EXPECT_GE(page.size(), 1000000u);
   EXPECT_LT(page.size(), 20000000u);
-  EXPECT_LT(ms, 5000);
 }
 
 }  // namespace
