@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/net.h"
+#include "sim/sides.h"
 #include "sim/snmp_agent.h"
 #include "sim/snmp_udp.h"
 
@@ -12,8 +13,6 @@ namespace {
 
 constexpr uint16_t kSnmpPort = 161;
 constexpr uint16_t kRipPort = 520;
-constexpr uint16_t kSapPort = 0x0452;
-constexpr uint16_t kLocatorPort = 0x8449;
 
 // Text that breaks whoever prints, formats or embeds it unescaped: printf
 // conversions, markup, a line break, control characters, URL specials.

@@ -21,8 +21,6 @@ namespace sim {
 
 namespace {
 
-constexpr uint16_t kSapPort = 0x0452;
-constexpr uint16_t kLocatorPort = 0x8449;
 constexpr uint16_t kFileServerType = 0x0004;
 constexpr uint16_t kUnitServiceType = 0x0414;
 constexpr int kUnitsPerMs = 8;  // spread of a broadcast's answers

@@ -13,6 +13,10 @@
 
 namespace sim {
 
+// The IPX sockets a unit answers on: SAP and the units' own locator query.
+inline constexpr uint16_t kSapPort = 0x0452;
+inline constexpr uint16_t kLocatorPort = 0x8449;
+
 bool start_web_side(const Config& config);   // HTTP over SPX (web_side.cc)
 bool start_snmp_side(const Config& config);  // SNMP v1 agent (snmp_side.cc)
 bool start_rip_side(const Config& config);   // RIP responder (rip_side.cc)
