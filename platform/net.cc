@@ -1,3 +1,5 @@
+// The socket calls of platform/net.h, the Winsock numbers, host identity
+// and IPv4. IPX is handed to net_ipx_ipv4.cc or net_ipx_ethernet.cc.
 #include "platform/net.h"
 
 #include <arpa/inet.h>
@@ -203,9 +205,7 @@ int recvfrom_native(Socket s, void* data, int len, sockaddr_in* from) {
   msg.msg_iovlen = 1;
   ssize_t r = ::recvmsg(s, &msg, 0);
   if (r < 0) return fail_with_errno();
-  if (msg.msg_flags & MSG_TRUNC) {
-    return fail(10040);  // WSAEMSGSIZE
-  }
+  if (msg.msg_flags & MSG_TRUNC) return fail(10040);  // WSAEMSGSIZE
   return static_cast<int>(r);
 }
 

@@ -7,7 +7,6 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -56,18 +55,15 @@ class HostileUdp : public UdpServer {
  public:
   HostileUdp(const HostileUnit& unit, uint16_t port)
       : unit_(unit), port_(port), broadcast_(broadcast_of(unit.ip)) {}
-  ~HostileUdp() override {
-    stop();
-    if (other_ >= 0) ::close(other_);
-  }
+  ~HostileUdp() override { stop(); }
 
   bool start(std::string* error) {
-    other_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    other_.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = unit_.ip;
-    if (other_ < 0 ||
-        ::bind(other_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (!other_ ||
+        ::bind(other_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
       *error = "cannot bind a second UDP socket";
       return false;
     }
@@ -89,7 +85,7 @@ class HostileUdp : public UdpServer {
       to.sin_family = AF_INET;
       to.sin_addr.s_addr = d.from_ip;
       to.sin_port = d.from_port;
-      ::sendto(other_, r.bytes.data(), r.bytes.size(), 0,
+      ::sendto(other_.get(), r.bytes.data(), r.bytes.size(), 0,
                reinterpret_cast<sockaddr*>(&to), sizeof to);
     }
     for (auto it = targets_.begin(); it != targets_.end(); ++it) {
@@ -128,7 +124,7 @@ class HostileUdp : public UdpServer {
   HostileUnit unit_;
   uint16_t port_;
   uint32_t broadcast_;
-  int other_ = -1;
+  net::OwnedSocket other_;      // closed after stop()
   std::deque<Target> targets_;  // most recent last
   int64_t next_flood_ = 0;
   unsigned junk_ = 0;
