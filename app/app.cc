@@ -125,26 +125,26 @@ int port_check() {
     message_box(kNoSocket);
     return kExitFailure;
   }
-  net::Socket s = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-  if (s == net::INVALID_SOCKET) {
+  net::OwnedSocket s(net::socket(net::AF_INET_, net::SOCK_STREAM_, 0));
+  if (!s) {
     message_box(kNoSocket);
     net::WSACleanup();
     return kExitFailure;
   }
   // As the gateway's listener does: connections of an earlier run that are
   // still in TIME_WAIT do not make the port look taken.
-  net::setsockopt_int(s, net::SockOpt::kReuseAddr, 1);
-  if (net::bind(s, net::make_addr_in(0, kGatewayPort)) == net::SOCKET_ERROR) {
+  net::setsockopt_int(s.get(), net::SockOpt::kReuseAddr, 1);
+  if (net::bind(s.get(), net::make_addr_in(0, kGatewayPort)) ==
+      net::SOCKET_ERROR) {
     Sleep(kAlternatePortWaitMs);
-    if (net::bind(s, net::make_addr_in(0, kAlternatePort)) ==
+    if (net::bind(s.get(), net::make_addr_in(0, kAlternatePort)) ==
         net::SOCKET_ERROR) {
       message_box(kPortCannotBeBound);
-      net::closesocket(s);
+      s.reset();
       net::WSACleanup();
       return kExitFailure;
     }
   }
-  net::closesocket(s);
   return kExitSuccess;
 }
 

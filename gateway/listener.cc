@@ -21,49 +21,47 @@ enum ListenerState {
   BIND_FAILED,
 };
 
-net::Socket listen_socket = net::INVALID_SOCKET;
-
-int open_listener() {
-  listen_socket = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-  if (listen_socket == net::INVALID_SOCKET) {
+// Each action gets the listening socket, which gateway_listener() owns.
+int open_listener(net::OwnedSocket& listener) {
+  listener.reset(net::socket(net::AF_INET_, net::SOCK_STREAM_, 0));
+  if (!listener) {
     report("Error opening socket! Error code = %d\n", net::WSAGetLastError());
     return LISTENER_FAILED;
   }
-  if (net::ioctlsocket_fionbio(listen_socket, 1) != 0) return LISTENER_FAILED;
-  net::setsockopt_int(listen_socket, net::SockOpt::kReuseAddr, 1);
-  if (net::bind(listen_socket, net::make_addr_in(0, kGatewayPort)) != 0)
+  if (net::ioctlsocket_fionbio(listener.get(), 1) != 0) return LISTENER_FAILED;
+  net::setsockopt_int(listener.get(), net::SockOpt::kReuseAddr, 1);
+  if (net::bind(listener.get(), net::make_addr_in(0, kGatewayPort)) != 0)
     return BIND_FAILED;
-  net::listen(listen_socket, 5);
+  net::listen(listener.get(), 5);
   return POLL_LISTENER;
 }
 
-int poll_listener() {
-  int r = net::wait_readable(listen_socket, 1000);
+int poll_listener(net::OwnedSocket& listener) {
+  int r = net::wait_readable(listener.get(), 1000);
   if (r < 0) return LISTENER_FAILED;
   return r == 0 ? POLL_LISTENER : START_SESSION;
 }
 
-int start_session() {
+int start_session(net::OwnedSocket& listener) {
   accept_status.store(kAcceptPending);
-  net::Socket s = listen_socket;
+  net::Socket s = listener.get();
   return start_detached_thread([s] { gateway_thread(s); }) ? AWAIT_ACCEPT
                                                            : CLOSE_LISTENER;
 }
 
-int await_accept() {
+int await_accept(net::OwnedSocket&) {
   Sleep(10);
   int status = accept_status.load();
   if (status == kAcceptPending) return AWAIT_ACCEPT;
   return status == kAccepted ? POLL_LISTENER : CLOSE_LISTENER;
 }
 
-int close_listener() {
-  net::closesocket(listen_socket);
-  listen_socket = net::INVALID_SOCKET;
+int close_listener(net::OwnedSocket& listener) {
+  listener.reset();
   return OPEN_LISTENER;
 }
 
-using Action = int (*)();
+using Action = int (*)(net::OwnedSocket&);
 const Action kActions[] = {open_listener, poll_listener, start_session,
                            await_accept, close_listener};
 
@@ -80,7 +78,6 @@ bool retry(int* budget) {
 void reject(GatewaySession* s) {
   DebugLog("gateway_thread():  Retries exhausted.  Rejecting connect.\n");
   accept_status.store(kRejected);
-  if (s->unit.sock != net::INVALID_SOCKET) net::closesocket(s->unit.sock);
   release_session(s);
 }
 
@@ -88,20 +85,21 @@ void reject(GatewaySession* s) {
 
 int isIpxPresent() {
   Sleep(5);
-  net::Socket s = net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX);
-  if (s == net::INVALID_SOCKET) {
+  net::OwnedSocket s(
+      net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX));
+  if (!s) {
     DebugLog("isIpxPresent():  no IPX stack.\n");
     return 0;
   }
-  net::closesocket(s);
   return 1;
 }
 
 int gateway_listener() {
+  net::OwnedSocket listener;
   int state = OPEN_LISTENER;
   while (state != LISTENER_FAILED && state != BIND_FAILED)
-    state = kActions[state]();
-  if (listen_socket != net::INVALID_SOCKET) close_listener();
+    state = kActions[state](listener);
+  listener.reset();  // closed before the end is reported
   if (state == BIND_FAILED) return 7;
   report("ERROR!!\n");
   return 0;
@@ -158,7 +156,6 @@ void gateway_thread(net::Socket listen) {
       DebugLog(
           "gateway_thread():  Retries exhausted or not out of buffers.  "
           "Rejecting connect.\n");
-      if (s->unit.sock != net::INVALID_SOCKET) net::closesocket(s->unit.sock);
       release_session(s);
       return;
     }

@@ -34,6 +34,10 @@ GatewaySession* find_free_session() {
 }
 
 void release_session(GatewaySession* session) {
+  // The slot is the session's alone until it is cleared: its sockets are
+  // closed, browser first, before the lock is taken.
+  net::OwnedSocket(session->browser.sock).reset();
+  net::OwnedSocket(session->unit.sock).reset();
   std::lock_guard<std::mutex> lock(g_table_mutex);
   std::memset(session, 0, sizeof *session);
 }
@@ -59,7 +63,5 @@ void serve_session(GatewaySession* s) {
   }
   DebugLog("gateway_thread():  session %d terminated.\n", s->browser.id);
   flush_buffer(&s->browser);
-  if (s->browser.sock != net::INVALID_SOCKET) net::closesocket(s->browser.sock);
-  if (s->unit.sock != net::INVALID_SOCKET) net::closesocket(s->unit.sock);
   release_session(s);
 }

@@ -91,14 +91,16 @@ extern std::atomic<int> ipx_present;
 // Claims the first free slot, cleared, with in_use 1 and both sockets -1;
 // nullptr when all 10 are in use.
 GatewaySession* find_free_session();
-// Clears the slot whole, which frees it.
+// Closes the slot's sockets, browser side first, and clears the slot
+// whole, which frees it. The table owns the sockets of its slots: this is
+// the one place that closes them.
 void release_session(GatewaySession* session);
 // How many slots are in use now (for tests and the benchmark).
 int sessions_in_use();
 
 // The session loop and the session end, from the moment the browser
 // connection is accepted: steps both machines until one of them dies,
-// writes out the browser side, closes both sockets and frees the slot.
+// writes out the browser side and releases the slot.
 void serve_session(GatewaySession* session);
 
 #endif  // TAV_GATEWAY_SESSION_H_

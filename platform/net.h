@@ -91,6 +91,43 @@ int winsock_error_from_errno(int err);
 
 Socket socket(int af, int type, int protocol);
 int closesocket(Socket s);
+
+// The one owner of a socket: closes it (closesocket) when destroyed, when
+// given another, or when reset. Move-only; release() gives the socket up
+// without closing it. Every socket the program opens is held by one, or
+// by the one named place that closes a shared table's sockets.
+class OwnedSocket {
+ public:
+  OwnedSocket() = default;
+  explicit OwnedSocket(Socket s) : s_(s) {}
+  OwnedSocket(OwnedSocket&& other) noexcept : s_(other.release()) {}
+  OwnedSocket& operator=(OwnedSocket&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  OwnedSocket(const OwnedSocket&) = delete;
+  OwnedSocket& operator=(const OwnedSocket&) = delete;
+  ~OwnedSocket() { reset(); }
+
+  Socket get() const { return s_; }
+  bool valid() const { return s_ != INVALID_SOCKET; }
+  explicit operator bool() const { return valid(); }
+  Socket release() {
+    Socket s = s_;
+    s_ = INVALID_SOCKET;
+    return s;
+  }
+  // Closes the socket held, if any (and unless it is `s`), and holds `s`.
+  void reset(Socket s = INVALID_SOCKET) {
+    Socket old = s_;
+    s_ = s;
+    if (old != INVALID_SOCKET && old != s) closesocket(old);
+  }
+
+ private:
+  Socket s_ = INVALID_SOCKET;
+};
+
 // Non-blocking mode on (non-zero) or off, as ioctlsocket(FIONBIO).
 int ioctlsocket_fionbio(Socket s, unsigned long on);
 

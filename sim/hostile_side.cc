@@ -7,13 +7,13 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <deque>
 #include <memory>
+#include <utility>
 
 #include "platform/net.h"
 #include "platform/threads.h"
@@ -55,18 +55,15 @@ class HostileUdp : public UdpServer {
  public:
   HostileUdp(const HostileUnit& unit, uint16_t port)
       : unit_(unit), port_(port), broadcast_(broadcast_of(unit.ip)) {}
-  ~HostileUdp() override {
-    stop();
-    if (other_ >= 0) ::close(other_);
-  }
+  ~HostileUdp() override { stop(); }
 
   bool start(std::string* error) {
-    other_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    other_.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = unit_.ip;
-    if (other_ < 0 ||
-        ::bind(other_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (!other_ ||
+        ::bind(other_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
       *error = "cannot bind a second UDP socket";
       return false;
     }
@@ -88,7 +85,7 @@ class HostileUdp : public UdpServer {
       to.sin_family = AF_INET;
       to.sin_addr.s_addr = d.from_ip;
       to.sin_port = d.from_port;
-      ::sendto(other_, r.bytes.data(), r.bytes.size(), 0,
+      ::sendto(other_.get(), r.bytes.data(), r.bytes.size(), 0,
                reinterpret_cast<sockaddr*>(&to), sizeof to);
     }
     for (auto it = targets_.begin(); it != targets_.end(); ++it) {
@@ -127,7 +124,7 @@ class HostileUdp : public UdpServer {
   HostileUnit unit_;
   uint16_t port_;
   uint32_t broadcast_;
-  int other_ = -1;
+  net::OwnedSocket other_;      // closed after stop()
   std::deque<Target> targets_;  // most recent last
   int64_t next_flood_ = 0;
   unsigned junk_ = 0;
@@ -137,39 +134,37 @@ std::atomic<unsigned> g_descriptions{0};
 
 // Reads the description request (any 4 bytes) and answers with the next of
 // the hostile description replies.
-void serve_description(net::Socket c) {
+void serve_description(net::OwnedSocket c) {
   uint8_t request[4];
   int got = 0;
-  while (got < 4 && net::wait_readable(c, kRequestWaitMs) == 1) {
-    int n = net::recv(c, request + got, 4 - got);
+  while (got < 4 && net::wait_readable(c.get(), kRequestWaitMs) == 1) {
+    int n = net::recv(c.get(), request + got, 4 - got);
     if (n <= 0) break;
     got += n;
   }
   if (got == 4) {
     std::vector<uint8_t> r = hostile_description(g_descriptions++);
-    net::send(c, r.data(), static_cast<int>(r.size()));
+    net::send(c.get(), r.data(), static_cast<int>(r.size()));
   }
-  net::closesocket(c);
 }
 
 bool start_description_service(const HostileUnit& unit) {
-  net::Socket s = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-  if (s == net::INVALID_SOCKET) return false;
-  net::setsockopt_int(s, net::SockOpt::kReuseAddr, 1);
-  if (net::bind(s, net::make_addr_in(unit.ip, unit.wdx)) != 0 ||
-      net::listen(s, 64) != 0) {
+  net::OwnedSocket s(net::socket(net::AF_INET_, net::SOCK_STREAM_, 0));
+  if (!s) return false;
+  net::setsockopt_int(s.get(), net::SockOpt::kReuseAddr, 1);
+  if (net::bind(s.get(), net::make_addr_in(unit.ip, unit.wdx)) != 0 ||
+      net::listen(s.get(), 64) != 0) {
     std::fprintf(stderr, "tav-sim: hostile: cannot listen on port %u\n",
                  unit.wdx);
-    net::closesocket(s);
     return false;
   }
-  return start_detached_thread([s] {
+  return serve_on_thread(std::move(s), [](net::OwnedSocket listener) {
     for (;;) {
-      net::Socket c = net::accept(s);
-      if (c == net::INVALID_SOCKET) {
+      net::OwnedSocket c(net::accept(listener.get()));
+      if (c) {
+        serve_on_thread(std::move(c), serve_description);
+      } else {
         Sleep(10);
-      } else if (!start_detached_thread([c] { serve_description(c); })) {
-        net::closesocket(c);
       }
     }
   });

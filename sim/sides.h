@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "platform/net.h"
 #include "sim/config.h"
 
 namespace sim {
@@ -27,6 +29,11 @@ struct WebUnitOptions;
 // Serves a unit's pages on ip:port (network order ip), one thread per
 // connection; false with a message when the port cannot be had.
 bool start_web_server(const WebUnitOptions& unit, uint32_t ip, long port);
+
+// Runs serve(s) on a detached thread, which then owns `s`; false, with `s`
+// closed, when no thread can be started (web_side.cc).
+bool serve_on_thread(net::OwnedSocket s,
+                     std::function<void(net::OwnedSocket)> serve);
 
 // Starts a side's server and keeps it for the rest of the process (one per
 // side, so `Server` names the side); reports a failure on standard error.

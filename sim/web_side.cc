@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/ipx_stack.h"
 #include "platform/net.h"
@@ -66,10 +68,7 @@ void serve_connection(net::Socket c, const WebUnitOptions& unit) {
   size_t head_end;
   while ((head_end = request.find("\r\n\r\n")) == std::string::npos &&
          (head_end = request.find("\n\n")) == std::string::npos) {
-    if (request.size() > kMaxRequestHead || !read_more(c, &request)) {
-      net::closesocket(c);
-      return;
-    }
+    if (request.size() > kMaxRequestHead || !read_more(c, &request)) return;
   }
   size_t body_start = head_end + (request[head_end] == '\r' ? 4 : 2);
   size_t wanted = body_start + content_length_of(request.substr(0, head_end));
@@ -105,55 +104,55 @@ void serve_connection(net::Socket c, const WebUnitOptions& unit) {
     ok = send_all(c, buf, n);
     offset += n;
   }
-  net::closesocket(c);
 }
 
-void accept_loop(net::Socket listener, WebUnitOptions unit) {
+// Accepts on `listener` for good, serving each connection on a thread.
+void accept_loop(net::Socket listener, const WebUnitOptions& unit) {
   for (;;) {
-    net::Socket c = net::accept(listener);
-    if (c == net::INVALID_SOCKET) {
+    net::OwnedSocket c(net::accept(listener));
+    if (!c) {
       Sleep(10);
       continue;
     }
-    if (!start_detached_thread([c, unit] { serve_connection(c, unit); }))
-      net::closesocket(c);
+    serve_on_thread(std::move(c), [unit](net::OwnedSocket connection) {
+      serve_connection(connection.get(), unit);
+    });
   }
 }
 
-}  // namespace
-
-namespace {
-
 // Listens on `s` (bound when `bound`) and serves the unit's pages from a
-// thread of its own; says why and closes `s` when it cannot.
-bool serve_http(net::Socket s, bool bound, const WebUnitOptions& unit,
+// thread of its own; says why when it cannot.
+bool serve_http(net::OwnedSocket s, bool bound, const WebUnitOptions& unit,
                 uint32_t ip, long port) {
-  if (!bound || net::listen(s, 64) != 0) {
+  if (!bound || net::listen(s.get(), 64) != 0) {
     char address[16];
     net::inet_ntoa(ip, address, sizeof address);
     std::fprintf(stderr, "tav-sim: unit %s: cannot serve http on %s:%ld\n",
                  unit.name.c_str(), address, port);
-    if (s != net::INVALID_SOCKET) net::closesocket(s);
     return false;
   }
-  if (!start_detached_thread([s, unit] { accept_loop(s, unit); })) {
-    net::closesocket(s);
-    return false;
-  }
-  return true;
+  return serve_on_thread(std::move(s), [unit](net::OwnedSocket listener) {
+    accept_loop(listener.get(), unit);
+  });
 }
 
 }  // namespace
 
+bool serve_on_thread(net::OwnedSocket s,
+                     std::function<void(net::OwnedSocket)> serve) {
+  // A thread's function must be copyable: the socket is shared with it.
+  auto held = std::make_shared<net::OwnedSocket>(std::move(s));
+  return start_detached_thread(
+      [held, serve = std::move(serve)] { serve(std::move(*held)); });
+}
+
 bool start_web_server(const WebUnitOptions& unit, uint32_t ip, long port) {
-  net::Socket s = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-  if (s != net::INVALID_SOCKET)
-    net::setsockopt_int(s, net::SockOpt::kReuseAddr, 1);
-  bool bound =
-      port > 0 && port <= 65535 && ip != 0xFFFFFFFFu &&
-      s != net::INVALID_SOCKET &&
-      net::bind(s, net::make_addr_in(ip, static_cast<uint16_t>(port))) == 0;
-  return serve_http(s, bound, unit, ip, port);
+  net::OwnedSocket s(net::socket(net::AF_INET_, net::SOCK_STREAM_, 0));
+  if (s) net::setsockopt_int(s.get(), net::SockOpt::kReuseAddr, 1);
+  bool bound = port > 0 && port <= 65535 && ip != 0xFFFFFFFFu && s &&
+               net::bind(s.get(), net::make_addr_in(
+                                      ip, static_cast<uint16_t>(port))) == 0;
+  return serve_http(std::move(s), bound, unit, ip, port);
 }
 
 bool start_web_side(const Config& config) {
@@ -181,12 +180,11 @@ bool start_web_side(const Config& config) {
     net::SockAddrIpx at{};
     at.sa_family = net::AF_IPX_;
     at.sa_socket = net::htons_(static_cast<uint16_t>(port));
-    net::Socket s = port > 0 && port <= 65535 ? stack->socket(net::SOCK_STREAM_)
-                                              : net::INVALID_SOCKET;
-    if (s < 0) s = net::INVALID_SOCKET;
-    if (!serve_http(s, s != net::INVALID_SOCKET && net::bind(s, at) == 0, unit,
-                    ip, port))
-      return false;
+    int fd = port > 0 && port <= 65535 ? stack->socket(net::SOCK_STREAM_)
+                                       : net::INVALID_SOCKET;
+    net::OwnedSocket s(fd < 0 ? net::INVALID_SOCKET : fd);
+    bool bound = s && net::bind(s.get(), at) == 0;
+    if (!serve_http(std::move(s), bound, unit, ip, port)) return false;
   }
   return true;
 }

@@ -48,36 +48,32 @@ void build_route_request(uint8_t out[kRouteRequestSize]) {
 
 int probe_routes(NetworkEntry* table, int index, int count, int capacity,
                  uint32_t hop_limit) {
-  net::Socket s = net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0);
-  if (s == net::INVALID_SOCKET) return count;
+  net::OwnedSocket s(net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0));
+  if (!s) return count;
   NetworkEntry& probed = table[index];
-  if (net::bind(s, net::make_addr_in(probed.local_address, 0)) != 0) {
-    net::closesocket(s);
+  if (net::bind(s.get(), net::make_addr_in(probed.local_address, 0)) != 0)
     return count;
-  }
   // Without it the broadcast send is refused on this platform.
-  net::setsockopt_int(s, net::SockOpt::kBroadcast, 1);
+  net::setsockopt_int(s.get(), net::SockOpt::kBroadcast, 1);
   uint8_t request[kRouteRequestSize];
   build_route_request(request);
-  if (net::sendto(s, request, sizeof request,
+  if (net::sendto(s.get(), request, sizeof request,
                   net::make_addr_in(broadcast_address_of(probed), kRipPort)) ==
-      net::SOCKET_ERROR) {
-    net::closesocket(s);
+      net::SOCKET_ERROR)
     return count;
-  }
   // Replies are taken until the clock passes the next whole second.
   const ListenLimits limits = {kRouteWaitMs, (seconds_now() + 1) * 1000,
                                kRouteReplyBufferSize};
   const int first_new = count;
   ListenEnd end = listen_for_datagrams(
-      s, limits,
+      s.get(), limits,
       DatagramHandler<net::SockAddrIn>(
           [&](const uint8_t* data, int length, const net::SockAddrIn& from) {
             count = process_route_reply(table, index, count, capacity,
                                         hop_limit, data, length, from);
             return true;
           }));
-  net::closesocket(s);
+  s.reset();
   if (end != ListenEnd::kWaitFailed && probed.mask_guessed == 1)
     refine_guessed_mask(table, index, first_new, count);
   return count;

@@ -50,17 +50,16 @@ int handle_hardware_reply(const uint8_t* data, int length,
 }
 
 void send_wake_up_datagrams(const NetworkEntry* table, int networks) {
-  net::Socket s = net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0);
-  if (s == net::INVALID_SOCKET) return;
-  net::setsockopt_int(s, net::SockOpt::kBroadcast, 1);
+  net::OwnedSocket s(net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0));
+  if (!s) return;
+  net::setsockopt_int(s.get(), net::SockOpt::kBroadcast, 1);
   Sleep(1);
   const uint8_t zeros[kWakeUpSize] = {};
   for (int i = 0; i < networks; ++i)
     net::sendto(
-        s, zeros, sizeof zeros,
+        s.get(), zeros, sizeof zeros,
         net::make_addr_in(broadcast_address_of(table[i]), kDiscardPort));
   Sleep(300);
-  net::closesocket(s);
 }
 
 int probe_units_by_broadcast(const NetworkEntry* table, int networks,
@@ -68,19 +67,19 @@ int probe_units_by_broadcast(const NetworkEntry* table, int networks,
                              int starting_count) {
   candidate_count = 0;
   send_wake_up_datagrams(table, networks);
-  net::Socket s = net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0);
-  if (s == net::INVALID_SOCKET) return starting_count;
-  net::setsockopt_int(s, net::SockOpt::kBroadcast, 1);
-  net::setsockopt_int(s, net::SockOpt::kDebug, 1);
-  net::setsockopt_int(s, net::SockOpt::kRcvBuf, 131072);
-  net::setsockopt_int(s, net::SockOpt::kSndBuf, 32768);
-  net::ioctlsocket_fionbio(s, 1);
+  net::OwnedSocket s(net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0));
+  if (!s) return starting_count;
+  net::setsockopt_int(s.get(), net::SockOpt::kBroadcast, 1);
+  net::setsockopt_int(s.get(), net::SockOpt::kDebug, 1);
+  net::setsockopt_int(s.get(), net::SockOpt::kRcvBuf, 131072);
+  net::setsockopt_int(s.get(), net::SockOpt::kSndBuf, 32768);
+  net::ioctlsocket_fionbio(s.get(), 1);
   Sleep(100);
   int count = starting_count;
   uint8_t request[kHardwareRequestSize];
   const int length = build_hardware_address_request(request);
   for (int i = 0; i < networks && count < capacity; ++i)
-    net::sendto(s, request, length,
+    net::sendto(s.get(), request, length,
                 net::make_addr_in(broadcast_address_of(table[i]), kSnmpPort));
   Sleep(3);
   int packets = 0;
@@ -89,7 +88,7 @@ int probe_units_by_broadcast(const NetworkEntry* table, int networks,
                                  milliseconds_now() + kBroadcastListenBoundMs,
                                  kHardwareReplyBufferSize, true};
     listen_for_datagrams(
-        s, limits,
+        s.get(), limits,
         DatagramHandler<net::SockAddrIn>([&](const uint8_t* data, int n,
                                              const net::SockAddrIn& from) {
           ++packets;
@@ -97,7 +96,7 @@ int probe_units_by_broadcast(const NetworkEntry* table, int networks,
           return count < capacity;
         }));
   }
-  net::closesocket(s);
+  s.reset();
   count = query_unit_numbers(list, capacity, count);
   query_unit_ports(list, count);
   report("Found %d units out of %d packets received.\n", count, packets);

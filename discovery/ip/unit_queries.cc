@@ -28,21 +28,20 @@ UnitRecord* unit_at(const net::SockAddrIn& from, UnitRecord* list, int count) {
 void run_list_query(const uint8_t* request, int length,
                     const net::SockAddrIn* targets, int target_count,
                     const DatagramHandler<net::SockAddrIn>& handle) {
-  net::Socket s = net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0);
-  if (s == net::INVALID_SOCKET) return;
-  net::setsockopt_int(s, net::SockOpt::kRcvBuf, 131072);
-  net::setsockopt_int(s, net::SockOpt::kSndBuf, 32768);
+  net::OwnedSocket s(net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0));
+  if (!s) return;
+  net::setsockopt_int(s.get(), net::SockOpt::kRcvBuf, 131072);
+  net::setsockopt_int(s.get(), net::SockOpt::kSndBuf, 32768);
   Sleep(1);
   for (int i = 0; i < target_count; ++i) {
     net::SockAddrIn to = targets[i];
     to.sin_port = net::htons_(kSnmpPort);
-    net::sendto(s, request, length, to);
+    net::sendto(s.get(), request, length, to);
   }
   const ListenLimits limits = {kQueryWaitMs,
                                milliseconds_now() + kQueryListenBoundMs,
                                kListReplyBufferSize};
-  listen_for_datagrams(s, limits, handle);
-  net::closesocket(s);
+  listen_for_datagrams(s.get(), limits, handle);
 }
 
 void query_each_unit(const uint8_t* request, int length, UnitRecord* list,
@@ -146,23 +145,19 @@ void query_unit_names(UnitRecord* list, int count) {
 }
 
 int query_system_description(UnitRecord* unit) {
-  net::Socket s = net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0);
-  if (s == net::INVALID_SOCKET) return -1;
+  net::OwnedSocket s(net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0));
+  if (!s) return -1;
   uint8_t request[kDescriptionRequestSize];
   int length = build_system_description_request(request);
   net::SockAddrIn to = unit->address;
   to.sin_port = net::htons_(kSnmpPort);
-  net::sendto(s, request, length, to);
-  int result = -1;
-  if (net::wait_readable(s, kQueryWaitMs) == 1) {
-    uint8_t reply[kDescriptionBufferSize];
-    net::SockAddrIn from{};
-    int n = net::recvfrom(s, reply, sizeof reply, &from);
-    if (n != net::SOCKET_ERROR)
-      result = apply_system_description_reply(reply, n, unit);
-  }
-  net::closesocket(s);
-  return result;
+  net::sendto(s.get(), request, length, to);
+  if (net::wait_readable(s.get(), kQueryWaitMs) != 1) return -1;
+  uint8_t reply[kDescriptionBufferSize];
+  net::SockAddrIn from{};
+  int n = net::recvfrom(s.get(), reply, sizeof reply, &from);
+  if (n == net::SOCKET_ERROR) return -1;
+  return apply_system_description_reply(reply, n, unit);
 }
 
 void describe_units(UnitRecord* list, int count) {

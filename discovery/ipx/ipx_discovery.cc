@@ -1,6 +1,7 @@
 #include "discovery/ipx/ipx_discovery.h"
 
 #include <cstring>
+#include <utility>
 
 #include "discovery/datagram_exchange.h"
 #include "discovery/ipx/bindery_scan.h"
@@ -29,22 +30,10 @@ constexpr int kSapWaitMs = 1000;
 // Responses that keep arriving are taken for at most this long per pass.
 constexpr int kSapPassBoundMs = 5000;
 
-// An IPX datagram socket that is closed when it goes out of scope.
-class DatagramSocket {
- public:
-  DatagramSocket()
-      : s_(net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX)) {}
-  ~DatagramSocket() {
-    if (s_ != net::INVALID_SOCKET) net::closesocket(s_);
-  }
-  DatagramSocket(const DatagramSocket&) = delete;
-  DatagramSocket& operator=(const DatagramSocket&) = delete;
-  bool ok() const { return s_ != net::INVALID_SOCKET; }
-  net::Socket get() const { return s_; }
-
- private:
-  net::Socket s_;
-};
+net::OwnedSocket ipx_datagram_socket() {
+  return net::OwnedSocket(
+      net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX));
+}
 
 net::SockAddrIpx wildcard_address() {
   net::SockAddrIpx a{};
@@ -85,11 +74,12 @@ int discover_units_using_ipx() {
     Sleep(1000);
   }
   if (count == 0) {
-    net::Socket locator = net::INVALID_SOCKET;
+    net::OwnedSocket locator;
     if (open_locator_socket(&locator) != 0) return -1;
     std::memset(ipx_unit_list, 0, sizeof ipx_unit_list);
-    send_locator_query(locator, broadcast_destination(kLocatorSocket));
-    collect_locator_replies(ipx_unit_list, locator, &count, kIpxUnitCapacity);
+    send_locator_query(locator.get(), broadcast_destination(kLocatorSocket));
+    collect_locator_replies(ipx_unit_list, std::move(locator), &count,
+                            kIpxUnitCapacity);
     sap_query_units(ipx_unit_list, &count, kIpxUnitCapacity);
   }
   run_probes(count);
@@ -112,8 +102,8 @@ void run_probes(int count) {
 }
 
 int file_servers_present() {
-  DatagramSocket sock;
-  if (!sock.ok()) return -1;
+  net::OwnedSocket sock = ipx_datagram_socket();
+  if (!sock) return -1;
   if (net::bind(sock.get(), wildcard_address()) != 0) return -1;
   if (net::setsockopt_int(sock.get(), net::SockOpt::kBroadcast, 1) != 0)
     return -1;
@@ -130,8 +120,8 @@ int file_servers_present() {
 
 void get_local_ipx_network(uint8_t out[4]) {
   std::memset(out, 0, 4);
-  DatagramSocket sock;
-  if (!sock.ok()) return;
+  net::OwnedSocket sock = ipx_datagram_socket();
+  if (!sock) return;
   if (net::bind(sock.get(), wildcard_address()) != 0) return;
   net::SockAddrIpx bound{};
   if (net::getsockname(sock.get(), &bound) != 0) return;
@@ -147,15 +137,12 @@ net::SockAddrIpx broadcast_destination(uint16_t socket) {
   return a;
 }
 
-int open_locator_socket(net::Socket* out) {
-  net::Socket s = net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX);
-  if (s == net::INVALID_SOCKET) return -1;
-  net::bind(s, wildcard_address());
-  if (net::setsockopt_int(s, net::SockOpt::kBroadcast, 1) != 0) {
-    net::closesocket(s);
-    return -1;
-  }
-  *out = s;
+int open_locator_socket(net::OwnedSocket* out) {
+  net::OwnedSocket s = ipx_datagram_socket();
+  if (!s) return -1;
+  net::bind(s.get(), wildcard_address());
+  if (net::setsockopt_int(s.get(), net::SockOpt::kBroadcast, 1) != 0) return -1;
+  *out = std::move(s);
   return 0;
 }
 
@@ -165,20 +152,19 @@ void send_locator_query(net::Socket s, net::SockAddrIpx destination) {
   net::sendto(s, kQuery, sizeof kQuery, destination);
 }
 
-void collect_locator_replies(IpxUnitRecord* list, net::Socket s, int* count,
-                             int capacity) {
+void collect_locator_replies(IpxUnitRecord* list, net::OwnedSocket s,
+                             int* count, int capacity) {
   *count = 0;
   const ListenLimits limits = {kLocatorWaitMs,
                                (seconds_now() + kLocatorBoundSeconds) * 1000,
                                kLocatorReplySize};
   listen_for_datagrams(
-      s, limits,
+      s.get(), limits,
       DatagramHandler<net::SockAddrIpx>(
           [&](const uint8_t* data, int length, const net::SockAddrIpx& from) {
             accept_locator_reply(list, count, capacity, data, length, from);
             return true;
           }));
-  net::closesocket(s);
 }
 
 bool parse_locator_reply(const uint8_t* data, int length, LocatorReply* out) {
@@ -207,8 +193,8 @@ void accept_locator_reply(IpxUnitRecord* list, int* count, int capacity,
 }
 
 void sap_query_units(IpxUnitRecord* list, int* count, int capacity) {
-  DatagramSocket sock;
-  if (!sock.ok()) return;
+  net::OwnedSocket sock = ipx_datagram_socket();
+  if (!sock) return;
   net::bind(sock.get(), wildcard_address());
   if (net::setsockopt_int(sock.get(), net::SockOpt::kBroadcast, 1) != 0) return;
   for (int pass = 0; pass < 2; ++pass) {

@@ -57,12 +57,12 @@ void get_local_ipx_network(uint8_t out[4]);
 // Family 6, the local network, node FF..FF, the given socket (host order).
 net::SockAddrIpx broadcast_destination(uint16_t socket);
 // 0 with a broadcasting datagram socket in *out, or -1.
-int open_locator_socket(net::Socket* out);
+int open_locator_socket(net::OwnedSocket* out);
 void send_locator_query(net::Socket s, net::SockAddrIpx destination);
 // Collects locator replies into list from count 0, for 2 s after the last
 // one and at most about 4 s in all; closes the socket.
-void collect_locator_replies(IpxUnitRecord* list, net::Socket s, int* count,
-                             int capacity);
+void collect_locator_replies(IpxUnitRecord* list, net::OwnedSocket s,
+                             int* count, int capacity);
 // Adds the unit of one locator reply from `source` when the list has room.
 void accept_locator_reply(IpxUnitRecord* list, int* count, int capacity,
                           const uint8_t* data, int length,

@@ -15,20 +15,6 @@ constexpr uint8_t kDescriptionRequest[4] = {0x00, 0x64, 0x00, 0x02};
 constexpr int kWaitMs = 2000;
 constexpr uint32_t kNoBuffersPauseMs = 100;
 
-// The probe's SPX socket; closed on every way out unless abandoned.
-class ProbeSocket {
- public:
-  ~ProbeSocket() {
-    if (s_ != net::INVALID_SOCKET) net::closesocket(s_);
-  }
-  net::Socket get() const { return s_; }
-  void reset(net::Socket s) { s_ = s; }
-  void abandon() { s_ = net::INVALID_SOCKET; }
-
- private:
-  net::Socket s_ = net::INVALID_SOCKET;
-};
-
 // After a lack of buffers: lowers the limit and pauses before the retry;
 // false when the probe has retried enough.
 bool retry_after_no_buffers(int* retries_left) {
@@ -47,14 +33,10 @@ void run_probe(int index) {
   std::memcpy(unit.description, kDefault, sizeof kDefault);
 
   int retries_left = kMaxNoBufferRetries;
-  ProbeSocket sock;
+  net::OwnedSocket sock;  // closed on every way out unless kept
   while (true) {
-    net::Socket s =
-        net::socket(net::AF_IPX_, net::SOCK_STREAM_, net::NSPROTO_SPX);
-    if (s != net::INVALID_SOCKET) {
-      sock.reset(s);
-      break;
-    }
+    sock.reset(net::socket(net::AF_IPX_, net::SOCK_STREAM_, net::NSPROTO_SPX));
+    if (sock) break;
     if (net::WSAGetLastError() != net::WSAENOBUFS ||
         !retry_after_no_buffers(&retries_left))
       return;
@@ -70,7 +52,7 @@ void run_probe(int index) {
     case WdxConnect::kConnected:
       break;
     case WdxConnect::kPending:
-      if (keep_pending_spx_sockets.load()) sock.abandon();
+      if (keep_pending_spx_sockets.load()) sock.release();
       return;
     case WdxConnect::kFailed:
       return;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "tests/support/netns.h"
 
@@ -96,6 +97,34 @@ TEST(IpxOverIpv4, SpxConnectRefusesNodesThatLeadBackToThisHost) {
     closesocket(c);
   }
   closesocket(l);
+}
+
+// One owner closes a socket once: a move leaves the source empty, release()
+// gives it up unclosed, and reset(), assignment and the end of scope close
+// what was held (polling a closed descriptor fails).
+TEST(OwnedSocket, ClosesWhatItHoldsOnce) {
+  auto open = [](Socket s) { return wait_writable(s, 0) != SOCKET_ERROR; };
+  Socket a = socket(AF_INET_, SOCK_DGRAM_, 0);
+  Socket b = socket(AF_INET_, SOCK_DGRAM_, 0);
+  Socket c = socket(AF_INET_, SOCK_DGRAM_, 0);
+  OwnedSocket first(a);
+  OwnedSocket second(std::move(first));
+  EXPECT_FALSE(first.valid());
+  EXPECT_EQ(second.get(), a);
+  second.reset(b);
+  EXPECT_FALSE(open(a));
+  second.reset(b);  // the one it holds stays open
+  EXPECT_TRUE(open(b));
+  EXPECT_EQ(second.release(), b);
+  EXPECT_FALSE(second);
+  EXPECT_TRUE(open(b));
+  {
+    OwnedSocket third(b), fourth(c);
+    fourth = std::move(third);
+    EXPECT_FALSE(open(c));
+    EXPECT_TRUE(open(b));
+  }
+  EXPECT_FALSE(open(b));
 }
 
 }  // namespace
