@@ -12,7 +12,7 @@
 
 #include "discovery/driver.h"
 #include "tests/support/netns.h"
-#include "tests/support/test_network.h"
+#include "bench/test_network.h"
 
 namespace {
 
