@@ -44,8 +44,8 @@ std::string sim_path() {
     return std::string(dir) + "/tav-sim";
   std::error_code ec;
   return std::filesystem::read_symlink("/proc/self/exe", ec)
-             .replace_filename("tav-sim")
-             .string();
+      .replace_filename("tav-sim")
+      .string();
 }
 
 }  // namespace
