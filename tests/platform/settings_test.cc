@@ -219,14 +219,11 @@ TEST(SettingsStore, OnlyNoInAnyCaseDisablesASearch) {
     return on;
   };
   EXPECT_TRUE(enabled());  // absent
-  for (const char* no : {"No", "no", "NO", "nO"}) {
-    store("Enable IP Search", no);
-    EXPECT_FALSE(enabled()) << no;
-    EXPECT_TRUE(enabled(2)) << no;  // a "No" that cannot be read
-  }
-  for (const char* other : {"0", "False", "", "Nope", "No "}) {
-    store("Enable IP Search", other);
-    EXPECT_TRUE(enabled()) << other;
+  for (std::string text :
+       {"No", "no", "NO", "nO", "0", "False", "", "Nope", "No "}) {
+    store("Enable IP Search", text.c_str());
+    EXPECT_EQ(enabled(), text.size() != 2) << text;
+    EXPECT_TRUE(enabled(2)) << text;  // a value that cannot be read
   }
 }
 
