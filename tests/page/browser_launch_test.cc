@@ -32,6 +32,7 @@ TEST(BuildLaunchRecord, CommandsBecomeProgramAndArguments) {
       built(" b\ta\"c d\" \"\" \"open end"),
       ElementsAre("b", "a\"c", "d\"", "", "open end", "/p/tav-disc.htm"));
   EXPECT_THAT(built(" \t "), ElementsAre());
+  // Long arguments and many tokens are kept whole.
   std::string page = "/" + std::string(300, 'p') + ".htm", command = "b";
   for (int i = 1; i < 30; ++i) command += " a" + std::to_string(i);
   for (const char* placeholder : {" --page=%1", ""}) {

@@ -74,11 +74,10 @@ class Lan {
     return s;
   }
 
+ private:
   static bool run(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
   }
-
- private:
   char name_[2][16] = {};
   ipx::Mac mac_[2] = {};
   bool made_ = false;
