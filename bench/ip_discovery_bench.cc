@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/test_network.h"
 #include "discovery/driver.h"
 #include "tests/support/netns.h"
-#include "tests/support/test_network.h"
 
 namespace {
 

@@ -85,19 +85,18 @@ TEST_F(InstallModeTest, NoUnitOrIpSearchOffShows110AndWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(data_.file("ipunit.dat")));
 }
 
-// An empty directory is the current one; a backslash is part of a name.
-TEST_F(InstallModeTest, StoredHopCountAndDataDirectoryAreUsedAsTheyStand) {
+// Stored values are used as they stand; a first run stores the current
+// directory.
+TEST_F(InstallModeTest, StoredHopCountAndDataDirectoryElseTheCurrentOne) {
   store("Discovery Max Hops", "20");
   store("Data File Directory", data_.path() + "/");
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(g_hop_limits, std::vector<uint32_t>{20});
   EXPECT_NE(List(), "") << "directory ending with a separator";
-  EXPECT_EQ(data_file_path("", "ipunit.dat"), "ipunit.dat");
-  EXPECT_EQ(data_file_path("dir\\", "ipunit.dat"), "dir\\/ipunit.dat");
-}
-
-TEST_F(InstallModeTest, FirstRunStoresTheCurrentDirectory) {
-  std::filesystem::remove(hive_.path());
+  EXPECT_EQ(data_file_path("", "ipunit.dat"), "ipunit.dat");  // current
+  EXPECT_EQ(data_file_path("dir\\", "x"), "dir\\/x");  // a name's backslash
+  for (auto f : {hive_.path(), data_.file("ipunit.dat")})
+    std::filesystem::remove(f);
   std::filesystem::path old_cwd = std::filesystem::current_path();
   std::filesystem::current_path(data_.path());
   EXPECT_EQ(Run(), 0);

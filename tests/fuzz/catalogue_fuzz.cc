@@ -2,15 +2,10 @@
 // given; and whatever a text, used as a format and filled with inserts,
 // formatting reads no argument it was not given and writes no byte past the
 // result. Each input is tried both as a file and as one text.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
 #include "platform/catalogue.h"
+#include "tests/fuzz/fuzz.h"
 
-namespace {
-
-void format_every_way(const std::string& text) {
+static void format_every_way(const std::string& text) {
   std::string half = text.substr(0, text.size() / 2);
   format_text(text, {7, "unit", 4294967295u});
   format_text(text, {});
@@ -18,10 +13,8 @@ void format_every_way(const std::string& text) {
   format_inserts_and_args(text, "%d%%", half, {-1, "x"});
 }
 
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string text(reinterpret_cast<const char*>(data), size);
+  std::string text = fuzz::text(data, size);
   format_every_way(text);
   CatalogueContents contents;
   if (parse_catalogue(text, &contents)) {

@@ -1,14 +1,10 @@
 // Any frame off the wire: the decoders read nothing outside it, and what
 // they accept encodes back to a frame that decodes to the same packet.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <span>
-#include <vector>
 
 #include "platform/ipx_services.h"
 #include "platform/ipx_wire.h"
+#include "tests/fuzz/fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::span<const uint8_t> in(data, size);
@@ -22,15 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ipx::decode_spx_header(in, &spx);
   auto f = ipx::decode_frame(in);
   if (!f) return 0;
-  if (f->data.size() + ipx::kIpxHeaderSize != f->ipx.length) std::abort();
+  fuzz::require(f->data.size() + ipx::kIpxHeaderSize == f->ipx.length);
   std::vector<uint8_t> again =
       ipx::encode_frame(f->type, f->destination, f->source, f->ipx, f->data);
   if (again.empty()) return 0;  // a big packet fits its own type only
   auto g = ipx::decode_frame(again);
-  if (!g || g->type != f->type || g->ipx.source != f->ipx.source ||
-      g->ipx.destination != f->ipx.destination ||
-      !std::equal(g->data.begin(), g->data.end(), f->data.begin(),
-                  f->data.end()))
-    std::abort();
+  fuzz::require(g && g->type == f->type && g->ipx.source == f->ipx.source &&
+                g->ipx.destination == f->ipx.destination &&
+                std::ranges::equal(g->data, f->data));
   return 0;
 }

@@ -2,12 +2,7 @@
 // request side: it ends, within the request's time bounds, what reaches the
 // unit starts with an HTTP/1.0 request line, and the unit's name holds no
 // line break.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
+#include "tests/fuzz/fuzz.h"
 #include "tests/gateway/fake_transport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -17,16 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The bounds are looked at between reads: a stream that brings each
   // chunk without a wait may pass them by the reads of one line or block.
   int64_t browser_ms = o.browser.clock_ms - 1000000;
-  if (!scripts.streams &&
-      browser_ms > kPhaseLimitMs + kBodyLimitMs + kFirstWaitMs)
-    std::abort();
+  fuzz::require(scripts.streams ||
+                browser_ms <= kPhaseLimitMs + kBodyLimitMs + kFirstWaitMs);
   // A name from the URL never breaks the Host line it may go into.
-  if (std::strpbrk(o.s.unit.unit_name, "\r\n") != nullptr) std::abort();
-  if (!o.to_unit.empty()) {
-    size_t end = o.to_unit.find('\n');
-    if (end == std::string::npos || end < 10 ||
-        o.to_unit.compare(end - 10, 11, " HTTP/1.0\r\n") != 0)
-      std::abort();
-  }
+  fuzz::require(std::strpbrk(o.s.unit.unit_name, "\r\n") == nullptr);
+  size_t end = o.to_unit.find('\n');
+  fuzz::require(o.to_unit.empty() ||
+                (end != std::string::npos && end >= 10 &&
+                 o.to_unit.compare(end - 10, 11, " HTTP/1.0\r\n") == 0));
   return 0;
 }

@@ -1,13 +1,9 @@
 // Arbitrary packets, calls and time steps into an SPX connection: it stays
 // within its bounds, sends at most a window and two system packets per call
 // and never a packet longer than SPX allows.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <span>
-
 #include "platform/ipx_wire.h"
 #include "platform/spx_connection.h"
+#include "tests/fuzz/fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   spx::Limits limits;
@@ -55,11 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         c.close(now);
         break;
     }
-    if (c.readable() > limits.receive_packets * ipx::kSpxMaxData) std::abort();
+    fuzz::require(c.readable() <= limits.receive_packets * ipx::kSpxMaxData);
     for (const spx::Packet& p : c.outbox())
-      if (p.size > ipx::kSpxMaxData) std::abort();
+      fuzz::require(p.size <= ipx::kSpxMaxData);
     // One call sends at most a window of data and two system packets.
-    if (c.outbox().size() > queued + limits.window + 2) std::abort();
+    fuzz::require(c.outbox().size() <= queued + limits.window + 2);
     if (cmd & 0x80) c.outbox().clear();
   }
   return 0;

@@ -35,9 +35,7 @@ TEST(BrowserChoice, BrowserVariableElseDesktopEntryElseNothing) {
   EXPECT_EQ(desktop_open_command(), "/opt/web/bin/web --new \"%1\"  %x");
   ScopedEnv chosen("BROWSER", "web2 -x=%s:chromium");
   EXPECT_EQ(desktop_open_command(), "web2 -x=\"%1\"");
-}
-
-TEST(BrowserChoice, ConversionsPlaceTheDocument) {
+  // Each conversion places the document.
   EXPECT_EQ(command_from_browser_variable(" web  :other"), "web \"%1\"");
   EXPECT_EQ(command_from_browser_variable("w %s --x=%s"),
             "w \"%1\" --x=\"%1\"");

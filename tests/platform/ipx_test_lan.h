@@ -27,14 +27,17 @@ inline net::SockAddrIpx at(const ipx::NetworkNumber& network,
   return a;
 }
 
+// Its ends: ipx<pid>a<n> with MAC 02:00:00:00:<n>:01, and ...b<n> with :02.
 class Lan {
  public:
   Lan() {
-    static std::atomic<int> count{0};
-    int n = count++;
-    for (int i = 0; i < 2; ++i)
+    static std::atomic<uint8_t> count{0};
+    uint8_t n = count++;
+    for (int i = 0; i < 2; ++i) {
       std::snprintf(name_[i], sizeof name_[i], "ipx%d%c%d",
                     static_cast<int>(getpid() % 10000), 'a' + i, n);
+      mac_[i] = {0x02, 0, 0, 0, n, static_cast<uint8_t>(i + 1)};
+    }
   }
   ~Lan() {
     if (made_) run("ip link del " + std::string(name_[0]));
@@ -43,12 +46,17 @@ class Lan {
   Lan& operator=(const Lan&) = delete;
 
   bool up() {
-    made_ = run("ip link add " + std::string(name_[0]) +
-                " type veth peer name " + name_[1]);
+    char link[160];
+    std::snprintf(link, sizeof link,
+                  "ip link add %s address 02:00:00:00:%02x:01 type veth peer "
+                  "name %s address 02:00:00:00:%02x:02",
+                  name_[0], mac_[0][4], name_[1], mac_[0][4]);
+    made_ = run(link);
     return made_ && run("ip link set " + std::string(name_[0]) + " up") &&
            run("ip link set " + std::string(name_[1]) + " up");
   }
   const char* name(int end) const { return name_[end]; }
+  const ipx::Mac& mac(int end) const { return mac_[end]; }
 
   std::unique_ptr<ipx::Stack> stack(int end, ipx::FrameTypes types,
                                     ipx::NetworkNumber network = {},
@@ -71,6 +79,7 @@ class Lan {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
   }
   char name_[2][16] = {};
+  ipx::Mac mac_[2] = {};
   bool made_ = false;
 };
 

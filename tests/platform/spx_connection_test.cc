@@ -61,7 +61,6 @@ struct Pair {
   Connection* closes_after_data = nullptr;
 
   void open() { client.open(now); }
-
   // Runs until `done` holds or `limit_ms` of simulated time pass.
   bool run_until(const std::function<bool()>& done, int64_t limit_ms) {
     int64_t end = now + limit_ms;
@@ -84,11 +83,10 @@ struct Pair {
         limit_ms);
   }
 
-  void flush(Connection& c, Wire& w) {
-    while (!c.outbox().empty()) {
-      w.put(c.outbox().front(), now);
-      c.outbox().pop_front();
-    }
+  void flush() {
+    for (auto [c, w] : {std::pair{&client, &to_server}, {&server, &to_client}})
+      for (; !c->outbox().empty(); c->outbox().pop_front())
+        w->put(c->outbox().front(), now);
   }
   void arrive(Wire& w, Connection& c) {
     while (!w.in_flight.empty() && w.in_flight.begin()->first <= now) {
@@ -114,14 +112,12 @@ struct Pair {
   }
   void step() {
     busy = false;
-    flush(client, to_server);
-    flush(server, to_client);
+    flush();
     arrive(to_server, server);
     arrive(to_client, client);
     app(client, client_out, client_sent, client_in, true);
     app(server, server_out, server_sent, server_in, server_reads);
-    flush(client, to_server);
-    flush(server, to_client);
+    flush();
   }
 };
 

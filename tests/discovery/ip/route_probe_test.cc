@@ -29,13 +29,13 @@ int process(NetworkEntry* table, int count, uint32_t hop_limit,
 TEST(RouteRequestTest, AsksForTheWholeTable) {
   std::vector<uint8_t> b(kRouteRequestSize);
   build_route_request(b.data());
-  std::vector<uint8_t> expected(24, 0);
-  expected[0] = expected[1] = 1;
-  expected[23] = 16;
-  EXPECT_EQ(b, expected);
+  EXPECT_EQ(b, (std::vector<uint8_t>{1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16}));
 }
 
-TEST(RouteReplyTest, Version1MetricsAgainstTheHopLimit) {
+// Version 1 entries count against the hop limit; version 2 entries are
+// taken whatever the metric, with their masks.
+TEST(RouteReplyTest, MetricsAgainstTheHopLimitAndVersion2Masks) {
   NetworkEntry t[kNetworkCapacity] = {
       tav_test::local_entry("192.168.1.5", "255.255.255.0", 0)};
   int n = process(t, 1, 2,
@@ -44,14 +44,9 @@ TEST(RouteReplyTest, Version1MetricsAgainstTheHopLimit) {
   EXPECT_EQ(t[1].network, ip("192.168.2.0"));
   EXPECT_EQ(t[2].network, ip("192.168.3.0"));
   EXPECT_EQ(t[1].local_address, ip("192.168.1.5"));
-  // Hop limit 0 admits nothing of metric 1 or more.
   EXPECT_EQ(process(t, 1, 0, response("routes=192.168.9.0/1")), 1);
-}
-
-TEST(RouteReplyTest, Version2TakesMasksWhateverTheMetric) {
-  NetworkEntry t[kNetworkCapacity] = {
-      tav_test::local_entry("172.16.5.9", "255.255.0.0", 1)};
-  int n = process(
+  t[0] = tav_test::local_entry("172.16.5.9", "255.255.0.0", 1);
+  n = process(
       t, 1, 2,
       response("version=2,routes=172.16.2.0/9/255.255.255.0+172.16.4.0/1"));
   ASSERT_EQ(n, 3);
@@ -79,7 +74,7 @@ TEST(RouteReplyTest, GuessedMaskIsRefinedFromAnnouncedSubnets) {
 }
 
 // Duplicates, the default route and a full table are the fuzz harness's.
-TEST(RouteReplyTest, IncompleteEntryEndsTheReplyAndARequestIsIgnored) {
+TEST(RouteReplyTest, OnlyWholeIpEntriesOfRepliesFromTheRipPortCount) {
   NetworkEntry t[kNetworkCapacity] = {
       tav_test::local_entry("192.168.1.5", "255.255.255.0", 0)};
   // The last entry lacks 3 bytes: everything before it is still taken.
@@ -88,16 +83,11 @@ TEST(RouteReplyTest, IncompleteEntryEndsTheReplyAndARequestIsIgnored) {
   EXPECT_EQ(process(t, 1, 2, d), 2);
   EXPECT_EQ(t[1].network, ip("192.168.7.0"));
   d = response("routes=192.168.9.0/1");
-  d[0] = 1;
+  d[0] = 1;  // a request
   EXPECT_EQ(process(t, 2, 2, d), 2);
-}
-
-TEST(RouteReplyTest, OnlyIpEntriesFromTheRipPortAnnounceNetworks) {
-  NetworkEntry t[kNetworkCapacity] = {
-      tav_test::local_entry("192.168.1.5", "255.255.255.0", 0)};
   // A version-2 authentication entry (family FFFF, type 2, a password
   // whose first bytes would read as an address) before a real one.
-  std::vector<uint8_t> d = response("version=2,routes=192.168.6.0/1");
+  d = response("version=2,routes=192.168.6.0/1");
   const uint8_t auth[20] = {0xFF, 0xFF, 0x00, 0x02, 's',
                             'e',  'c',  'r',  'e',  't'};
   d.insert(d.begin() + 4, auth, auth + sizeof auth);

@@ -41,106 +41,92 @@ TEST(SnmpRequestTest, FiveRequestsHaveTheirExactBytes) {
 }
 
 // Replies come from the simulator's agent, so that codec and simulator are
-// held to the same layout. `cut` > 0 keeps only that many bytes.
-std::vector<uint8_t> reply(const std::string& options, int (*build)(uint8_t*),
-                           size_t cut = 0) {
+// held to the same layout: each case is the agent's reply to `request` for
+// a unit of `options`, cut to `cut` bytes (0: whole), byte `at` (0: none)
+// set to `value`, and what the request's check took from it or "refused".
+struct ReplyCase {
+  int (*request)(uint8_t*);
+  std::string options;
+  size_t cut;
+  int at;
+  uint8_t value;
+  std::string taken;
+};
+
+std::string taken(const ReplyCase& c) {
   uint8_t request[44];
-  int n = build(request);
+  int n = c.request(request);
   std::vector<uint8_t> r =
-      sim::snmp_reply(tav_test::snmp_units({"ip=10.0.0.1," + options})[0],
+      sim::snmp_reply(tav_test::snmp_units({"ip=10.0.0.1," + c.options})[0],
                       request, static_cast<size_t>(n));
-  if (cut) r.resize(cut);
-  return r;
+  if (c.cut) r.resize(c.cut);
+  if (c.at) r[static_cast<size_t>(c.at)] = c.value;
+  const uint8_t* d = r.data();
+  n = static_cast<int>(r.size());
+  uint8_t b[6];
+  long number;
+  char text[259];
+  if (c.request == build_hardware_address_request)
+    return check_hardware_address_reply(d, n, b) ? hex(b, 6) : "refused";
+  if (c.request == build_unit_number_request)
+    return check_unit_number_reply(d, n, &number) ? std::to_string(number)
+                                                  : "refused";
+  if (c.request == build_unit_port_request)
+    return check_unit_port_reply(d, n, b) ? std::to_string(b[0] << 8 | b[1])
+                                          : "refused";
+  if (c.request == build_unit_name_request)
+    return check_unit_name_reply(d, n, text, 41) ? text : "refused";
+  switch (check_system_description_reply(d, n, text, sizeof text)) {
+    case DescriptionReply::kText:
+      return text;
+    case DescriptionReply::kMio:
+      return "MIO";
+    default:
+      return "none";
+  }
 }
 
-int len(const std::vector<uint8_t>& r) { return static_cast<int>(r.size()); }
-
-// Each check below gives what the reply rule took, or "refused".
-TEST(HardwareReplyTest, AcceptsTheUnitsReplyAndRefusesOtherEncodings) {
-  auto hw = [](const std::string& options, size_t cut = 0, int object = 0) {
-    std::vector<uint8_t> r = reply("hw=00-02-F5-48-2C-6A," + options,
-                                   build_hardware_address_request, cut);
-    if (object) r[40] = static_cast<uint8_t>(object);
-    uint8_t got[6] = {};
-    return check_hardware_address_reply(r.data(), len(r), got) ? hex(got, 6)
-                                                               : "refused";
+TEST(SnmpReplyTest, EachCheckTakesItsFieldOnlyFromTheUnitsEncoding) {
+  const auto hw = build_hardware_address_request;
+  const auto number = build_unit_number_request;
+  const auto port = build_unit_port_request;
+  const auto name = build_unit_name_request;
+  const auto description = build_system_description_request;
+  const std::string mac = "hw=00-02-F5-48-2C-6A,", sixty(60, 'x');
+  const std::string jet = "description=\"LaserJet 4 Plus\"";
+  const ReplyCase cases[] = {
+      {hw, mac, 48, 0, 0, "00 02 F5 48 2C 6A"},
+      {hw, mac, 47, 0, 0, "refused"},
+      {hw, mac, 0, 40, 2, "refused"},  // another object or a 5-byte value
+      {hw, mac + "request-id=1", 0, 0, 0, "refused"},
+      {hw, mac + "long-form=on", 0, 0, 0, "refused"},
+      {number, "number=123456", 0, 0, 0, "123456"},
+      {number, "number=123456", 49, 0, 0, "12345"},  // the sixth not received
+      {number, "number=123456", 48, 0, 0, "refused"},
+      {number, "number=abcdef", 0, 0, 0, "0"},
+      {number, "number=1234567", 0, 0, 0, "refused"},  // length byte 7
+      {number, "number=123456", 0, 20, 2, "refused"},  // error status
+      {port, "port=8080", 0, 0, 0, "8080"},
+      {port, "port=8080", 47, 0, 0, "refused"},
+      {port, "port-size=2", 0, 0, 0, "refused"},  // only a 4-byte integer
+      {name, "name=" + sixty, 0, 0, 0, sixty.substr(0, 40)},
+      {name, "name=Lobby", 46, 0, 0, "Lo"},       // length 5, two arrived
+      {name, "name=Lobby", 44, 0, 0, "refused"},  // the minimum, no character
+      {name, "name=Lobby", 0, 43, 0, "refused"},  // text length 0
+      {name, "name=Lobby", 0, 44, 0, "refused"},  // a blank name
+      {name, "name=Lobby", 0, 46, 0, "Lo"},
+      {name, "name=\" spaced\"", 0, 0, 0, "refused"},
+      {description, jet, 0, 0, 0, "LaserJet 4 Plus"},
+      {description, jet, 45, 0, 0, "Laser"},
+      {description, jet, 40, 0, 0, "none"},
+      {description, "description=\" \"", 0, 0, 0, "MIO"},
+      {description, "description=X", 0, 0, 0, "none"},
+      {description, "description=" + std::string(128, 'd'), 0, 0, 0,
+       "none"},  // long-form length
   };
-  EXPECT_EQ(hw("", 48), "00 02 F5 48 2C 6A");
-  EXPECT_EQ(hw("", 47), "refused");
-  EXPECT_EQ(hw("", 0, 0x02), "refused");  // another object or a 5-byte value
-  EXPECT_EQ(hw("request-id=1"), "refused");
-  EXPECT_EQ(hw("long-form=on"), "refused");
-}
-
-TEST(UnitNumberReplyTest, ReadsSixCharactersAndOnlyThoseReceived) {
-  auto number = [](const std::string& options, size_t cut = 0,
-                   bool error_status = false) {
-    std::vector<uint8_t> r = reply(options, build_unit_number_request, cut);
-    if (error_status) r[20] = 2;
-    long n = -1;
-    return check_unit_number_reply(r.data(), len(r), &n) ? std::to_string(n)
-                                                         : "refused";
-  };
-  EXPECT_EQ(number("number=123456"), "123456");
-  EXPECT_EQ(number("number=123456", 49), "12345");  // the sixth not received
-  EXPECT_EQ(number("number=123456", 48), "refused");
-  EXPECT_EQ(number("number=abcdef"), "0");
-  EXPECT_EQ(number("number=1234567"), "refused");  // length byte 7
-  EXPECT_EQ(number("number=123456", 0, true), "refused");
-}
-
-TEST(UnitPortReplyTest, OnlyAFourByteIntegerIsRead) {
-  auto port = [](const std::string& options, size_t cut = 0) {
-    std::vector<uint8_t> r = reply(options, build_unit_port_request, cut);
-    uint8_t p[2];
-    return check_unit_port_reply(r.data(), len(r), p)
-               ? std::to_string(p[0] << 8 | p[1])
-               : "refused";
-  };
-  EXPECT_EQ(port("port=8080"), "8080");
-  EXPECT_EQ(port("port=8080", 47), "refused");
-  EXPECT_EQ(port("port-size=2"), "refused");
-}
-
-TEST(UnitNameReplyTest, CutsToFortyAndRefusesLeadingSpaceOrNothing) {
-  // `at` >= 0 sets that byte of the reply to `value`.
-  auto name = [](const std::string& options, size_t cut = 0, int at = -1,
-                 uint8_t value = 0) -> std::string {
-    std::vector<uint8_t> r = reply(options, build_unit_name_request, cut);
-    if (at >= 0) r[static_cast<size_t>(at)] = value;
-    char n[41];
-    return check_unit_name_reply(r.data(), len(r), n, sizeof n) ? n : "refused";
-  };
-  const std::string sixty = "Floor" + std::string(55, 'x');
-  EXPECT_EQ(name("name=" + sixty), sixty.substr(0, 40));
-  EXPECT_EQ(name("name=Lobby", 46), "Lo");       // length 5, two arrived
-  EXPECT_EQ(name("name=Lobby", 44), "refused");  // the minimum, no character
-  EXPECT_EQ(name("name=Lobby", 0, 43, 0), "refused");  // text length 0
-  EXPECT_EQ(name("name=Lobby", 0, 44, 0), "refused");  // a blank name
-  EXPECT_EQ(name("name=Lobby", 0, 46, 0), "Lo");
-  EXPECT_EQ(name("name=\" spaced\""), "refused");
-}
-
-TEST(SystemDescriptionReplyTest, TextSingleSpaceAndUnusableForms) {
-  auto description = [](const std::string& text, size_t cut = 0) {
-    std::vector<uint8_t> r = reply("description=\"" + text + "\"",
-                                   build_system_description_request, cut);
-    char t[259];
-    switch (check_system_description_reply(r.data(), len(r), t, sizeof t)) {
-      case DescriptionReply::kText:
-        return std::string(t);
-      case DescriptionReply::kMio:
-        return std::string("MIO");
-      default:
-        return std::string("none");
-    }
-  };
-  EXPECT_EQ(description("LaserJet 4 Plus"), "LaserJet 4 Plus");
-  EXPECT_EQ(description("LaserJet 4 Plus", 45), "Laser");
-  EXPECT_EQ(description("LaserJet 4 Plus", 40), "none");
-  EXPECT_EQ(description(" "), "MIO");
-  EXPECT_EQ(description("X"), "none");
-  EXPECT_EQ(description(std::string(128, 'd')), "none");  // long-form length
+  for (const ReplyCase& c : cases)
+    EXPECT_EQ(taken(c), c.taken)
+        << c.options << " cut " << c.cut << " at " << c.at;
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // A network of several test hosts, built from inside the test binary's own
 // private namespace out of named namespaces (ip netns), veth pairs and
-// bridges, and torn down by the destructor (processes first). Needs root;
-// guard tests with TAV_REQUIRE_TEST_HOSTS(). Use from the test's thread.
+// bridges, and torn down by the destructor (processes first). Needs root
+// (tav_test::can_make_test_hosts()). Use from one thread.
 //
 //   this process (host 10.77.1.10, bridge tavbrA) -- units_a   (10.77.1.x)
 //                                                 -- rip       10.77.1.2
@@ -11,8 +11,8 @@
 //
 // The RIP responder has a host of its own: the router's side of the host's
 // subnet forwards directed broadcasts and so does not deliver them locally.
-#ifndef TAV_TESTS_SUPPORT_TEST_NETWORK_H_
-#define TAV_TESTS_SUPPORT_TEST_NETWORK_H_
+#ifndef TAV_BENCH_TEST_NETWORK_H_
+#define TAV_BENCH_TEST_NETWORK_H_
 
 #include <sys/types.h>
 
@@ -20,9 +20,6 @@
 #include <vector>
 
 namespace tav_test {
-
-// Path of a program built beside the tests (e.g. "tav-sim").
-std::string build_path(const std::string& program);
 
 class TwoSubnetNetwork {
  public:
@@ -64,4 +61,4 @@ class TwoSubnetNetwork {
 
 }  // namespace tav_test
 
-#endif  // TAV_TESTS_SUPPORT_TEST_NETWORK_H_
+#endif  // TAV_BENCH_TEST_NETWORK_H_

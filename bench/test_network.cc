@@ -1,4 +1,4 @@
-#include "tests/support/test_network.h"
+#include "bench/test_network.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -38,20 +38,17 @@ bool exists(const std::string& path) {
   return std::filesystem::exists(path, ec);
 }
 
-}  // namespace
-
-std::string build_path(const std::string& program) {
+// tav-sim of this build: in $TAV_BUILD_DIR, else beside the benchmark.
+std::string sim_path() {
   if (const char* dir = std::getenv("TAV_BUILD_DIR"); dir && *dir)
-    return std::string(dir) + "/" + program;
-  char exe[4096];
-  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return program;
-  // Beside the executable (benchmarks) or one folder up (tests/).
-  std::string dir(exe, static_cast<size_t>(n));
-  dir.resize(dir.rfind('/'));
-  if (exists(dir + "/" + program)) return dir + "/" + program;
-  return dir.substr(0, dir.rfind('/')) + "/" + program;
+    return std::string(dir) + "/tav-sim";
+  std::error_code ec;
+  return std::filesystem::read_symlink("/proc/self/exe", ec)
+      .replace_filename("tav-sim")
+      .string();
 }
+
+}  // namespace
 
 bool TwoSubnetNetwork::fail(const std::string& what) {
   if (problem_.empty()) problem_ = what;
@@ -121,7 +118,7 @@ pid_t TwoSubnetNetwork::start_sim(const std::string& ns,
   if (mkdtemp(dir) == nullptr) return fail("mkdtemp failed");
   std::string ready = std::string(dir) + "/ready";
   std::vector<std::string> argv = {"ip", "netns", "exec", ns};
-  argv.push_back(build_path("tav-sim"));
+  argv.push_back(sim_path());
   argv.push_back("--ready-file=" + ready);
   argv.insert(argv.end(), args.begin(), args.end());
   pid_t pid = fork();
