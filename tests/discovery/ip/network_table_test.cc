@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/discovery/helpers.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -35,6 +36,42 @@ TEST(LocalInterfaceTest, ConfiguredMaskWinsElseTheNaturalOne) {
   EXPECT_EQ(set_local_interface(t, false, 0, nullptr, 0), 0);
   EXPECT_EQ(t[0].network, 0u);
   EXPECT_EQ(t[0].mask, 0u);
+}
+
+// The Windows readers stay and are tried against a hive.
+TEST(ConfiguredInterfacesTest, Windows9xAndNtKeys) {
+  tav_test::ScratchHive hive(R"(REGEDIT4
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\NetTrans\0000]
+"IPAddress"="0.0.0.0"
+"IPMask"="255.255.255.0"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\NetTrans\0003]
+"IPAddress"="172.16.5.9"
+"IPMask"="255.255.255.0"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\NetTrans\0015]
+"IPAddress"="10.1.2.3"
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\NetworkCards\1]
+"ServiceName"="El90x1"
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\NetworkCards\2]
+"ServiceName"="NdisWan4"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\El90x1\Parameters\Tcpip]
+"IPAddress"="192.168.7.20"
+"SubnetMask"="255.255.255.0"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\NdisWan4\Parameters\Tcpip]
+"IPAddress"="0.0.0.0"
+"SubnetMask"="0.0.0.0"
+)");
+  NetworkEntry list[kMaxConfiguredInterfaces];
+  // 9x: the zero address and the entry without a mask are skipped.
+  ASSERT_EQ(read_configured_interfaces(kPlatformWin9x, list, 20), 1);
+  EXPECT_EQ(list[0].local_address, ip("172.16.5.9"));
+  EXPECT_EQ(list[0].network, ip("172.16.5.0"));
+  EXPECT_EQ(list[0].mask, ip("255.255.255.0"));
+  EXPECT_EQ(list[0].mask_guessed, 0u);
+  EXPECT_EQ(read_interfaces_9x(list, 0), 0);
+  // NT: the zero address is dropped.
+  ASSERT_EQ(read_configured_interfaces(kPlatformWinNt, list, 20), 1);
+  EXPECT_EQ(list[0].network, ip("192.168.7.0"));
+  EXPECT_EQ(list[0].mask, ip("255.255.255.0"));
 }
 
 }  // namespace
