@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/catalogue.h"
+#include "platform/environment.h"
 #include "platform/process.h"
 #include "tests/app/tav_process.h"
 #include "tests/support/netns.h"
@@ -42,9 +43,10 @@ TEST(RouteStepTest, RoutesLinkLocalThroughInterfaceOfOwnAddress) {
                         "ip link set tavroute1 up && ip link set tavroute0 up"),
             0);
   RecordingRunner runner;
-  set_command_runner(&runner);
-  { TavApp app("-Configure"); }
-  set_command_runner(nullptr);
+  {
+    ScopedEnvironment recording({.command_runner = &runner});
+    TavApp app("-Configure");
+  }
   EXPECT_EQ(std::system("ip link del tavroute0"), 0);
   EXPECT_EQ(runner.commands,
             (std::vector<Args>{

@@ -26,9 +26,7 @@ const char kGet[] = "GET /unit7-HTML/index.htm HTTP/1.1\r\n\r\n";
 const char kHead[] = "HTTP/1.0 200 OK\r\nConnection: close\r\n\r\n";
 
 class MachinesTest : public ::testing::Test {
- protected:
-  void SetUp() override { fake::use_quiet_gateway(); }
-  void TearDown() override { set_host_address_source(nullptr); }
+  fake::QuietGateway gateway_;
 };
 
 TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
@@ -83,7 +81,8 @@ TEST_F(MachinesTest, RequestsThatEndWithoutAnAnswer) {
             catalogue_text(kRefreshRunningText));
   // A gateway without an address of its own.
   ipx_present.store(1);
-  set_host_address_source([](uint32_t*) { return false; });
+  ScopedEnvironment no_address(
+      {.host_address = [](uint32_t*) { return false; }});
   EXPECT_EQ(run_session({"GET /VEM_1-HTML/ HTTP/1.0\r\n\r\n"}, {}).to_unit, "");
 }
 
@@ -255,6 +254,7 @@ class EndpointTest : public ::testing::Test {
     ep_.first_wait = 1;
     endpoint_mark_active(&ep_);
   }
+  ScopedEnvironment peers_{fake::sockets()};
   fake::Peer peer_;
   SessionEndpoint ep_{};
 };

@@ -24,14 +24,15 @@ void wait_until(bool (*done)()) {
   for (int i = 0; i < 5000 && !done(); ++i) Sleep(1);
 }
 
+void held_rediscovery() {
+  g_runs.fetch_add(1);
+  while (!g_release.load()) Sleep(1);
+}
+
 class RefreshTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(catalogue_load(tav_test::build_dir() + "/resc.cat"));
-    set_refresh_work([] {
-      g_runs.fetch_add(1);
-      while (!g_release.load()) Sleep(1);
-    });
     g_runs.store(0);
     g_release.store(false);
     refresh_state.store(kRefreshIdle);
@@ -41,7 +42,6 @@ class RefreshTest : public ::testing::Test {
   void TearDown() override {
     g_release.store(true);
     wait_until([] { return refresh_state.load() == kRefreshDone; });
-    set_refresh_work(nullptr);
   }
   // One refresh request; the browser's answer.
   static std::string request(std::vector<std::string> script) {
@@ -51,6 +51,8 @@ class RefreshTest : public ::testing::Test {
   }
   const std::string kRequest = "GET /$$Refresh$ HTTP/1.0\r\nHost: x\r\n\r\n";
   std::string running_;
+  fake::QuietGateway gateway_;
+  ScopedEnvironment held_{{.refresh_work = held_rediscovery}};
 };
 
 // Requests at once start one rediscovery; while it runs they start none.

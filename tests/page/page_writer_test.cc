@@ -132,10 +132,10 @@ TEST_F(PageWriterTest, HostWithoutAddressEndsTheProgramWithMessage134) {
   ASSERT_EQ(::gethostname(host, sizeof host), 0);
   EXPECT_EXIT(
       {
-        set_host_lookup([](const char*, uint32_t*) {
+        ScopedEnvironment nameless({.host_lookup = [](const char*, uint32_t*) {
           net::WSASetLastError(11001);
           return false;
-        });
+        }});
         WritePage();
       },
       testing::ExitedWithCode(1),

@@ -125,7 +125,8 @@ TEST_F(BinderyScanTest, LogOffWritesNoFile) {
   bindery.add("U-HTML", 80);
   EXPECT_EQ(ScanBinderyForPS(), 1);
   EXPECT_FALSE(file_exists(bindery_log_path()));
-  nw::set_netware_client(nullptr);  // the platform's client: none on POSIX
+  // The platform's client: none on POSIX.
+  tav_test::ScopedNetWareClient platform(&nw::platform_netware_client());
   EXPECT_EQ(ScanBinderyForPS(), 0);
 }
 
