@@ -6,8 +6,7 @@
 // it may stop reading, or read a trickle.
 // Waits take no real time: a quiet wait advances the peer's clock. Peers
 // belong to the thread that attached them; other sockets stay real. The
-// peers answer through the socket calls of sockets(), which a test puts in
-// force with a ScopedEnvironment (QuietGateway does).
+// peers answer only while a QuietGateway is in force.
 #ifndef TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 #define TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 
@@ -122,9 +121,6 @@ inline const net::SocketCalls kSockets = {recv, send, wait_readable,
 
 }  // namespace detail
 
-// The peers' socket calls, the rest left as it is.
-inline Environment sockets() { return {.socket_calls = &detail::kSockets}; }
-
 // Registers a peer and returns the socket that stands for it.
 inline net::Socket attach(Peer* peer) {
   peer->ready = !peer->script.empty() && !peer->script[0].empty();
@@ -237,10 +233,6 @@ inline void use_quiet_gateway() { static QuietGateway gateway; }
 inline Outcome run_session(const Scripts& scripts) {
   return run_session(scripts.request, scripts.reply, scripts.unit_closes,
                      scripts.ms_per_chunk, scripts.streams);
-}
-
-inline std::vector<std::string> split_at(const std::string& t, size_t at) {
-  return {t.substr(0, at), t.substr(at)};
 }
 
 inline std::vector<std::string> single_bytes(const std::string& text) {
