@@ -35,8 +35,8 @@ const Environment& environment() {
 }
 
 ScopedEnvironment::ScopedEnvironment(const Environment& replacement)
-    : in_force_(environment()),
-      previous_(g_in_force.load(std::memory_order_acquire)) {
+    : previous_(g_in_force.load(std::memory_order_acquire)) {
+  in_force_ = previous_ != nullptr ? *previous_ : real_environment();
   const Environment& r = replacement;
   if (r.command_runner) in_force_.command_runner = r.command_runner;
   if (r.netware_client) in_force_.netware_client = r.netware_client;

@@ -12,10 +12,11 @@
 // ScopedEnvironment installs a replacement for its lifetime; members it
 // leaves null keep what was in force, and its destruction puts back what
 // was there before. Scopes nest and must end in the reverse order of their
-// start. REQUIRES: a scope starts and ends while no other thread may read
-// the environment it replaces or restores (tests make one before starting
-// threads and end it after joining them); the replaced services outlive
-// the scope.
+// start. It is for tests and the fuzz harnesses; the program itself always
+// runs with the real services. REQUIRES: scopes are started and ended by
+// one thread at a time; no other thread still uses a scope's services when
+// it ends (tests start a scope before starting threads and end it after
+// joining them); the services a scope names outlive it.
 #ifndef TAV_PLATFORM_ENVIRONMENT_H_
 #define TAV_PLATFORM_ENVIRONMENT_H_
 
