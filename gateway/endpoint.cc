@@ -1,23 +1,15 @@
 #include "gateway/endpoint.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 #include "gateway/unit_connection.h"
 #include "platform/debug_log.h"
-#include "platform/threads.h"
+#include "platform/environment.h"
 
 namespace {
 
-int64_t real_now_ms(net::Socket) { return milliseconds_now(); }
-
-const EndpointTransport kSocketTransport = {
-    net::recv, net::send, net::wait_readable, net::wait_writable, real_now_ms};
-
-std::atomic<const EndpointTransport*> g_transport{&kSocketTransport};
-
-const EndpointTransport& io() { return *g_transport.load(); }
+const net::SocketCalls& io() { return *environment().socket_calls; }
 
 const char* side_name(const SessionEndpoint* ep) {
   return ep->is_unit_side ? "unit" : "browser";
@@ -53,10 +45,6 @@ int take_received(SessionEndpoint* ep, char* dst, int delivered, int wanted) {
 }
 
 }  // namespace
-
-void set_endpoint_transport(const EndpointTransport* transport) {
-  g_transport.store(transport != nullptr ? transport : &kSocketTransport);
-}
 
 bool endpoint_quiet_too_long(const SessionEndpoint* ep) {
   return io().now_ms(ep->sock) - ep->last_data_ms >= kQuietLimitMs;

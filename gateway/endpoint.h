@@ -22,8 +22,8 @@
 //   read_line     length of the line, 0 no complete line yet, -1 lost
 //   get_buffer    bytes delivered (0 none within the wait), -1 error/lost
 //
-// The socket calls go through an EndpointTransport so that the machines
-// above can be run against an in-memory peer in tests.
+// The socket calls and the clock are environment().socket_calls, so that
+// the machines above can be run against an in-memory peer in tests.
 #ifndef TAV_GATEWAY_ENDPOINT_H_
 #define TAV_GATEWAY_ENDPOINT_H_
 
@@ -54,18 +54,5 @@ bool endpoint_phase_too_long(const SessionEndpoint* ep);
 void endpoint_mark_active(SessionEndpoint* ep,
                           int64_t limit_ms = kPhaseLimitMs);
 void endpoint_end_phase(SessionEndpoint* ep);
-
-// The socket calls the endpoint operations make, with the results and
-// WSAGetLastError() conventions of platform/net.h.
-struct EndpointTransport {
-  int (*recv)(net::Socket s, void* data, int len);
-  int (*send)(net::Socket s, const void* data, int len);
-  int (*wait_readable)(net::Socket s, int timeout_ms);
-  int (*wait_writable)(net::Socket s, int timeout_ms);
-  int64_t (*now_ms)(net::Socket s);
-};
-// Replaces the transport (nullptr restores the sockets of platform/net).
-// The transport must outlive its use.
-void set_endpoint_transport(const EndpointTransport* transport);
 
 #endif  // TAV_GATEWAY_ENDPOINT_H_

@@ -7,6 +7,7 @@
 #include "gateway/request_machine.h"
 #include "page/page_writer.h"
 #include "platform/catalogue.h"
+#include "platform/environment.h"
 #include "platform/threads.h"
 
 std::atomic<int> refresh_state{kRefreshIdle};
@@ -20,8 +21,6 @@ void rediscover() {
   write_discovery_files(ip_count, ipx_count, discovery_page_path,
                         help_page_path, 0);
 }
-
-std::atomic<RefreshWork> g_work{rediscover};
 
 // The page's path as it stands inside a file URL: D:\tav-disc.htm gives
 // D|/tav-disc.htm.
@@ -40,12 +39,9 @@ void answer(GatewaySession* s, const std::string& text) {
 
 }  // namespace
 
-void set_refresh_work(RefreshWork work) {
-  g_work.store(work != nullptr ? work : rediscover);
-}
-
 void refresh_thread() {
-  g_work.load()();
+  void (*work)() = environment().refresh_work;
+  (work != nullptr ? work : rediscover)();
   refresh_state.store(kRefreshDone);
 }
 

@@ -8,7 +8,8 @@
 // text 119 (the page's path in file-URL form as %1) once one has finished,
 // and returns the request machine's next state (always GATEWAY_DEAD).
 // refresh_thread() runs the rediscovery: discover_units(), then
-// write_discovery_files() with the copy flag clear, then marks it done.
+// write_discovery_files() with the copy flag clear, then marks it done;
+// environment().refresh_work, when set, runs in place of both.
 //
 // refresh_state: 0 idle, 1 a rediscovery runs, 2 finished (the next
 // request gets 119 and makes it 0). Only the request that moves it from 0
@@ -32,9 +33,5 @@ extern std::atomic<int> refresh_state;
 
 int refresh_reply(GatewaySession* session);
 void refresh_thread();
-
-// The work of the rediscovery; tests replace it (nullptr restores it).
-using RefreshWork = void (*)();
-void set_refresh_work(RefreshWork work);
 
 #endif  // TAV_GATEWAY_REFRESH_H_

@@ -1,6 +1,5 @@
 #include "gateway/request_machine.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -8,12 +7,11 @@
 #include "gateway/refresh.h"
 #include "gateway/text.h"
 #include "platform/debug_log.h"
+#include "platform/environment.h"
 
 namespace {
 
 using namespace request_state;
-
-std::atomic<HostAddressSource> g_host_address_source{net::host_own_address};
 
 int get_request_header(GatewaySession* s);
 int get_header(GatewaySession* s);
@@ -57,7 +55,7 @@ const char* take_unit_name(const char* url, char* unit_name) {
 
 int initialize(GatewaySession* s) {
   uint32_t own = 0;
-  if (!g_host_address_source.load()(&own)) {
+  if (!environment().host_address(&own)) {
     DebugLog("ip2ipx_machine():  host address unknown, ending session.\n");
     return GATEWAY_DEAD;
   }
@@ -186,11 +184,6 @@ const char* const kNames[] = {"GATEWAY_DEAD",       "INITIALIZE", "NEW_REQUEST",
                               "WAIT_FOR_DISCONNECT"};
 
 }  // namespace
-
-void set_host_address_source(HostAddressSource source) {
-  g_host_address_source.store(source != nullptr ? source
-                                                : net::host_own_address);
-}
 
 void ip2ipx_machine(GatewaySession* s) {
   int state = s->browser.state;

@@ -16,7 +16,8 @@
 // request the browser did not make); a request line and headers that are
 // not complete within kPhaseLimitMs, or a body still arriving kBodyLimitMs
 // after them, end the session; so does a gateway whose own address
-// cannot be found, since no link could lead back through it.
+// (environment().host_address) cannot be found, since no link could lead
+// back through it.
 #ifndef TAV_GATEWAY_REQUEST_MACHINE_H_
 #define TAV_GATEWAY_REQUEST_MACHINE_H_
 
@@ -38,10 +39,5 @@ inline constexpr int kRequestFieldSize = 100;
 
 // One step of the request machine.
 void ip2ipx_machine(GatewaySession* session);
-
-// The source of the gateway host's own address (network order); false when
-// it has none. Defaults to net::host_own_address; tests replace it.
-using HostAddressSource = bool (*)(uint32_t* addr);
-void set_host_address_source(HostAddressSource source);
 
 #endif  // TAV_GATEWAY_REQUEST_MACHINE_H_

@@ -1,7 +1,6 @@
 #include "page/page_writer.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include "discovery/units.h"
 #include "gateway/text.h"
 #include "platform/catalogue.h"
+#include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/net.h"
 #include "platform/ui.h"
@@ -28,8 +28,6 @@ constexpr int kGatewayPort = 34;
 constexpr const char* kRefreshSegmentText = "$$Refresh$";
 constexpr size_t kCopyBlock = 512;
 
-std::atomic<HostLookup> g_host_lookup{nullptr};
-
 std::string dotted(uint32_t addr) {
   char text[16];
   net::inet_ntoa(addr, text, sizeof text);
@@ -41,9 +39,8 @@ std::string dotted(uint32_t addr) {
 std::string gateway_address(const char* help_path) {
   char host[256] = "";
   net::gethostname(host, sizeof host);
-  HostLookup lookup = g_host_lookup.load();
   uint32_t addr = 0;
-  if (!(lookup ? lookup(host, &addr) : net::resolve_host(host, &addr))) {
+  if (!environment().host_lookup(host, &addr)) {
     int error = net::WSAGetLastError();
     message_box_text(format_text(catalogue_text(134), {host, error}));
     remove_file(help_path);
@@ -114,8 +111,6 @@ std::string url_name(const char* name, size_t max_length) {
   return encoded(std::string(name, strnlen(name, max_length)).c_str(),
                  kNameKeeps);
 }
-
-void set_host_lookup(HostLookup lookup) { g_host_lookup.store(lookup); }
 
 void remove_page_files_and_exit(const std::string& page_path,
                                 const std::string& help_path, int code) {

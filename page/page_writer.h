@@ -17,8 +17,9 @@
 // - Page files are created with O_NOFOLLOW: a symbolic link planted at a
 //   page path makes the write fail (message 106 or 112), it is never
 //   followed.
-// - When the host's own address cannot be looked up, message 134 is shown,
-//   the help copy is removed and the process ends with exit code 1.
+// - When the host's own name has no address (environment().host_lookup),
+//   message 134 is shown, the help copy is removed and the process ends
+//   with exit code 1.
 //
 // Threading: start-up calls write_discovery_files() once; afterwards only
 // the refresh thread calls it (never two at once). The units come from the
@@ -63,13 +64,6 @@ std::string file_url_path(const char* path);
 // A unit name (at most max_length bytes) as the gateway link's first path
 // segment: bytes outside A-Z a-z 0-9 . _ ~ are percent-encoded.
 std::string url_name(const char* name, size_t max_length);
-
-// How the host's own name is looked up for the gateway address (network
-// order); false when it has no address (the error code is then
-// WSAGetLastError()). nullptr restores the platform's resolve_host. Set it
-// before any page is written; for tests.
-using HostLookup = bool (*)(const char* name, uint32_t* addr);
-void set_host_lookup(HostLookup lookup);
 
 // Ends the process at once with exit code `code`: output is flushed and the
 // private page folder removed, but no exit handler or static destructor runs,

@@ -1,6 +1,6 @@
 #include "platform/netware.h"
 
-#include <atomic>
+#include "platform/environment.h"
 
 namespace nw {
 namespace {
@@ -28,15 +28,13 @@ class AbsentClient : public NetWareClient {
   }
 };
 
-AbsentClient g_absent;
-std::atomic<NetWareClient*> g_client{&g_absent};
-
 }  // namespace
 
-NetWareClient& netware_client() { return *g_client.load(); }
+NetWareClient& netware_client() { return *environment().netware_client; }
 
-void set_netware_client(NetWareClient* client) {
-  g_client.store(client != nullptr ? client : &g_absent);
+NetWareClient& platform_netware_client() {
+  static AbsentClient client;
+  return client;
 }
 
 }  // namespace nw

@@ -3,8 +3,8 @@
 // NetWareClient is the interface; netware_client() returns the one in use.
 // On POSIX there is no NetWare client: the platform's implementation
 // answers NWCallsInit with a non-zero result ("client not available") and
-// every other call with the same failure. Tests install a fake bindery with
-// set_netware_client() while no scan runs.
+// every other call with the same failure. Tests put a fake bindery in
+// environment() (platform/environment.h) while no scan runs.
 //
 // Values follow the client's conventions: 0 is success, object types are
 // passed with their two bytes exchanged (unit service type 0x0414 is given
@@ -51,10 +51,10 @@ class NetWareClient {
                                        uint8_t* property_flags) = 0;
 };
 
+// The client in force: *environment().netware_client.
 NetWareClient& netware_client();
-// Installs `client` (not owned) in place of the platform's; nullptr puts
-// the platform's back.
-void set_netware_client(NetWareClient* client);
+// The platform's own client, the one in force unless a test replaced it.
+NetWareClient& platform_netware_client();
 
 }  // namespace nw
 

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <thread>
 
+#include "platform/environment.h"
+
 extern char** environ;
 
 namespace {
@@ -50,15 +52,13 @@ class PosixRunner : public CommandRunner {
   }
 };
 
-PosixRunner g_posix_runner;
-CommandRunner* g_runner = &g_posix_runner;
-
 }  // namespace
 
-CommandRunner& command_runner() { return *g_runner; }
+CommandRunner& command_runner() { return *environment().command_runner; }
 
-void set_command_runner(CommandRunner* runner) {
-  g_runner = runner != nullptr ? runner : &g_posix_runner;
+CommandRunner& platform_command_runner() {
+  static PosixRunner runner;
+  return runner;
 }
 
 int spawn_process(const std::vector<std::string>& argv) {

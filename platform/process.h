@@ -2,8 +2,9 @@
 //
 // CommandRunner runs a command hidden, without waiting (the link-local route
 // step): standard streams on /dev/null, the child reaped in the background
-// so that no zombie is left. Tests install a recording runner with
-// set_command_runner(); the default runner uses posix_spawnp.
+// so that no zombie is left. The runner in force comes from environment()
+// (platform/environment.h), where tests put a recording one; the
+// platform's runner uses posix_spawnp.
 // spawn_process()/wait_process() start a program (searched on PATH) and wait
 // for it to end: used for the browser.
 #ifndef TAV_PLATFORM_PROCESS_H_
@@ -19,10 +20,10 @@ class CommandRunner {
   virtual int run_hidden(const std::vector<std::string>& argv) = 0;
 };
 
-// The runner in force (the POSIX one unless a test replaced it). The runner
-// passed in must outlive its use; nullptr restores the default.
+// The runner in force: *environment().command_runner.
 CommandRunner& command_runner();
-void set_command_runner(CommandRunner* runner);
+// The platform's own runner, the one in force unless a test replaced it.
+CommandRunner& platform_command_runner();
 
 // Starts argv[0] (looked up on PATH) with argv; returns the process id, or
 // -1 when it cannot be started (missing program, not executable).

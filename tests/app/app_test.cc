@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/catalogue.h"
+#include "platform/environment.h"
 #include "platform/process.h"
 #include "tests/app/tav_process.h"
 #include "tests/support/netns.h"
@@ -15,17 +16,6 @@ namespace tav_test {
 namespace {
 
 using Args = std::vector<std::string>;
-
-TEST(ChooseRunModeTest, WholeTailComparedWithoutRegardToCase) {
-  // The child runs below show the other spellings.
-  const std::pair<const char*, RunMode> cases[] = {
-      {"-install", RunMode::kInstall},
-      {"-Configure", RunMode::kConfigure},
-      {"", RunMode::kNormal},
-      {"-installx", RunMode::kNormal}};
-  for (const auto& [tail, mode] : cases)
-    EXPECT_EQ(choose_run_mode(tail), mode) << '"' << tail << '"';
-}
 
 struct RecordingRunner : CommandRunner {
   int run_hidden(const Args& argv) override {
@@ -42,9 +32,10 @@ TEST(RouteStepTest, RoutesLinkLocalThroughInterfaceOfOwnAddress) {
                         "ip link set tavroute1 up && ip link set tavroute0 up"),
             0);
   RecordingRunner runner;
-  set_command_runner(&runner);
-  { TavApp app("-Configure"); }
-  set_command_runner(nullptr);
+  {
+    ScopedEnvironment recording({.command_runner = &runner});
+    TavApp app("-Configure");
+  }
   EXPECT_EQ(std::system("ip link del tavroute0"), 0);
   EXPECT_EQ(runner.commands,
             (std::vector<Args>{
@@ -58,10 +49,14 @@ class StartUpTest : public testing::Test {
   // machine is ever started.
   void SetUp() override {
     TAV_REQUIRE_PRIVATE_NETWORK();
-    dir_.write("registry.reg",
-               "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZID-AVU\\TAV\\"
-               "4.00]\r\n\"Enable IP Search\"=\"No\"\r\n"
-               "\"Enable IPX Search\"=\"No\"\r\n");
+    WriteRegistry(true);
+  }
+  void WriteRegistry(bool ipx_search_off) {
+    dir_.write(
+        "registry.reg",
+        std::string("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\"
+                    "ZID-AVU\\TAV\\4.00]\r\n\"Enable IP Search\"=\"No\"\r\n") +
+            (ipx_search_off ? "\"Enable IPX Search\"=\"No\"\r\n" : ""));
   }
   TavRun Run(const Args& args, const std::string& tav = build_dir() + "/tav") {
     return run_program(tav, args,
@@ -115,7 +110,8 @@ TEST_F(StartUpTest, PortCheckFallsBackToPort80ThenGivesUp) {
 }
 
 // With ports 34 and 80 taken only the normal run shows 108 (its port check);
-// install mode shows 110 (IP search off), the dialog neither.
+// install mode shows 110 (IP search off), the dialog neither. The mode is
+// chosen by the whole tail of the command line, without regard to case.
 TEST_F(StartUpTest, CommandLineSelectsTheMode) {
   PortHolder gateway(34), web(80);
   ASSERT_TRUE(gateway.bound() && web.bound());
@@ -143,10 +139,7 @@ TEST_F(StartUpTest, CommandLineSelectsTheMode) {
 // search off: no unit, no page.
 TEST_F(StartUpTest, NormalRunWithoutUnitsEndsWithMessage110) {
   for (bool ipx_fails : {false, true}) {
-    if (ipx_fails)
-      dir_.write("registry.reg",
-                 "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZID-AVU\\"
-                 "TAV\\4.00]\r\n\"Enable IP Search\"=\"No\"\r\n");
+    if (ipx_fails) WriteRegistry(false);
     TavRun r = Run({});
     EXPECT_EQ(r.status, 255) << ipx_fails;
     EXPECT_EQ(r.err, shown(110)) << ipx_fails;

@@ -5,7 +5,8 @@
 // After the script it closes or stays silent. What is sent to it is kept;
 // it may stop reading, or read a trickle.
 // Waits take no real time: a quiet wait advances the peer's clock. Peers
-// belong to the thread that attached them; other sockets stay real.
+// belong to the thread that attached them; other sockets stay real. The
+// peers answer only while a QuietGateway is in force.
 #ifndef TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 #define TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 
@@ -21,6 +22,7 @@
 #include "gateway/request_machine.h"
 #include "gateway/response_machine.h"
 #include "gateway/session.h"
+#include "platform/environment.h"
 #include "platform/threads.h"
 
 namespace fake {
@@ -114,14 +116,13 @@ inline int64_t now(net::Socket s) {
   return p == nullptr ? milliseconds_now() : p->clock_ms;
 }
 
-inline const EndpointTransport kTransport = {recv, send, wait_readable,
-                                             wait_writable, now};
+inline const net::SocketCalls kSockets = {recv, send, wait_readable,
+                                          wait_writable, now};
 
 }  // namespace detail
 
 // Registers a peer and returns the socket that stands for it.
 inline net::Socket attach(Peer* peer) {
-  set_endpoint_transport(&detail::kTransport);
   peer->ready = !peer->script.empty() && !peer->script[0].empty();
   detail::t_peers[detail::t_next] = peer;
   return detail::t_next++;
@@ -205,25 +206,33 @@ inline Scripts scripts_from_bytes(const uint8_t* data, size_t size) {
   return out;
 }
 
-// A gateway at 10.0.0.5 with an IPX stack, whose refresh requests start
-// no rediscovery: the setting of the fuzz harnesses.
-inline void use_quiet_gateway() {
-  set_host_address_source([](uint32_t* addr) {
-    *addr = net::inet_addr("10.0.0.5");
-    return true;
-  });
-  set_refresh_work([] {});
-  refresh_state.store(kRefreshRunning);
-  ipx_present.store(1);
-}
+// For its lifetime: a gateway at 10.0.0.5 with an IPX stack, whose peers
+// are in memory and whose refresh requests start no rediscovery.
+class QuietGateway {
+ public:
+  QuietGateway() {
+    refresh_state.store(kRefreshRunning);
+    ipx_present.store(1);
+  }
+
+ private:
+  ScopedEnvironment scope_{{
+      .socket_calls = &detail::kSockets,
+      .host_address =
+          [](uint32_t* addr) {
+            *addr = net::inet_addr("10.0.0.5");
+            return true;
+          },
+      .refresh_work = [] {},
+  }};
+};
+
+// The quiet gateway for the rest of the process: the fuzz harnesses' setting.
+inline void use_quiet_gateway() { static QuietGateway gateway; }
 
 inline Outcome run_session(const Scripts& scripts) {
   return run_session(scripts.request, scripts.reply, scripts.unit_closes,
                      scripts.ms_per_chunk, scripts.streams);
-}
-
-inline std::vector<std::string> split_at(const std::string& t, size_t at) {
-  return {t.substr(0, at), t.substr(at)};
 }
 
 inline std::vector<std::string> single_bytes(const std::string& text) {

@@ -1,16 +1,21 @@
 // The request and response machines stepped as the session loop does,
-// against in-memory peers: what reaches the unit and the browser, and that
-// every wait ends; and the endpoint's send buffer on its own.
+// against in-memory peers: what reaches the unit and the browser, that
+// every wait ends, and the refresh request with a rediscovery that runs
+// until the test releases it.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "gateway/forms_capture.h"
 #include "gateway/refresh.h"
 #include "gateway/request_machine.h"
 #include "gateway/response_machine.h"
+#include "page/page_writer.h"
 #include "platform/catalogue.h"
+#include "platform/threads.h"
 #include "tests/gateway/fake_transport.h"
 #include "tests/gateway/harness.h"
 #include "tests/support/scratch.h"
@@ -26,13 +31,14 @@ const char kGet[] = "GET /unit7-HTML/index.htm HTTP/1.1\r\n\r\n";
 const char kHead[] = "HTTP/1.0 200 OK\r\nConnection: close\r\n\r\n";
 
 class MachinesTest : public ::testing::Test {
- protected:
-  void SetUp() override { fake::use_quiet_gateway(); }
-  void TearDown() override { set_host_address_source(nullptr); }
+  fake::QuietGateway gateway_;
 };
 
+// Each case whole and split in two at every offset; the unit's reply
+// reaches the browser only when the request reached the unit.
 TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
   std::string seg(90, 'n');
+  std::string form(1500, 'f');  // a body of several buffers
   const struct {
     std::string line, to_unit, name;
   } cases[] = {
@@ -50,6 +56,15 @@ TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
       {"GET /a%20b%23%3f%25%2Dx-HTML/i HTTP/1.0", "GET /i HTTP/1.0",
        "a b#?%-x"},  // names come percent-encoded
       {"GET /a%zz%0d%0A%4 HTTP/1.0", "GET / HTTP/1.0", "a%zz%0d%0A%4"},
+      {"POST /unit7-HTML/i HTTP/1.1\r\nHost: 10.0.0.5:34\r\nUser-Agent: M\r\n"
+       "Referer: x\r\nAccept: */*\r\nAccept-Encoding: gzip\r\nConnection: k"
+       "\r\nKeep-Alive: 300\r\nContent-Type: a/b\r\nAccept-Language: de\r\n"
+       " Connection: indented\r\nHost: 10.0.0.6\r\n\r\n" +
+           form,
+       "POST /i HTTP/1.0\r\nHost: unit7\r\nAccept-Language: de\r\n"
+       " Connection: indented\r\nHost: 10.0.0.6\r\n\r\n" +
+           form,
+       "unit7"},
       // Lines longer than one read are kept, replaced or dropped whole.
       {"GET /u/x HTTP/1.0" + std::string(600, ' '), "GET /x HTTP/1.0", "u"},
       {"GET /u/x HTTP/1.0\r\nCookie: " + std::string(502, 'c') +
@@ -57,23 +72,28 @@ TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
            "\r\nHost: 10.0.0.5:34" + std::string(600, ' '),
        "GET /x HTTP/1.0\r\nCookie: " + std::string(502, 'c') + "\r\nHost: u",
        "u"},
+      // Requests that end the session without an answer.
+      {"", "", ""},
+      {"GET", "", ""},
+      {"GET /u/" + std::string(97, 'p') + " HTTP/1.0", "", ""},  // URL too long
+      {std::string(100, 'M') + " /u/ HTTP/1.0", "", ""},  // method too long
   };
   for (const auto& c : cases) {
-    Outcome o = run_session({c.line + "\r\n\r\n"}, {});
-    EXPECT_EQ(o.to_unit, c.to_unit + "\r\n\r\n") << c.line;
-    EXPECT_EQ(o.s.unit.unit_name, c.name) << c.line;
+    std::string request = c.line + "\r\n\r\n";
+    for (size_t i = 0; i < request.size(); ++i) {
+      Outcome o =
+          run_session(i == 0 ? Chunks{request}
+                             : Chunks{request.substr(0, i), request.substr(i)},
+                      {"HTTP/1.0 200 OK\r\n\r\nbody"});
+      bool dead = c.to_unit.empty();
+      ASSERT_EQ(o.to_unit, dead ? "" : c.to_unit + "\r\n\r\n") << c.line << i;
+      ASSERT_EQ(o.to_browser.empty(), dead) << c.line << " at " << i;
+      ASSERT_EQ(o.s.unit.unit_name, c.name) << c.line << " at " << i;
+    }
   }
 }
 
-TEST_F(MachinesTest, RequestsThatEndWithoutAnAnswer) {
-  for (const std::string& req :
-       {std::string("\r\n"), std::string("GET\r\n"),
-        "GET /u/" + std::string(97, 'p') + " HTTP/1.0\r\n",  // URL too long
-        std::string(100, 'M') + " /u/ HTTP/1.0\r\n"}) {      // method too
-    Outcome o = run_session({req + "\r\n"}, {"HTTP/1.0 200 OK\r\n\r\nbody"});
-    EXPECT_EQ(o.s.browser.state, request_state::GATEWAY_DEAD) << req;
-    EXPECT_EQ(o.to_unit + o.to_browser, "") << req;
-  }
+TEST_F(MachinesTest, GatewaysThatCannotAnswer) {
   // Without an IPX stack only the refresh request is answered.
   ASSERT_TRUE(catalogue_load(tav_test::build_dir() + "/resc.cat"));
   ipx_present.store(0);
@@ -83,7 +103,8 @@ TEST_F(MachinesTest, RequestsThatEndWithoutAnAnswer) {
             catalogue_text(kRefreshRunningText));
   // A gateway without an address of its own.
   ipx_present.store(1);
-  set_host_address_source([](uint32_t*) { return false; });
+  ScopedEnvironment no_address(
+      {.host_address = [](uint32_t*) { return false; }});
   EXPECT_EQ(run_session({"GET /VEM_1-HTML/ HTTP/1.0\r\n\r\n"}, {}).to_unit, "");
 }
 
@@ -121,6 +142,7 @@ TEST_F(MachinesTest, SilentAndSlowPeersAreGivenUp) {
   EXPECT_EQ(o.to_browser, "HTTP/1.0 200 OK\r\n");
 }
 
+// Each case whole and with its first chunk split in two at every offset.
 TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
   std::string pad(600, ' ');
   std::string gif = "GIF89a";
@@ -133,11 +155,6 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
     std::string expected;
     std::string request = kGet;
   } cases[] = {
-      {"HTML: HTTP/1.0, no length, links rewritten",
-       {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 14\r\n"
-        "\r\n<a href=\"x\">\r\n"},
-       via("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n"
-           "Connection: close\r\n\r\n<a href=\"@x\">\r\n")},
       {"binary: raw, length re-added, nothing past it",
        {"HTTP/1.0 200 OK\r\nContent-Type: image/gif\r\nContent-Length: 1234"
         "\r\n\r\n" +
@@ -146,6 +163,13 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
        "HTTP/1.0 200 OK\r\nContent-Type: image/gif\r\nConnection: close\r\n"
        "Content-Length: 1234\r\n\r\n" +
            gif},
+      {"HTML: HTTP/1.0, no length, links rewritten, the form's capture kept",
+       {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 78\r\n"
+        "\r\n<form action=\"http://UNIT7/Forms/cfg\">\r\n"
+        "<a href=\"back.htm\">previous page</a>\r\n"},
+       via("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n"
+           "\r\n<form action=\"@Forms/cfg\">\r\n"
+           "<a href=\"@cfgback.htm\">previous page</a>\r\n")},
       {"no status line, HTML",
        {"<HTML><a href=\"x\">\r\n<a href=\"y\">\r\n"},
        via("HTTP/1.0 200\r\nConnection: close\r\n\r\n<HTML><a href=\"x\">"
@@ -175,9 +199,6 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
       {"a last line without line end",
        {"HTTP/1.0 200 OK\r\n\r\n<a href=\"x\">\r\n<a href=\"y\">"},
        kHead + via("<a href=\"@x\">\r\n<a href=\"@y\">")},
-      {"no status line, one unfinished line",
-       {"plain"},
-       "HTTP/1.0 200\r\nConnection: close\r\n\r\nplain"},
       {"long header lines are relayed or dropped whole",
        {"HTTP/1.0 200 OK\r\nX-Long: " + std::string(502, 'l') +
         "\r\nContent-Length: 14" + pad + "\r\n\r\n<a href=\"x\">\r\n"},
@@ -195,93 +216,121 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
        "GET /re/ HTTP/1.0\r\n\r\n"},
   };
   for (const auto& c : cases) {
-    Outcome o = run_session({c.request}, c.reply, false);
-    EXPECT_EQ(o.to_browser, c.expected) << c.what;
-    EXPECT_EQ(o.s.unit.state, response_state::GATEWAY_DEAD) << c.what;
+    for (size_t i = 0; i < c.reply[0].size(); ++i) {
+      Chunks reply = c.reply;
+      if (i > 0) {
+        reply.insert(reply.begin() + 1, reply[0].substr(i));
+        reply[0].resize(i);
+      }
+      forms_capture_set("", 0);
+      Outcome o = run_session({c.request}, reply, false);
+      ASSERT_EQ(o.to_browser, c.expected) << c.what << " at " << i;
+      ASSERT_EQ(o.s.unit.state, response_state::GATEWAY_DEAD) << c.what;
+    }
   }
 }
 
-TEST_F(MachinesTest, TranscriptWithHeaderFilterDoesNotDependOnChunking) {
-  std::string body =
-      "<form action=\"http://UNIT7/Forms/cfg\">\r\n"
-      "<a href=\"back.htm\">previous page</a>\r\n"
-      "<IMG SRC = \"/logo.gif\"> <a href=\"javascript:go()\">\r\n"
-      "<script>window.open(\"/w.htm\")</script>\r\n";
-  std::string form(1500, 'f');  // a POST body of several buffers
-  std::string request =
-      "POST /unit7-HTML/index.htm HTTP/1.1\r\nHost: 10.0.0.5:34\r\n"
-      "User-Agent: M\r\nReferer: x\r\nAccept: */*\r\nAccept-Encoding: gzip\r\n"
-      "Connection: keep-alive\r\nKeep-Alive: 300\r\nContent-Type: a/b\r\n"
-      "Accept-Language: de\r\nCookie: a=1\r\nContent-Length: 1500\r\n"
-      " Connection: indented\r\nHost: 10.0.0.6\r\n\r\n" +
-      form;
-  std::string reply =
-      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-      std::to_string(body.size()) + "\r\nLocation: http://unit7/x\r\n\r\n" +
-      body;
-  Outcome whole = run_session({request}, {reply}, false);
-  EXPECT_EQ(whole.to_unit,
-            "POST /index.htm HTTP/1.0\r\nHost: unit7\r\nAccept-Language: de\r\n"
-            "Cookie: a=1\r\nContent-Length: 1500\r\n Connection: indented\r\n"
-            "Host: 10.0.0.6\r\n\r\n" +
-                form);
-  EXPECT_EQ(whole.to_browser,
-            via("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n"
-                "Location: @x\r\nConnection: close\r\n\r\n"
-                "<form action=\"@Forms/cfg\">\r\n"
-                "<a href=\"@cfgback.htm\">previous page</a>\r\n"
-                "<IMG SRC = \"@logo.gif\"> <a href=\"javascript:go()\">\r\n"
-                "<script>window.open(\"@w.htm\")</script>\r\n"));
-  for (size_t i = 1; i < request.size(); ++i) {
-    Outcome o = run_session(fake::split_at(request, i), {reply}, false);
-    ASSERT_EQ(o.to_unit + o.to_browser, whole.to_unit + whole.to_browser) << i;
-  }
-  for (size_t i = 1; i < reply.size(); ++i) {
-    forms_capture_set("", 0);
-    Outcome o = run_session({request}, fake::split_at(reply, i), false);
-    ASSERT_EQ(o.to_browser, whole.to_browser) << i;
+// A browser that stops reading, and one that takes a byte every 3 s though
+// it never stops, are given up; the unsent bytes stay counted.
+TEST_F(MachinesTest, SlowReadersAreGivenUp) {
+  std::string data(300, 'd');
+  for (size_t fake::Peer::*slow : {&fake::Peer::takes, &fake::Peer::trickle}) {
+    fake::Peer peer;
+    peer.*slow = slow == &fake::Peer::takes ? 100 : 1;
+    SessionEndpoint ep{};
+    ep.sock = fake::attach(&peer);
+    endpoint_mark_active(&ep);
+    EXPECT_EQ(put(&ep, data.data(), 300), 0);
+    EXPECT_EQ(flush_buffer(&ep), 1);
+    EXPECT_EQ(ep.send_count, 300 - static_cast<int>(peer.sent.size()));
+    EXPECT_LE(peer.sent.size(), peer.takes == 100 ? 100u : 30u);
+    EXPECT_GE(peer.clock_ms - 1000000, kQuietLimitMs);
+    fake::detach(ep.sock);
   }
 }
 
-class EndpointTest : public ::testing::Test {
+std::atomic<int> g_runs{0};
+std::atomic<bool> g_release{false};
+
+void wait_until(bool (*done)()) {
+  for (int i = 0; i < 5000 && !done(); ++i) Sleep(1);
+}
+
+void held_rediscovery() {
+  g_runs.fetch_add(1);
+  while (!g_release.load()) Sleep(1);
+}
+
+class RefreshTest : public ::testing::Test {
  protected:
-  void TearDown() override { fake::detach(ep_.sock); }
-  // A fresh endpoint with a peer that only takes what is sent.
-  void use() {
-    fake::detach(ep_.sock);
-    peer_ = fake::Peer();
-    std::memset(&ep_, 0, sizeof ep_);
-    ep_.sock = fake::attach(&peer_);
-    ep_.first_wait = 1;
-    endpoint_mark_active(&ep_);
+  void SetUp() override {
+    ASSERT_TRUE(catalogue_load(tav_test::build_dir() + "/resc.cat"));
+    g_runs.store(0);
+    g_release.store(false);
+    refresh_state.store(kRefreshIdle);
+    std::snprintf(discovery_page_path, kPagePathSize, "D:\\pg\\tav-disc.htm");
+    running_ = catalogue_text(kRefreshRunningText);
   }
-  fake::Peer peer_;
-  SessionEndpoint ep_{};
+  void TearDown() override {
+    g_release.store(true);
+    wait_until([] { return refresh_state.load() == kRefreshDone; });
+  }
+  // One refresh request; the browser's answer.
+  static std::string request(std::vector<std::string> script) {
+    fake::Outcome o = fake::run_session(std::move(script), {});
+    EXPECT_EQ(o.to_unit, "");
+    return o.to_browser;
+  }
+  const std::string kRequest = "GET /$$Refresh$ HTTP/1.0\r\nHost: x\r\n\r\n";
+  std::string running_;
+  fake::QuietGateway gateway_;
+  ScopedEnvironment held_{{.refresh_work = held_rediscovery}};
 };
 
-TEST_F(EndpointTest, SendBufferGoesOutWhenFullOrFlushed) {
-  use();
-  std::string full(512, 'f');
-  EXPECT_EQ(put(&ep_, full.data(), 512), 0);
-  EXPECT_EQ(peer_.sent, full);
-  EXPECT_EQ(put(&ep_, "0123456789", 10), 0);
-  EXPECT_EQ(peer_.sent.size(), 512u);
-  EXPECT_EQ(flush_buffer(&ep_), 0);
-  EXPECT_EQ(peer_.sent, full + "0123456789");
-  // A peer that stops reading is given up; the unsent bytes stay counted.
-  use();
-  peer_.takes = 100;
-  std::string data(300, 'd');
-  EXPECT_EQ(put(&ep_, data.data(), 300), 0);
-  EXPECT_EQ(flush_buffer(&ep_), 1);
-  EXPECT_EQ(ep_.send_count, 200);
-  EXPECT_GE(peer_.clock_ms - 1000000, kQuietLimitMs);
-  // So is one that takes a byte every 3 s, though it never stops.
-  use();
-  peer_.trickle = 1;
-  EXPECT_EQ(put(&ep_, data.data(), 300), 0);
-  EXPECT_EQ(flush_buffer(&ep_), 1);
-  EXPECT_LT(peer_.sent.size(), 30u);
+// Requests at once start one rediscovery; while it runs they start none.
+TEST_F(RefreshTest, AnswersFollowTheRediscovery) {
+  std::atomic<int> ready{0};
+  std::vector<std::string> answers(8);
+  std::vector<std::thread> threads;
+  for (std::string& answer : answers)
+    threads.emplace_back([&] {
+      for (ready.fetch_add(1); ready.load() < 8;) {
+      }
+      answer = request({kRequest});
+    });
+  for (auto& t : threads) t.join();
+  for (const std::string& a : answers) EXPECT_EQ(a, running_);
+  wait_until([] { return g_runs.load() == 1; });
+  Sleep(20);
+  EXPECT_EQ(request({kRequest}), running_);
+  g_release.store(true);
+  wait_until([] { return refresh_state.load() == kRefreshDone; });
+  EXPECT_EQ(g_runs.load(), 1);
+  std::string done = request({kRequest});
+  EXPECT_EQ(done, fill_inserts(catalogue_text(kRefreshDoneText),
+                               "D|/pg/tav-disc.htm"));
+  EXPECT_NE(done.find("file://D|/pg/tav-disc.htm"), std::string::npos);
+  g_release.store(false);
+  EXPECT_EQ(request({kRequest}), running_);  // and a new one starts
+  wait_until([] { return g_runs.load() == 2; });
+  EXPECT_EQ(g_runs.load(), 2);
+}
+
+TEST_F(RefreshTest, RequestIsDrainedAndRecognisedHoweverItArrives) {
+  fake::Outcome o =
+      fake::run_session({"GET /$$REFRESH$/x HTTP/1.1\r\nContent-Length: 700",
+                         "\r\n\r\n" + std::string(700, 'b'), "more"},
+                        {});
+  EXPECT_EQ(o.to_browser, running_);
+  ASSERT_TRUE(o.browser.at_end());                 // all read, then
+  EXPECT_EQ(o.browser.wait_timeouts.back(), 500);  // one quiet wait
+  EXPECT_EQ(request(fake::single_bytes(kRequest)), running_);
+  // A browser that keeps sending is answered within the request's bound.
+  std::vector<std::string> endless(1000, std::string(512, 'x'));
+  endless.insert(endless.begin(), kRequest);
+  o = fake::run_session(endless, {}, true, 400, true);
+  EXPECT_EQ(o.to_browser, running_);
+  EXPECT_FALSE(o.browser.at_end());
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "discovery/units.h"
 #include "page/page_writer.h"
 #include "platform/catalogue.h"
+#include "platform/environment.h"
 #include "platform/files.h"
 #include "tests/support/scratch.h"
 
@@ -67,10 +68,6 @@ class PageTest : public ::testing::Test {
     // An empty current folder: the help source is found beside the
     // catalogue unless a test puts one here.
     ASSERT_EQ(::chdir(make_temp_dir("cwd").c_str()), 0);
-    set_host_lookup([](const char*, uint32_t* addr) {
-      *addr = ::inet_addr("10.1.2.3");
-      return true;
-    });
   }
   void SetUp() override {
     page_ = page_directory() + "/tav-disc.htm";
@@ -86,6 +83,10 @@ class PageTest : public ::testing::Test {
         discovery_page_path, help_page_path, copy_help);
   }
   std::string page_, help_;
+  ScopedEnvironment host_{{.host_lookup = [](const char*, uint32_t* addr) {
+    *addr = ::inet_addr("10.1.2.3");
+    return true;
+  }}};
 };
 
 }  // namespace page_test

@@ -1,11 +1,6 @@
-// The discovery page's bytes, the help copy, and the page files' failures;
-// and the page as headless Chromium sees it, with a screenshot kept in
-// <build>/tests/page/artifacts for a reviewer.
+// The discovery page's bytes, the help copy, and the page files' failures.
+// (How a browser shows the page is the end-to-end suite's part.)
 #include "page/page_writer.h"
-
-#include <filesystem>
-#include <iostream>
-#include <regex>
 
 #include "platform/net.h"
 #include "tests/page/page_fixture.h"
@@ -73,11 +68,9 @@ TEST_F(PageWriterTest, SectionsAndLinesForEachMixOfUnits) {
                  ipx_line("VEM_000003", "MIO Based Printer"));
   ExpectPage({}, {{"VEM_000002", 0, "Print Server"}}, ipx_);
   ExpectPage({}, {}, catalogue_text(117));
-}
-
-// In the gateway link a name is percent-encoded, so that it leads back to
-// the unit whatever its characters.
-TEST_F(PageWriterTest, NamesFromDevicesCannotInjectMarkup) {
+  // Names from devices cannot inject markup; in the gateway link a name is
+  // percent-encoded, so that it leads back to the unit whatever its
+  // characters.
   ExpectPage({{"192.168.1.20", "<script>x()</script>", "a \"b\" & 'c'"}},
              {{"\"><img src=x>", 80, "<b>"}, {"a b#?%-x.y_z~", 80, "d"}},
              ip_ +
@@ -132,58 +125,16 @@ TEST_F(PageWriterTest, HostWithoutAddressEndsTheProgramWithMessage134) {
   ASSERT_EQ(::gethostname(host, sizeof host), 0);
   EXPECT_EXIT(
       {
-        set_host_lookup([](const char*, uint32_t*) {
+        ScopedEnvironment nameless({.host_lookup = [](const char*, uint32_t*) {
           net::WSASetLastError(11001);
           return false;
-        });
+        }});
         WritePage();
       },
       testing::ExitedWithCode(1),
       HasSubstr("tav: " + format_text(catalogue_text(134), {host, 11001})));
   EXPECT_FALSE(file_exists(page_));
   EXPECT_FALSE(file_exists(help_));
-}
-
-// Headless Chromium on `file` with extra options; what it prints.
-std::string chromium(const std::string& options, const std::string& file) {
-  static const std::string profile = make_temp_dir("chromium");
-  return command_output(
-      "timeout 120 chromium --headless --no-sandbox --disable-gpu "
-      "--no-first-run --disable-background-networking --disable-sync "
-      "--disable-component-update --user-data-dir='" +
-      profile + "' " + options + " 'file://" + file + "' 2>/dev/null");
-}
-
-TEST_F(PageTest, InBrowserLinksPointWhereTheyShouldAndAScreenshotIsKept) {
-  if (std::system("command -v chromium >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "chromium is not installed: the page was not checked";
-  publish({{"192.168.1.20", "VEM_123456", "Print Server"},
-           {"192.168.1.21", "VEM_149130", "MIO Based Printer"},
-           {"10.0.0.9", "lab<b>printer</b>", "Print Server"}},
-          {{"VEM_000417", 0x8060, "Print Server"},
-           {"VEM_000418", 0, "Print Server"},
-           {"VEM_002345", 0x8060, "MIO Based Printer"}});
-  ASSERT_EQ(WritePage(), 0);
-  std::string dom = chromium("--dump-dom", page_);
-  std::vector<std::string> links;
-  std::regex href("<a href=\"([^\"]*)\"", std::regex::icase);
-  for (std::sregex_iterator i(dom.begin(), dom.end(), href), e; i != e; ++i)
-    links.push_back((*i)[1]);
-  EXPECT_THAT(links,
-              testing::ElementsAre("http://10.1.2.3:34/$$Refresh$",
-                                   "file://" + help_, "http://192.168.1.20/",
-                                   "http://192.168.1.21/", "http://10.0.0.9/",
-                                   "http://10.1.2.3:34/VEM_000417-HTML/",
-                                   "http://10.1.2.3:34/VEM_002345-HTML/"));
-  EXPECT_THAT(dom, HasSubstr("lab&lt;b&gt;printer&lt;/b&gt;"));
-  EXPECT_THAT(chromium("--dump-dom", help_), HasSubstr("-Configure"));
-
-  std::string shot = executable_directory() + "/../tests/page/artifacts";
-  std::filesystem::create_directories(shot);
-  remove_file(shot += "/discovery-page.png");
-  chromium("--screenshot='" + shot + "' --window-size=1000,700", page_);
-  EXPECT_EQ(read_text(shot).substr(0, 4), "\x89PNG") << shot;
-  std::cout << "screenshot kept: " << shot << "\n";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/environment.h"
 #include "platform/netware.h"
 
 namespace tav_test {
@@ -97,14 +98,10 @@ class FakeBindery : public nw::NetWareClient {
   static constexpr uint16_t kWireType = 0x1404;  // network byte order
 };
 
-class ScopedNetWareClient {
+class ScopedNetWareClient : public ScopedEnvironment {
  public:
-  explicit ScopedNetWareClient(nw::NetWareClient* client) {
-    nw::set_netware_client(client);
-  }
-  ~ScopedNetWareClient() { nw::set_netware_client(nullptr); }
-  ScopedNetWareClient(const ScopedNetWareClient&) = delete;
-  ScopedNetWareClient& operator=(const ScopedNetWareClient&) = delete;
+  explicit ScopedNetWareClient(nw::NetWareClient* client)
+      : ScopedEnvironment({.netware_client = client}) {}
 };
 
 }  // namespace tav_test

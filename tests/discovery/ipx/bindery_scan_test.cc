@@ -37,7 +37,7 @@ std::string units(int count) {
   return tav_test::ipx_units(ipx_unit_list, 0, count);
 }
 
-TEST_F(BinderyScanTest, WdxThenHttpMakeOneUnitLoggedByteForByte) {
+TEST_F(BinderyScanTest, WdxThenHttpMakeOneUnitLoggedByteForByteWhenAsked) {
   bindery.add("U", 0x4000, 1);
   bindery.add("U-HTML", 0x0050, 2);
   int count = 0;
@@ -62,6 +62,15 @@ TEST_F(BinderyScanTest, WdxThenHttpMakeOneUnitLoggedByteForByte) {
             "HTTP port 5000\n");
   EXPECT_EQ(bindery.opened, 1);
   EXPECT_EQ(bindery.closed, 1);
+  // With the log off no file is written.
+  remove_file(bindery_log_path());
+  EXPECT_EQ(ScanBinderyForPS(), 1);
+  EXPECT_FALSE(file_exists(bindery_log_path()));
+  {  // The platform's client, for a nested scope: none on POSIX.
+    tav_test::ScopedNetWareClient platform(&nw::platform_netware_client());
+    EXPECT_EQ(ScanBinderyForPS(), 0);
+  }
+  EXPECT_EQ(ScanBinderyForPS(), 1);  // the fake is back
 }
 
 TEST_F(BinderyScanTest, MergesClassifiesAndCutsNames) {
@@ -118,15 +127,6 @@ TEST_F(BinderyScanTest, TheFiveHundredFirstNameOverflows) {
                      "ReadAnEntry() returned ccode 0.\nsap_servers has "
                      "overflowed.\n"),
             std::string::npos);
-}
-
-TEST_F(BinderyScanTest, LogOffWritesNoFile) {
-  bindery.add("U", 0x4000);
-  bindery.add("U-HTML", 80);
-  EXPECT_EQ(ScanBinderyForPS(), 1);
-  EXPECT_FALSE(file_exists(bindery_log_path()));
-  nw::set_netware_client(nullptr);  // the platform's client: none on POSIX
-  EXPECT_EQ(ScanBinderyForPS(), 0);
 }
 
 }  // namespace
