@@ -10,7 +10,6 @@ import struct
 import time
 import urllib.request
 
-
 # A page loaded and showing links (the discovery page is never without).
 LISTED = "document.readyState === 'complete' && document.links.length > 0"
 
@@ -19,36 +18,42 @@ class CdpError(Exception):
     pass
 
 
+def poll(probe, timeout, what, every=0.25):
+    """The first true value of probe() within `timeout` seconds; failures
+    (CdpError, OSError) count as not yet."""
+    deadline, problem = time.time() + timeout, ""
+    while time.time() < deadline:
+        try:
+            if value := probe():
+                return value
+        except (CdpError, OSError) as e:
+            problem = f" ({e})"
+        time.sleep(every)
+    raise CdpError(f"timed out waiting for {what}{problem}")
+
+
 class WebSocket:
-    """A minimal client WebSocket: text frames out, any frames in."""
+    """A minimal client WebSocket: text frames out, whole messages in."""
 
     def __init__(self, url, timeout=30):
         hostport, _, path = url[len("ws://"):].partition("/")
         host, _, port = hostport.partition(":")
         self.sock = socket.create_connection((host, int(port)), timeout)
-        key = base64.b64encode(os.urandom(16)).decode()
         self.sock.sendall(
             f"GET /{path} HTTP/1.1\r\nHost: {hostport}\r\nUpgrade: websocket"
-            f"\r\nConnection: Upgrade\r\nSec-WebSocket-Key: {key}\r\n"
+            "\r\nConnection: Upgrade\r\nSec-WebSocket-Key: "
+            f"{base64.b64encode(os.urandom(16)).decode()}\r\n"
             "Sec-WebSocket-Version: 13\r\n\r\n".encode())
-        self.pending = b""
-        while b"\r\n\r\n" not in self.pending:
-            self.pending += self._recv()
-        head, _, self.pending = self.pending.partition(b"\r\n\r\n")
-        if b" 101 " not in head.split(b"\r\n")[0]:
-            raise CdpError("websocket handshake refused: %r" % head[:80])
-
-    def _recv(self):
-        chunk = self.sock.recv(65536)
-        if not chunk:
-            raise CdpError("websocket closed")
-        return chunk
+        self.file = self.sock.makefile("rb")
+        if b" 101 " not in (status := self.file.readline()):
+            raise CdpError(f"websocket handshake refused: {status!r}")
+        while self.file.readline().strip():
+            pass
 
     def _read(self, n):
-        while len(self.pending) < n:
-            self.pending += self._recv()
-        out, self.pending = self.pending[:n], self.pending[n:]
-        return out
+        if len(data := self.file.read(n)) < n:
+            raise CdpError("websocket closed")
+        return data
 
     def send(self, text):
         data, mask = text.encode(), os.urandom(4)
@@ -59,6 +64,7 @@ class WebSocket:
                           bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
 
     def receive(self):
+        """The next whole message (the browser's frames are unmasked)."""
         message = b""
         while True:
             b0, b1 = self._read(2)
@@ -66,35 +72,28 @@ class WebSocket:
             if n >= 126:
                 n = struct.unpack(">H" if n == 126 else ">Q",
                                   self._read(2 if n == 126 else 8))[0]
-            mask = self._read(4) if b1 & 0x80 else b"\0\0\0\0"
-            payload = bytes(b ^ mask[i % 4]
-                            for i, b in enumerate(self._read(n)))
-            opcode = b0 & 0x0F
+            payload, opcode = self._read(n), b0 & 0x0F
             if opcode == 0x8:
                 raise CdpError("websocket closed by the browser")
-            if opcode in (0x9, 0xA):
-                continue  # ping/pong
-            message += payload
-            if b0 & 0x80:
-                return message.decode("utf-8", "replace")
+            if opcode not in (0x9, 0xA):  # ping/pong skipped
+                message += payload
+                if b0 & 0x80:
+                    return message.decode("utf-8", "replace")
+
+    def close(self):
+        self.file.close()
+        self.sock.close()
 
 
 class Browser:
     """The browser behind a remote debugging port."""
 
     def __init__(self, port, timeout=60):
-        deadline = time.time() + timeout
-        while True:
-            try:
-                with urllib.request.urlopen(f"http://127.0.0.1:{port}"
-                                            "/json/version", timeout=5) as r:
-                    url = json.load(r)["webSocketDebuggerUrl"]
-                break
-            except OSError as e:
-                if time.time() > deadline:
-                    raise CdpError(f"no browser on port {port}: {e}")
-                time.sleep(0.3)
-        self.ws = WebSocket(url)
+        def version():
+            with urllib.request.urlopen(f"http://127.0.0.1:{port}"
+                                        "/json/version", timeout=5) as r:
+                return json.load(r)["webSocketDebuggerUrl"]
+        self.ws = WebSocket(poll(version, timeout, f"a browser on {port}"))
         self.next_id = 0
 
     def call(self, method, session=None, timeout=60, **params):
@@ -113,23 +112,19 @@ class Browser:
 
     def first_page(self, timeout=60, match=lambda url: True):
         """The first tab whose URL `match` accepts, once there is one."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            pages = [t for t in self.call("Target.getTargets")["targetInfos"]
-                     if t["type"] == "page" and match(t["url"])]
-            if pages:
-                return Page(self, self.call(
-                    "Target.attachToTarget", targetId=pages[0]["targetId"],
-                    flatten=True)["sessionId"])
-            time.sleep(0.3)
-        raise CdpError("the browser shows no such page")
+        target = poll(lambda: next(
+            (t["targetId"] for t in self.call("Target.getTargets")
+             ["targetInfos"] if t["type"] == "page" and match(t["url"])),
+            None), timeout, "a page in the browser")
+        return Page(self, self.call("Target.attachToTarget", targetId=target,
+                                    flatten=True)["sessionId"])
 
     def close(self):
         try:
             self.call("Browser.close", timeout=10)
         except (CdpError, OSError):
             pass
-        self.ws.sock.close()
+        self.ws.close()
 
 
 class Page:
@@ -148,16 +143,8 @@ class Page:
         return result["result"].get("value")
 
     def wait_for(self, expression, timeout=60, what=None):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            try:
-                value = self.evaluate(expression)
-                if value:
-                    return value
-            except CdpError:
-                pass
-            time.sleep(0.25)
-        raise CdpError(f"timed out waiting for {what or expression}")
+        return poll(lambda: self.evaluate(expression), timeout,
+                    what or expression)
 
     def url(self):
         return self.evaluate("location.href")
