@@ -11,7 +11,6 @@ import os
 import shlex
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -23,9 +22,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__))), "e2e"))
 
 import e2e_test  # noqa: E402
-from e2e_test import BUILD_DIR, cdp, kept, tavsite  # noqa: E402
+from e2e_test import BUILD_DIR, artifact, cdp, read, tavsite  # noqa: E402
 
-ARTIFACTS = os.path.join(BUILD_DIR, "tests", "desktop", "artifacts")
 CHROMIUM = shutil.which("chromium") or "chromium"
 RUNNING_CDP_PORT, STAYING_CDP_PORT = 9222, 9223
 # Window titles of the catalogue; the progress window and messages are "TAV".
@@ -38,7 +36,7 @@ ICON_BLUE = "4A6FA5"  # the printer's body in tav.svg
 class DesktopTest(e2e_test.SiteTest):
     """Xvfb with openbox on a display number of its own, started like every
     other process here by the site's network, which stops them at the end."""
-    keep, profile = "TAV_DESKTOP_KEEP", None
+    keep, profile, tav = "TAV_DESKTOP_KEEP", None, None
 
     @classmethod
     def setUpClass(cls):
@@ -46,30 +44,26 @@ class DesktopTest(e2e_test.SiteTest):
             raise unittest.SkipTest("Xvfb is missing (setup.sh installs it)")
         if not BUILD_DIR.rstrip("/").endswith("debug"):
             raise unittest.SkipTest("they run in the debug build only")
-        e2e_test.enter_test_network("chromium", "openbox", "xdotool",
-                                    "import", "convert")
-        try:
-            cls.start = cls.open_site("tav-desktop-").net.popen
+
+        def start_desktop(site):
+            cls.start = site.net.popen
             cls.x_log = open(os.path.join(cls.work, "desktop.log"), "w")
-            read, write = os.pipe()
-            cls.start(None, ["Xvfb", "-displayfd", str(write), "-screen", "0",
-                             "1280x800x24", "-nolisten", "tcp", "-ac"],
-                      pass_fds=(write,), stdout=cls.x_log, stderr=cls.x_log)
-            os.close(write)
-            with os.fdopen(read) as f:
-                cls.env = dict(os.environ, DISPLAY=":" + f.readline().strip())
+            xvfb = cls.start(None, ["Xvfb", "-displayfd", "1", "-screen", "0",
+                                    "1280x800x24", "-nolisten", "tcp", "-ac"],
+                             stdout=subprocess.PIPE, stderr=cls.x_log)
+            cls.env = dict(os.environ, DISPLAY=":" +
+                           xvfb.stdout.readline().decode().strip())
             assert cls.env["DISPLAY"] != ":", "Xvfb did not start"
             for name in ("WAYLAND_DISPLAY", "TAV_UI", "BROWSER"):
                 cls.env.pop(name, None)
             cls.start(None, ["openbox"], env=cls.env, stdout=cls.x_log,
                       stderr=cls.x_log)
             time.sleep(1)
-        except BaseException:
-            cls.tearDownClass()
-            raise
+        cls.open_site("tav-desktop-", "chromium", "openbox", "xdotool",
+                      "import", "convert", then=start_desktop)
 
     def tearDown(self):
-        if getattr(self, "tav", None):
+        if self.tav:
             self.site.net.stop(self.tav, 10)
 
     def run_x(self, *argv):
@@ -99,11 +93,10 @@ class DesktopTest(e2e_test.SiteTest):
     def shot(self, name, window="root"):
         """Keeps a screenshot; returns its colours, as upper-case hex."""
         time.sleep(0.5)  # a window just mapped may not be painted yet
-        os.makedirs(ARTIFACTS, exist_ok=True)
-        path = os.path.join(ARTIFACTS, name)
+        path = artifact("desktop", name)
         subprocess.run(["import", "-window", window, path], env=self.env,
                        check=True, timeout=30)
-        return self.run_x("convert", kept(path), "-format", "%c",
+        return self.run_x("convert", path, "-format", "%c",
                           "histogram:info:-").upper()
 
     def start_tav(self, *args, browser=None, env=None, preexec=None):
@@ -129,19 +122,16 @@ class DesktopTest(e2e_test.SiteTest):
 
     def assert_tav_ends(self, status):
         """tav ends with `status` within 60 s, its page files gone."""
-        try:
-            self.assertEqual(self.tav.wait(60), status)
-        except subprocess.TimeoutExpired:
-            self.fail(f"tav still runs after 60 s; see {self.log}")
+        self.assertEqual(self.tav.wait(60), status, self.log)
         self.assertEqual(os.listdir(self.tmp), [], "page folder left")
 
     def page_in(self, port, timeout=90):
-        """The browser's tab that shows this run's discovery page."""
-        browser = cdp.Browser(port, timeout=timeout)
-        page = browser.first_page(timeout, lambda url: url.startswith(
-            "file://" + self.tmp) and url.endswith("tav-disc.htm"))
+        """The browser attached to its tab showing this run's page."""
+        page = cdp.Browser(port, timeout=timeout).first_page(
+            timeout, lambda url: url.startswith("file://" + self.tmp) and
+            url.endswith("tav-disc.htm"))
         page.wait_for(cdp.LISTED, 60, what="the discovery page")
-        return browser, page
+        return page
 
     def running_browser(self):
         """Chromium running as the user's browser, started once; returns
@@ -159,109 +149,95 @@ class DesktopTest(e2e_test.SiteTest):
             # Shown and painted before tav starts, as a user's would be.
             browser = cdp.Browser(RUNNING_CDP_PORT, timeout=90)
             browser.first_page().wait_for("document.readyState==='complete'")
-            browser.ws.close()
+            browser.disconnect()
             time.sleep(2)
         return [CHROMIUM, "--no-sandbox", f"--user-data-dir={cls.profile}"]
 
     def test_1_configure_dialog(self):
-        d = self
         self.start_tav("-Configure", env={"TAV_IPX": "ipv4"})
-        dialog = d.wait_window(SETTINGS_TITLE)
-        d.shot("configure-dialog.png")
-        d.keys(dialog, "alt+x")  # IPX search off
-        d.keys(dialog, "alt+m", "ctrl+a", text="16")
-        d.keys(dialog, "Return")
-        message = d.wait_window(MESSAGE_TITLE)
-        d.shot("configure-invalid-hops.png")
-        d.keys(message, "Return")
-        d.wait_window(MESSAGE_TITLE, gone=True)
-        self.assertEqual(d.windows(SETTINGS_TITLE), [dialog])
-        with open(self.hive) as f:
-            self.assertNotIn("Discovery Max Hops", f.read())
+        dialog = self.wait_window(SETTINGS_TITLE)
+        self.shot("configure-dialog.png")
+        self.keys(dialog, "alt+x")  # IPX search off
+        self.keys(dialog, "alt+m", "ctrl+a", text="16")
+        self.keys(dialog, "Return")
+        message = self.wait_window(MESSAGE_TITLE)
+        self.shot("configure-invalid-hops.png")
+        self.keys(message, "Return")
+        self.wait_window(MESSAGE_TITLE, gone=True)
+        self.assertEqual(self.windows(SETTINGS_TITLE), [dialog])
+        self.assertNotIn("Discovery Max Hops", read(self.hive))
         # The about box from the menu, with the program's icon.
-        d.keys(dialog, "alt+h", "Return")
-        about = d.wait_window(ABOUT_TITLE)
-        self.assertIn(ICON_BLUE, d.shot("about-box.png", about))
-        d.keys(about, "Return")
-        d.wait_window(ABOUT_TITLE, gone=True)
-        d.keys(dialog, "alt+m", "ctrl+a", text="5")
-        d.keys(dialog, "Return")
+        self.keys(dialog, "alt+h", "Return")
+        about = self.wait_window(ABOUT_TITLE)
+        self.assertIn(ICON_BLUE, self.shot("about-box.png", about))
+        self.keys(about, "Return")
+        self.wait_window(ABOUT_TITLE, gone=True)
+        self.keys(dialog, "alt+m", "ctrl+a", text="5")
+        self.keys(dialog, "Return")
         self.assert_tav_ends(0)
-        with open(self.hive) as f:
-            hive = f.read()
         for value in ('"Discovery Max Hops"="5"', '"Enable IP Search"="Yes"',
                       '"Enable IPX Search"="No"'):
-            self.assertIn(value, hive)
+            self.assertIn(value, read(self.hive))
 
     def test_2_port_not_allowed_shows_108(self):
-        held = socket.socket()
-        held.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        held.bind(("0.0.0.0", 80))
-
-        def as_nobody():  # no right to bind ports below 1024
+        def as_nobody():  # no right to bind port 34 (nor the other, 80)
             os.setgroups([])
             os.setgid(65534)
             os.setuid(65534)
-        with held:
-            self.start_tav(preexec=as_nobody)
-            message = self.wait_window(MESSAGE_TITLE, 30)
-            self.shot("message-108.png")
-            self.assertIsNone(self.tav.poll())
-            self.keys(message, "Return")
-            self.assert_tav_ends(255)
-        with open(self.log) as f:
-            self.assertNotIn("TCP port 34", f.read())  # a dialog, not text
+        self.start_tav(preexec=as_nobody)
+        message = self.wait_window(MESSAGE_TITLE, 30)
+        self.shot("message-108.png")
+        self.assertIsNone(self.tav.poll())
+        self.keys(message, "Return")
+        self.assert_tav_ends(255)
+        self.assertNotIn("TCP port 34", read(self.log))  # a dialog, not text
 
     def test_3_page_handed_to_running_browser_until_quit(self):
-        d = self
         self.start_tav(browser=self.running_browser())
-        d.wait_window(PROGRESS_TITLE, 60)
-        d.shot("progress-window.png")
-        window = d.wait_window(SERVING_TITLE, 240)
-        browser, page = self.page_in(RUNNING_CDP_PORT)
+        self.wait_window(PROGRESS_TITLE, 60)
+        self.shot("progress-window.png")
+        window = self.wait_window(SERVING_TITLE, 240)
+        page = self.page_in(RUNNING_CDP_PORT)
         time.sleep(float(os.environ.get("TAV_DESKTOP_WAIT", "60")))
         unit = next(u for u in self.site.units if u.name == "VEM_002345")
         page.navigate(unit.link(self.site.gateway))
         self.assertEqual(page.evaluate("document.title"), unit.name)
         self.assertIsNone(self.tav.poll())
-        self.assertEqual(d.windows(SERVING_TITLE), [window])
-        d.run_x("xdotool", "windowactivate", "--sync", window)
-        d.shot("serving-window.png")
+        self.assertEqual(self.windows(SERVING_TITLE), [window])
+        self.run_x("xdotool", "windowactivate", "--sync", window)
+        self.shot("serving-window.png")
         page.navigate("about:blank")
-        browser.ws.close()
-        d.keys(window, "alt+q")
+        page.disconnect()
+        self.keys(window, "alt+q")
         self.assert_tav_ends(1)
 
-    def test_4_hand_over_serves_until_a_signal(self):
-        # In a window (ended like a session's end), and on the console.
-        for env, sig, window in (({}, signal.SIGTERM, True),
-                                 ({"TAV_UI": "console"}, signal.SIGHUP, False)):
-            with self.subTest(env=env):
-                self.start_tav(browser=self.running_browser(), env=env)
-                self.page_in(RUNNING_CDP_PORT, 240)[0].ws.close()
-                if window:
-                    self.wait_window(SERVING_TITLE, 240)
-                else:
+    def test_4_served_until_a_signal_or_watched_until_closed(self):
+        # Handed over: served until a signal; a browser that stays: watched.
+        staying = [CHROMIUM, "--no-sandbox", "--no-first-run",
+                   "--disable-gpu", "--window-position=120,80",
+                   "--user-data-dir=" + tempfile.mkdtemp(dir=self.work),
+                   f"--remote-debugging-port={STAYING_CDP_PORT}"]
+        for browser, env, end in (
+                (self.running_browser(), {}, signal.SIGTERM),
+                (self.running_browser(), {"TAV_UI": "console"}, signal.SIGHUP),
+                (staying, {}, None)):
+            with self.subTest(env=env, end=end):
+                self.start_tav(browser=browser, env=env)
+                shown = self.page_in(STAYING_CDP_PORT if end is None
+                                     else RUNNING_CDP_PORT, 240)
+                if env or end is None:
                     time.sleep(12)  # past the hand-over time
                     self.assertEqual(self.windows(SERVING_TITLE), [])
+                else:
+                    self.wait_window(SERVING_TITLE, 240)
                 self.assertIsNone(self.tav.poll())
                 self.assertTrue(os.listdir(self.tmp))
-                self.tav.send_signal(sig)
+                if end is None:
+                    shown.close()
+                else:
+                    shown.disconnect()
+                    self.tav.send_signal(end)
                 self.assert_tav_ends(1)
-
-    def test_5_browser_that_stays_is_watched(self):
-        profile = tempfile.mkdtemp(prefix="staying-", dir=self.work)
-        self.start_tav(browser=[
-            CHROMIUM, "--no-sandbox", "--no-first-run", "--disable-gpu",
-            f"--user-data-dir={profile}", "--window-position=120,80",
-            f"--remote-debugging-port={STAYING_CDP_PORT}"])
-        browser, _ = self.page_in(STAYING_CDP_PORT, timeout=240)
-        # Past the hand-over time: still watched, no window of tav's.
-        time.sleep(12)
-        self.assertEqual(self.windows(SERVING_TITLE), [])
-        self.assertIsNone(self.tav.poll())
-        browser.close()
-        self.assert_tav_ends(1)
 
 
 if __name__ == "__main__":

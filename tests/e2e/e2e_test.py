@@ -31,24 +31,29 @@ from tavsite import cdp  # noqa: E402
 
 
 def enter_test_network(*programs):
-    """Skips the calling test class unless run as root; checks that tav,
-    tav-sim and `programs` are there (as root a skip would hide a broken
-    CI); moves this process into a private network namespace."""
+    """Skips the calling test class unless run as root; checks that
+    `programs` are there (as root a skip would hide a broken CI); moves this
+    process into a private network namespace."""
     if os.geteuid() != 0:
         raise unittest.SkipTest("the suite builds a network of "
                                 "namespaces and needs root")
     for program in programs:
         assert shutil.which(program), f"{program} is missing (setup.sh)"
-    for program in ("tav", "tav-sim"):
-        assert os.access(os.path.join(BUILD_DIR, program), os.X_OK), \
-            f"{program} is not built in {BUILD_DIR}"
     problem = tavnet.enter_private_namespace()
     assert not problem, "no private network namespace: " + problem
 
 
-def kept(path):
-    print(f"\nscreenshot kept: {path}", file=sys.stderr)
-    return path
+def artifact(suite, name):
+    """Where a screenshot to keep goes: <build>/tests/<suite>/artifacts."""
+    os.makedirs(folder := os.path.join(BUILD_DIR, "tests", suite,
+                                       "artifacts"), exist_ok=True)
+    print(f"\nscreenshot kept: {folder}/{name}", file=sys.stderr)
+    return os.path.join(folder, name)
+
+
+def read(path):
+    with open(path, newline="", errors="replace") as f:
+        return f.read()
 
 
 def fetch(host, path, timeout):
@@ -68,13 +73,20 @@ class SiteTest(unittest.TestCase):
     site, keep = None, "TAV_E2E_KEEP"
 
     @classmethod
-    def open_site(cls, prefix, site_class=tavsite.Site):
+    def open_site(cls, prefix, *programs, then, site_class=tavsite.Site):
+        """Enters the test network (see enter_test_network), starts the
+        site's units, then calls then(site); tears down if any fails."""
+        enter_test_network(*programs)
         cls.work = tempfile.mkdtemp(prefix=prefix)
         os.chmod(cls.work, 0o755)
-        cls.site = site_class(BUILD_DIR, cls.work, full=True)
-        cls.site.build_network()
-        cls.site.start_units()
-        return cls.site
+        try:
+            cls.site = site_class(BUILD_DIR, cls.work, full=True)
+            cls.site.build_network()
+            cls.site.start_units()
+            then(cls.site)
+        except BaseException:
+            cls.tearDownClass()
+            raise
 
     @classmethod
     def tearDownClass(cls):
@@ -95,22 +107,13 @@ class NormalRunTest(SiteTest):
 
     @classmethod
     def setUpClass(cls):
-        enter_test_network("chromium")
-        try:
-            cls.open_site("tav-e2e-").start_tav()
-            cls.browser = cls.site.browser(timeout=180)
-            cls.page = cls.browser.first_page()
+        def show_page(site):
+            site.start_tav()
+            cls.page = site.browser(timeout=180).first_page()
             cls.page.wait_for(cdp.LISTED, 60, what="the discovery page")
-        except BaseException:
-            cls.tearDownClass()
-            raise
+        cls.open_site("tav-e2e-", "chromium", then=show_page)
         cls.gateway = cls.site.gateway
         cls.refresh = f"http://{cls.gateway}:34/$$Refresh$"
-
-    def shot(self, name):
-        os.makedirs(artifacts := os.path.join(BUILD_DIR, "tests", "e2e",
-                                              "artifacts"), exist_ok=True)
-        kept(self.page.screenshot(os.path.join(artifacts, name)))
 
     def links(self):
         return self.page.evaluate("[...document.links].map(a => a.href)")
@@ -147,11 +150,11 @@ class NormalRunTest(SiteTest):
         self.assert_lists_exactly(self.site.units)
         self.assertIn(self.refresh, self.links())
         # The browser got the page's path as one argument, no quotes kept.
-        with open(self.site.wrapper + ".arg") as f:
-            self.assertEqual(f.read(), self.site.page_path + "\n")
-        self.shot("discovery-page.png")
+        self.assertEqual(read(self.site.wrapper + ".arg"),
+                         self.site.page_path + "\n")
+        self.page.screenshot(artifact("e2e", "discovery-page.png"))
 
-    def test_2_ipx_unit_page_through_gateway_with_its_image(self):
+    def test_2_ipx_unit_page_and_its_links_through_gateway(self):
         unit = next(u for u in self.site.units if u.name == "VEM_002345")
         self.page.navigate("file://" + self.site.page_path)
         self.page.click_link(unit.link(self.gateway))
@@ -168,19 +171,15 @@ class NormalRunTest(SiteTest):
         # The gateway leaves the unit's IPX address in its folder.
         self.assertEqual(os.path.getsize(
             os.path.join(self.site.work_dir, "address")), 14)
-        self.shot("unit-page-through-gateway.png")
-
-    def test_3_links_inside_a_unit_page_stay_on_the_gateway(self):
-        unit = next(u for u in self.site.units if u.name == "Stores")
-        self.page.navigate(unit.link(self.gateway))
+        self.page.screenshot(artifact("e2e", "unit-page.png"))
         # Relative links, then the absolute one naming the unit.
         for link in ("/status.htm", "/index.htm", "/dir/x.htm"):
             self.page.click_link(link)
             self.assertEqual(self.page.url(),
-                             f"http://{self.gateway}:34/Stores{link}")
+                             f"http://{self.gateway}:34/{unit.name}{link}")
             self.assert_on_gateway_for(unit)
             if link == "/status.htm":
-                self.assertIn("Status of Stores: ready",
+                self.assertIn(f"Status of {unit.name}: ready",
                               self.page.evaluate("document.body.innerText"))
 
     def test_5_refresh_finds_a_unit_started_meanwhile(self):
@@ -198,11 +197,10 @@ class NormalRunTest(SiteTest):
         self.wait_refresh_done()
         self.page.navigate("file://" + self.site.page_path)
         self.assert_lists_exactly(self.site.units + self.site.late_units)
-        self.shot("discovery-page-after-refresh.png")
+        self.page.screenshot(artifact("e2e", "page-after-refresh.png"))
         self.page.click_link(self.site.late_units[0].link(self.gateway))
         self.assertEqual(self.page.evaluate("document.title"), "Mailroom")
-        with open(self.site.help_path) as f:
-            self.assertTrue("<!-- kept -->" in f.read(), "help copied again")
+        self.assertIn("<!-- kept -->", read(self.site.help_path), "copied")
         self.assertEqual(sorted(os.listdir(self.site.page_dir)),
                          ["tav-disc.htm", "tavhelp.htm"])
         # The next request starts a new rediscovery; it ends before the
@@ -211,34 +209,30 @@ class NormalRunTest(SiteTest):
         self.wait_refresh_done()
 
     def test_6_closing_the_browser_ends_tav_and_removes_the_pages(self):
-        self.assertIsNone(self.site.tav.poll(), "tav ended early")
-        self.browser.close()
+        self.page.close()
         self.assertEqual(self.site.wait_tav(60), 1, self.site.tav_output())
         self.assertEqual(os.listdir(self.site.page_dir), [])
 
     def test_7_install_writes_the_ip_units_in_name_order(self):
         data = tempfile.mkdtemp(prefix="data-", dir=self.work)
-        with open(data + ".reg", "w") as f:
-            f.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZID-AVU\\TAV"
-                    f'\\4.00]\n"Data File Directory"="{data}"\n'
-                    '"Enable IPX Search"="No"\n')
+        tavsite.write_file(data + ".reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\"
+                           f"SOFTWARE\\ZID-AVU\\TAV\\4.00]\n\"Data File "
+                           f'Directory"="{data}"\n"Enable IPX Search"="No"\n')
         r = subprocess.run([os.path.join(BUILD_DIR, "tav"), "-install"],
                            env=dict(os.environ, TAV_REGISTRY=data + ".reg"),
                            capture_output=True, text=True, timeout=120)
         self.assertEqual((r.returncode, r.stderr), (255, ""))
-        with open(os.path.join(data, "ipunit.dat"), newline="") as f:
-            self.assertEqual(f.read(),
-                             "Annex ,10.77.1.101 ,MIO Based Printer \r\n"
-                             "Cellar ,10.77.2.101 ,MIO Based Printer \r\n"
-                             "Lobby ,10.77.1.100 ,LaserJet 4000 \r\n"
-                             "Roof ,10.77.2.100 ,DesignJet 750C \r\n")
+        self.assertEqual(read(os.path.join(data, "ipunit.dat")),
+                         "Annex ,10.77.1.101 ,MIO Based Printer \r\n"
+                         "Cellar ,10.77.2.101 ,MIO Based Printer \r\n"
+                         "Lobby ,10.77.1.100 ,LaserJet 4000 \r\n"
+                         "Roof ,10.77.2.100 ,DesignJet 750C \r\n")
 
 
 def main(test_class, time_limit=600):
-    """Runs the test classes of the __main__ module, bounded whatever
-    happens: at the time limit (TAV_E2E_TIME_LIMIT overrides it), or when
-    terminated, test_class's site is torn down (its namespaces would outlive
-    us). Exits 77 when everything was skipped."""
+    """Runs the __main__ module's tests; at the time limit (or the seconds in
+    TAV_E2E_TIME_LIMIT) or when terminated, tears test_class's site down
+    (its namespaces would outlive us). Exits 77 if all was skipped."""
     suite = os.path.basename(sys.argv[0]).removesuffix(".py")
 
     def stop(*_):
