@@ -34,8 +34,7 @@ ICON_BLUE = "4A6FA5"  # the printer's body in tav.svg
 
 
 class DesktopTest(e2e_test.SiteTest):
-    """Xvfb with openbox on a display number of its own, started like every
-    other process here by the site's network, which stops them at the end."""
+    """Xvfb and openbox, started like all else by the site's network."""
     keep, profile, tav = "TAV_DESKTOP_KEEP", None, None
 
     @classmethod
@@ -103,6 +102,7 @@ class DesktopTest(e2e_test.SiteTest):
         """Starts tav with a hive of its own naming a program that runs
         `browser` (an argv) on the page, and a private page folder
         self.tmp."""
+        self.tearDown()  # a run a failed case left
         run = tempfile.mkdtemp(prefix=self._testMethodName[:7], dir=self.work)
         self.hive, self.log = run + "/hive.reg", run + "/tav.log"
         self.tmp = run + "/tmp"
