@@ -1,6 +1,5 @@
 """A small client of the browser's remote debugging protocol, standard
-library only: find the page, evaluate scripts, navigate, click links, take
-screenshots, close the browser."""
+library only: find a tab, evaluate, navigate, click links, screenshots."""
 
 import base64
 import json
@@ -8,8 +7,8 @@ import os
 import socket
 import struct
 import time
+import urllib.parse
 import urllib.request
-
 
 # A page loaded and showing links (the discovery page is never without).
 LISTED = "document.readyState === 'complete' && document.links.length > 0"
@@ -19,38 +18,50 @@ class CdpError(Exception):
     pass
 
 
-class WebSocket:
-    """A minimal client WebSocket: text frames out, any frames in."""
+def poll(probe, timeout, what, every=0.25):
+    """The first true value of probe() within `timeout` seconds; failures
+    (CdpError, OSError) count as not yet."""
+    deadline, problem = time.time() + timeout, ""
+    while time.time() < deadline:
+        try:
+            if value := probe():
+                return value
+        except (CdpError, OSError) as e:
+            problem = f" ({e})"
+        time.sleep(every)
+    raise CdpError(f"timed out waiting for {what}{problem}")
 
-    def __init__(self, url, timeout=30):
-        hostport, _, path = url[len("ws://"):].partition("/")
-        host, _, port = hostport.partition(":")
-        self.sock = socket.create_connection((host, int(port)), timeout)
-        key = base64.b64encode(os.urandom(16)).decode()
+
+class Browser:
+    """The browser behind a remote debugging port, over a minimal client
+    WebSocket (text frames out, whole messages in); first_page() attaches
+    it to a tab, which the other calls then act on."""
+
+    def __init__(self, port, timeout=60):
+        def version():
+            with urllib.request.urlopen(f"http://127.0.0.1:{port}"
+                                        "/json/version", timeout=5) as r:
+                return json.load(r)["webSocketDebuggerUrl"]
+        url = urllib.parse.urlsplit(poll(version, timeout, f"port {port}"))
+        self.sock = socket.create_connection((url.hostname, url.port), 30)
         self.sock.sendall(
-            f"GET /{path} HTTP/1.1\r\nHost: {hostport}\r\nUpgrade: websocket"
-            f"\r\nConnection: Upgrade\r\nSec-WebSocket-Key: {key}\r\n"
+            f"GET {url.path} HTTP/1.1\r\nHost: {url.netloc}\r\nUpgrade: "
+            "websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: "
+            f"{base64.b64encode(os.urandom(16)).decode()}\r\n"
             "Sec-WebSocket-Version: 13\r\n\r\n".encode())
-        self.pending = b""
-        while b"\r\n\r\n" not in self.pending:
-            self.pending += self._recv()
-        head, _, self.pending = self.pending.partition(b"\r\n\r\n")
-        if b" 101 " not in head.split(b"\r\n")[0]:
-            raise CdpError("websocket handshake refused: %r" % head[:80])
-
-    def _recv(self):
-        chunk = self.sock.recv(65536)
-        if not chunk:
-            raise CdpError("websocket closed")
-        return chunk
+        self.file = self.sock.makefile("rb")
+        if b" 101 " not in (status := self.file.readline()):
+            raise CdpError(f"websocket handshake refused: {status!r}")
+        while self.file.readline().strip():
+            pass
+        self.next_id, self.session = 0, None
 
     def _read(self, n):
-        while len(self.pending) < n:
-            self.pending += self._recv()
-        out, self.pending = self.pending[:n], self.pending[n:]
-        return out
+        if len(data := self.file.read(n)) < n:
+            raise CdpError("websocket closed")
+        return data
 
-    def send(self, text):
+    def _send(self, text):
         data, mask = text.encode(), os.urandom(4)
         n = len(data)
         header = (bytes([0x81, 0x80 | n]) if n < 126 else
@@ -58,7 +69,8 @@ class WebSocket:
         self.sock.sendall(header + mask +
                           bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
 
-    def receive(self):
+    def _receive(self):
+        """The next whole message (the browser's frames are unmasked)."""
         message = b""
         while True:
             b0, b1 = self._read(2)
@@ -66,79 +78,50 @@ class WebSocket:
             if n >= 126:
                 n = struct.unpack(">H" if n == 126 else ">Q",
                                   self._read(2 if n == 126 else 8))[0]
-            mask = self._read(4) if b1 & 0x80 else b"\0\0\0\0"
-            payload = bytes(b ^ mask[i % 4]
-                            for i, b in enumerate(self._read(n)))
-            opcode = b0 & 0x0F
+            payload, opcode = self._read(n), b0 & 0x0F
             if opcode == 0x8:
                 raise CdpError("websocket closed by the browser")
-            if opcode in (0x9, 0xA):
-                continue  # ping/pong
-            message += payload
-            if b0 & 0x80:
-                return message.decode("utf-8", "replace")
+            if opcode not in (0x9, 0xA):  # ping/pong skipped
+                message += payload
+                if b0 & 0x80:
+                    return message.decode("utf-8", "replace")
 
+    def disconnect(self):  # leaving the browser running
+        self.file.close()
+        self.sock.close()
 
-class Browser:
-    """The browser behind a remote debugging port."""
-
-    def __init__(self, port, timeout=60):
-        deadline = time.time() + timeout
-        while True:
-            try:
-                with urllib.request.urlopen(f"http://127.0.0.1:{port}"
-                                            "/json/version", timeout=5) as r:
-                    url = json.load(r)["webSocketDebuggerUrl"]
-                break
-            except OSError as e:
-                if time.time() > deadline:
-                    raise CdpError(f"no browser on port {port}: {e}")
-                time.sleep(0.3)
-        self.ws = WebSocket(url)
-        self.next_id = 0
-
-    def call(self, method, session=None, timeout=60, **params):
+    def call(self, method, timeout=60, **params):
         self.next_id += 1
         msg = {"id": self.next_id, "method": method, "params": params}
-        if session:
-            msg["sessionId"] = session
-        self.ws.send(json.dumps(msg))
-        self.ws.sock.settimeout(timeout)
+        if self.session and method.split(".")[0] not in ("Target", "Browser"):
+            msg["sessionId"] = self.session  # the tab's
+        self._send(json.dumps(msg))
+        self.sock.settimeout(timeout)
         while True:  # events are skipped
-            reply = json.loads(self.ws.receive())
+            reply = json.loads(self._receive())
             if reply.get("id") == self.next_id:
                 if "error" in reply:
                     raise CdpError(f"{method}: {reply['error']}")
                 return reply.get("result", {})
 
     def first_page(self, timeout=60, match=lambda url: True):
-        """The first tab whose URL `match` accepts, once there is one."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            pages = [t for t in self.call("Target.getTargets")["targetInfos"]
-                     if t["type"] == "page" and match(t["url"])]
-            if pages:
-                return Page(self, self.call(
-                    "Target.attachToTarget", targetId=pages[0]["targetId"],
-                    flatten=True)["sessionId"])
-            time.sleep(0.3)
-        raise CdpError("the browser shows no such page")
+        """Attached to the first tab whose URL `match` accepts, once there
+        is one."""
+        target = poll(lambda: next(
+            (t["targetId"] for t in self.call("Target.getTargets")
+             ["targetInfos"] if t["type"] == "page" and match(t["url"])),
+            None), timeout, "a page in the browser")
+        self.session = self.call("Target.attachToTarget", targetId=target,
+                                 flatten=True)["sessionId"]
+        self.call("Page.enable")
+        return self
 
     def close(self):
         try:
             self.call("Browser.close", timeout=10)
         except (CdpError, OSError):
             pass
-        self.ws.sock.close()
-
-
-class Page:
-    def __init__(self, browser, session):
-        self.browser, self.session = browser, session
-        self.call("Page.enable")
-
-    def call(self, method, **params):
-        return self.browser.call(method, session=self.session, **params)
+        self.disconnect()
 
     def evaluate(self, expression):
         result = self.call("Runtime.evaluate", expression=expression,
@@ -148,16 +131,8 @@ class Page:
         return result["result"].get("value")
 
     def wait_for(self, expression, timeout=60, what=None):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            try:
-                value = self.evaluate(expression)
-                if value:
-                    return value
-            except CdpError:
-                pass
-            time.sleep(0.25)
-        raise CdpError(f"timed out waiting for {what or expression}")
+        return poll(lambda: self.evaluate(expression), timeout,
+                    what or expression)
 
     def url(self):
         return self.evaluate("location.href")
