@@ -15,15 +15,18 @@
 #include "sim/config.h"
 #include "sim/rip_responder.h"
 #include "sim/snmp_agent.h"
+#include "tests/support/netns.h"
 #include "tests/support/scratch.h"
 
 namespace tav_test {
 
 inline uint32_t ip(const char* dotted) { return net::inet_addr(dotted); }
 
-// A simulator configuration from command-line words ("--unit", "name=...").
+// A simulator configuration from command-line words ("--unit", "name=..."),
+// its IPX units on their interface when in frames.
 inline sim::Config sim_config(std::vector<std::string> words) {
   words.insert(words.begin(), "tav-sim");
+  words.push_back("--ipx-interface=" + units_ipx_interface());
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   sim::Config config;

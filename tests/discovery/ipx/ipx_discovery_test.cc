@@ -156,7 +156,7 @@ TEST(IpxDiscoveryRun, NoIpxStackFailsAndKeepsThePublishedList) {
 // descriptions over SPX; a file server answers whose bindery is empty at
 // first, then holds one unit, which is probed without broadcasts.
 TEST(IpxDiscoveryRun, FindsSimulatedUnitsByBroadcastOrFromTheBindery) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
+  TAV_REQUIRE_IPX_NETWORK();
   std::vector<std::string> args = {"--fileserver", "name=FS1,ip=127.0.0.20"};
   for (const char* unit :
        {"name=Zeta,ip=127.0.0.2,desc=Zeta model",

@@ -1,4 +1,5 @@
-// The per-unit probes against simulated WDX services on the loopback.
+// The per-unit probes against simulated WDX services (over IPv4 on the
+// loopback, or in Ethernet frames).
 #include "discovery/ipx/probe.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "discovery/ipx/ipx_discovery.h"
@@ -19,13 +21,11 @@
 
 namespace {
 
-// A unit serving its description on WDX socket 16400.
-sim::Config unit_config(const std::string& options,
-                        const std::string& address = "127.0.0.7") {
-  return tav_test::sim_config(
-      {"--unit", "name=P" + address + ",ip=" + address +
-                     ",ipx=on,wdx=16400,http=16401,sap=off,locator=off," +
-                     options});
+// A unit serving its description on WDX socket 16400, as sim options.
+std::string unit(const std::string& options,
+                 const std::string& address = "127.0.0.7") {
+  return "name=P" + address + ",ip=" + address +
+         ",ipx=on,wdx=16400,http=16401,sap=off,locator=off," + options;
 }
 
 // Entry `index` of the IPX unit list at 127.0.0.<host>, WDX socket `wdx`.
@@ -43,7 +43,7 @@ IpxUnitRecord& set_entry(int index, uint8_t host, uint16_t wdx) {
 
 // Probes entry 0 against one simulated unit at 127.0.0.7:16400.
 std::string probe_against(const std::string& options) {
-  sim::IpxSide side(unit_config(options));
+  sim::IpxSide side(tav_test::sim_config({"--unit", unit(options)}));
   std::string error;
   EXPECT_TRUE(side.start(&error)) << error;
   set_entry(0, 7, 16400);
@@ -54,7 +54,7 @@ std::string probe_against(const std::string& options) {
 class ProbeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TAV_REQUIRE_PRIVATE_NETWORK();
+    TAV_REQUIRE_IPX_NETWORK();
     TearDown();
   }
   void TearDown() override {
@@ -64,21 +64,20 @@ class ProbeTest : public ::testing::Test {
 };
 
 TEST_F(ProbeTest, NoWdxSocketOrNoAddressKeepsDefaultWithoutConnecting) {
-  // A listener on every local address at the unit's HTTP socket, which is
-  // also the WDX socket of the entry without an address: it may see no
-  // connection.
-  net::Socket listener = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-  ASSERT_EQ(net::bind(listener, net::make_addr_in(0, 16401)), 0);
-  ASSERT_EQ(net::listen(listener, 4), 0);
+  // The unit serves its description on its HTTP socket, which is also the
+  // WDX socket of the entry without an address: it may serve none.
+  sim::IpxSide side(
+      tav_test::sim_config({"--unit", unit("wdx=16401", "127.0.0.8")}));
+  std::string error;
+  ASSERT_TRUE(side.start(&error)) << error;
   set_entry(0, 8, 0);
   std::memset(&set_entry(1, 0, 16401).address, 0, sizeof(net::SockAddrIpx));
   for (int i = 0; i < 2; ++i) {
     probe_unit(i);
     EXPECT_STREQ(ipx_unit_list[i].description, "Print Server");
   }
-  EXPECT_EQ(net::wait_readable(listener, 0), 0);
+  EXPECT_EQ(side.max_open_connections(), 0);
   EXPECT_EQ(probes_running.load(), 0);
-  net::closesocket(listener);
 }
 
 // A description reply: 26 bytes, A items, B items, the text and its NUL.
@@ -129,6 +128,7 @@ TEST_F(ProbeTest, AsksTheUnitAndKeepsTheDefaultWhenItFails) {
   EXPECT_EQ(probes_running.load(), 0);
 }
 
+// Not in frames: SPX has no refusal (a node without a listener is silent).
 TEST_F(ProbeTest, RefusedConnectIsNoConnection) {
   net::Socket s =
       net::socket(net::AF_IPX_, net::SOCK_STREAM_, net::NSPROTO_SPX);
@@ -142,20 +142,16 @@ TEST_F(ProbeTest, RefusedConnectIsNoConnection) {
 }
 
 TEST_F(ProbeTest, LimitLowersOnlyBetweenFiveAndTheLimit) {
-  struct Case {
-    int running, limit, expected;
-  } cases[] = {{30, 40, 29}, {6, 40, 5}, {5, 40, 40}, {40, 40, 40}};
-  for (const Case& c : cases) {
-    probes_running.store(c.running);
-    probe_limit.store(c.limit);
+  for (auto [running, expected] : {std::pair{6, 5}, {5, 40}, {40, 40}}) {
+    probes_running.store(running);
+    probe_limit.store(40);
     lower_probe_limit();
-    EXPECT_EQ(probe_limit.load(), c.expected)
-        << c.running << " running, limit " << c.limit;
+    EXPECT_EQ(probe_limit.load(), expected) << running << " running";
   }
 }
 
 TEST_F(ProbeTest, LackOfBuffersLowersTheLimitAndRetries) {
-  sim::IpxSide side(unit_config("desc=Recovered"));
+  sim::IpxSide side(tav_test::sim_config({"--unit", unit("desc=Recovered")}));
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;
   set_entry(0, 7, 16400);
@@ -192,26 +188,28 @@ TEST_F(ProbeTest, LackOfBuffersLowersTheLimitAndRetries) {
   EXPECT_STREQ(ipx_unit_list[0].description, "Print Server");
 }
 
-TEST_F(ProbeTest, AtMostFortyAtOnceAndTheWaitOutlastsEveryProbe) {
-  sim::Config config;
-  for (int i = 0; i < 60; ++i) {
-    config.entities.push_back(
-        unit_config("wdx-delay=1200,desc=Done " + std::to_string(i),
-                    "127.0.1." + std::to_string(i + 1))
-            .entities[0]);
+// The limit made small: every simulated node of a frames run wakes for
+// each frame on the wire.
+TEST_F(ProbeTest, AtMostTheLimitAtOnceAndTheWaitOutlastsEveryProbe) {
+  probe_limit.store(10);
+  std::vector<std::string> words;
+  for (int i = 0; i < 15; ++i) {
+    words.insert(words.end(),
+                 {"--unit", unit("wdx-delay=800,desc=Done " + std::to_string(i),
+                                 "127.0.1." + std::to_string(i + 1))});
     set_entry(i, static_cast<uint8_t>(i + 1), 16400).address.sa_nodenum[4] = 1;
   }
-  sim::IpxSide side(config);
+  sim::IpxSide side(tav_test::sim_config(words));
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;
-  run_probes(60);
+  run_probes(15);
   EXPECT_EQ(probes_running.load(), 0);
-  for (int i = 0; i < 60; ++i)
+  for (int i = 0; i < 15; ++i)
     EXPECT_EQ(std::string(ipx_unit_list[i].description),
               "Done " + std::to_string(i));
-  EXPECT_LE(side.max_open_connections(), 40);
-  EXPECT_GE(side.max_open_connections(), 20);
-  EXPECT_EQ(side.descriptions_served(), 60);
+  EXPECT_LE(side.max_open_connections(), 10);
+  EXPECT_GE(side.max_open_connections(), 5);
+  EXPECT_EQ(side.descriptions_served(), 15);
 }
 
 }  // namespace
