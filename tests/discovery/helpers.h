@@ -23,10 +23,11 @@ namespace tav_test {
 inline uint32_t ip(const char* dotted) { return net::inet_addr(dotted); }
 
 // A simulator configuration from command-line words ("--unit", "name=..."),
-// its IPX units on their interface when in frames.
+// its IPX units on their interface when in frames (unless words say).
 inline sim::Config sim_config(std::vector<std::string> words) {
+  if (!units_ipx_interface().empty())
+    words.insert(words.begin(), "--ipx-interface=" + units_ipx_interface());
   words.insert(words.begin(), "tav-sim");
-  words.push_back("--ipx-interface=" + units_ipx_interface());
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   sim::Config config;

@@ -14,9 +14,8 @@
 #include "platform/threads.h"
 #include "sim/sides.h"
 #include "sim/web_pages.h"
+#include "tests/discovery/helpers.h"
 #include "tests/gateway/harness.h"
-#include "tests/support/netns.h"
-#include "tests/support/scratch.h"
 
 namespace {
 
@@ -40,10 +39,6 @@ std::string get(const std::string& path) {
                   "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
 }
 
-void wait_for_free_slots() {
-  for (int i = 0; i < 1000 && sessions_in_use() > 0; ++i) Sleep(20);
-}
-
 class GatewayEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -51,14 +46,8 @@ class GatewayEndToEnd : public ::testing::Test {
     static std::once_flag once;
     std::call_once(once, [] {
       ASSERT_EQ(::chdir(tav_test::make_temp_dir("gw-e2e").c_str()), 0);
-      sim::Config config;
-      config.entities.push_back({"unit",
-                                 {{"name", "VEM_1"},
-                                  {"http", "8080"},
-                                  {"bigbin", "3000000"},
-                                  {"ipx", "on"}}});
-      config.globals["ipx-interface"] = tav_test::units_ipx_interface();
-      ASSERT_TRUE(sim::start_web_side(config));
+      ASSERT_TRUE(sim::start_web_side(tav_test::sim_config(
+          {"--unit", "name=VEM_1,http=8080,bigbin=3000000,ipx=on"})));
       IpxUnitRecord units[] = {harness::unit_record("VEM_1", 8080),
                                harness::unit_record("VEM_REFUSE", 8090)};
       publish_ipx_units(units, 2);
@@ -67,7 +56,7 @@ class GatewayEndToEnd : public ::testing::Test {
       for (int i = 0; i < 200 && (s = connect_to(34)) < 0; ++i) Sleep(20);
       ::close(s);
     });
-    wait_for_free_slots();
+    for (int i = 0; i < 1000 && sessions_in_use() > 0; ++i) Sleep(20);
     uint32_t own = 0;
     net::host_own_address(&own);
     char text[16];

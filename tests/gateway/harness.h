@@ -15,9 +15,8 @@
 
 namespace harness {
 
-// The unit at 127.0.0.1 whose HTTP socket is `port`: a TCP port over IPv4,
-// in Ethernet frames an SPX socket of the simulated node 00 00 7F 00 00 01
-// (an ipx=on unit of the web side).
+// The unit at 127.0.0.1 whose HTTP socket is `port` (a TCP port over IPv4,
+// in frames an SPX socket of node 00 00 7F 00 00 01: an ipx=on unit).
 inline IpxUnitRecord unit_record(const char* name, uint16_t port) {
   IpxUnitRecord r{};
   std::snprintf(r.name, sizeof r.name, "%s", name);

@@ -91,15 +91,16 @@ bool in_private_network() { return g_private; }
 const std::string& private_network_problem() { return g_problem; }
 bool can_make_test_hosts() { return g_private && g_root; }
 
-bool use_ipx_frames_if_asked(std::string* problem) {
+bool use_ipx_frames_if_asked() {
   const char* asked = std::getenv("TAV_TEST_IPX");
   if (asked == nullptr || std::strcmp(asked, "ethernet") != 0) return true;
   ipx_test::Lan* lan = g_private ? ipx_test::host_lan() : nullptr;
   // The address and TAV_IPX are kept for the life of the process.
-  if (lan == nullptr || !(new ipx_test::ScopedEthernet(lan->name(0)))->ok())
-    *problem = g_private ? "ip link add ... type veth failed" : g_problem;
-  else
+  if (lan != nullptr && (new ipx_test::ScopedEthernet(lan->name(0)))->ok())
     g_units_interface = lan->name(1);
+  else
+    std::fprintf(stderr, "skipped: no veth pair for IPX in frames (%s)\n",
+                 g_private ? "ip link add failed" : g_problem.c_str());
   return !g_units_interface.empty();
 }
 

@@ -10,7 +10,6 @@
 #include "sim/ipx_side.h"
 #include "tests/discovery/helpers.h"
 #include "tests/support/fake_bindery.h"
-#include "tests/support/netns.h"
 
 namespace {
 

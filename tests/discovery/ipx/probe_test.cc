@@ -17,7 +17,6 @@
 #include "platform/threads.h"
 #include "sim/ipx_side.h"
 #include "tests/discovery/helpers.h"
-#include "tests/support/netns.h"
 
 namespace {
 
@@ -41,13 +40,17 @@ IpxUnitRecord& set_entry(int index, uint8_t host, uint16_t wdx) {
   return u;
 }
 
-// Probes entry 0 against one simulated unit at 127.0.0.7:16400.
-std::string probe_against(const std::string& options) {
+// Probes entry 0, at 127.0.0.<host> (0: no address at all) with WDX socket
+// `wdx`, against one simulated unit at 127.0.0.7.
+std::string probe_against(const std::string& options, uint16_t wdx = 16400,
+                          uint8_t host = 7) {
   sim::IpxSide side(tav_test::sim_config({"--unit", unit(options)}));
   std::string error;
   EXPECT_TRUE(side.start(&error)) << error;
-  set_entry(0, 7, 16400);
+  IpxUnitRecord& entry = set_entry(0, host, wdx);
+  if (host == 0) entry.address = net::SockAddrIpx{};
   probe_unit(0);
+  EXPECT_EQ(probes_running.load(), 0);
   return ipx_unit_list[0].description;
 }
 
@@ -63,23 +66,6 @@ class ProbeTest : public ::testing::Test {
   }
 };
 
-TEST_F(ProbeTest, NoWdxSocketOrNoAddressKeepsDefaultWithoutConnecting) {
-  // The unit serves its description on its HTTP socket, which is also the
-  // WDX socket of the entry without an address: it may serve none.
-  sim::IpxSide side(
-      tav_test::sim_config({"--unit", unit("wdx=16401", "127.0.0.8")}));
-  std::string error;
-  ASSERT_TRUE(side.start(&error)) << error;
-  set_entry(0, 8, 0);
-  std::memset(&set_entry(1, 0, 16401).address, 0, sizeof(net::SockAddrIpx));
-  for (int i = 0; i < 2; ++i) {
-    probe_unit(i);
-    EXPECT_STREQ(ipx_unit_list[i].description, "Print Server");
-  }
-  EXPECT_EQ(side.max_open_connections(), 0);
-  EXPECT_EQ(probes_running.load(), 0);
-}
-
 // A description reply: 26 bytes, A items, B items, the text and its NUL.
 std::vector<uint8_t> wdx_reply(int a, int b, const std::string& text,
                                bool nul = true) {
@@ -94,28 +80,22 @@ std::vector<uint8_t> wdx_reply(int a, int b, const std::string& text,
 }
 
 TEST(DescriptionReplyTest, TakesTheTextAfterBothItemLists) {
-  struct Case {
-    const char* what;
-    std::vector<uint8_t> reply;
-    std::string text;  // "-": no text
-  } cases[] = {
-      {"items", wdx_reply(3, 2, "After items"), "After items"},
-      {"30 bytes, no NUL", wdx_reply(0, 0, "OK", false), "OK"},
-      {"exactly 28 bytes", wdx_reply(0, 0, "", false), "-"},
-      {"counts of 128 or more", wdx_reply(130, 140, "Many"), "Many"},
-      {"beyond the 600 bytes read", wdx_reply(200, 130, "Far"), "-"},
-      {"longer than the field", wdx_reply(0, 0, std::string(400, 'D')),
-       std::string(255, 'D')},
-  };
-  for (const Case& c : cases) {
+  // 30 bytes without NUL, exactly 28 bytes, counts of 128 or more, the
+  // text beyond the 600 bytes read, longer than the field; "-": no text.
+  const std::pair<std::vector<uint8_t>, std::string> cases[] = {
+      {wdx_reply(0, 0, "OK", false), "OK"},
+      {wdx_reply(0, 0, "", false), "-"},
+      {wdx_reply(130, 140, "Many"), "Many"},
+      {wdx_reply(200, 130, "Far"), "-"},
+      {wdx_reply(0, 0, std::string(400, 'D')), std::string(255, 'D')}};
+  for (const auto& [reply, text] : cases) {
     char out[256] = "-";
     int received =
-        std::min(static_cast<int>(c.reply.size()), kDescriptionReplySize);
-    EXPECT_EQ(
-        parse_description_reply(c.reply.data(), received, out, sizeof out),
-        c.text != "-")
-        << c.what;
-    EXPECT_EQ(out, c.text) << c.what;
+        std::min(static_cast<int>(reply.size()), kDescriptionReplySize);
+    EXPECT_EQ(parse_description_reply(reply.data(), received, out, sizeof out),
+              text != "-")
+        << text;
+    EXPECT_EQ(out, text);
   }
 }
 
@@ -125,7 +105,10 @@ TEST_F(ProbeTest, AsksTheUnitAndKeepsTheDefaultWhenItFails) {
   int64_t start = milliseconds_now();
   EXPECT_EQ(probe_against("wdx-reply=silent"), "Print Server");
   EXPECT_GE(milliseconds_now() - start, 1500);
-  EXPECT_EQ(probes_running.load(), 0);
+  // No WDX socket, or no address: the unit, serving its description on the
+  // entry's HTTP socket, is not asked.
+  EXPECT_EQ(probe_against("wdx=16401", 0), "Print Server");
+  EXPECT_EQ(probe_against("wdx=16401", 16401, 0), "Print Server");
 }
 
 // Not in frames: SPX has no refusal (a node without a listener is silent).
