@@ -15,8 +15,7 @@
 
 namespace harness {
 
-// The unit at 127.0.0.1 whose HTTP socket is `port` (a TCP port over IPv4,
-// in frames an SPX socket of node 00 00 7F 00 00 01: an ipx=on unit).
+// The unit at 127.0.0.1 with HTTP socket `port`: TCP over IPv4, SPX in frames.
 inline IpxUnitRecord unit_record(const char* name, uint16_t port) {
   IpxUnitRecord r{};
   std::snprintf(r.name, sizeof r.name, "%s", name);

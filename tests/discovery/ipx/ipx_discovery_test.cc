@@ -138,16 +138,11 @@ TEST_F(Replies, SapExaminesNoMoreEntriesThanThereIsRoom) {
   EXPECT_EQ(count_, 499);
 }
 
-int run_discovery() {
-  DiscoveryRun run;
-  return discover_units_using_ipx();
-}
-
 TEST(IpxDiscoveryRun, NoIpxStackFailsAndKeepsThePublishedList) {
   IpxUnitRecord earlier{};
   publish_ipx_units(&earlier, 1);
   ScopedEnv no_ipx("TAV_IPX", "off");
-  EXPECT_EQ(run_discovery(), -1);
+  EXPECT_EQ((DiscoveryRun(), discover_units_using_ipx()), -1);
   EXPECT_EQ(published_ipx_units()->count, 1);
 }
 
@@ -172,7 +167,7 @@ TEST(IpxDiscoveryRun, FindsSimulatedUnitsByBroadcastOrFromTheBindery) {
   ASSERT_TRUE(side.start(&error)) << error;
   tav_test::FakeBindery bindery;
   tav_test::ScopedNetWareClient installed(&bindery);
-  ASSERT_EQ(run_discovery(), 5);
+  ASSERT_EQ((DiscoveryRun(), discover_units_using_ipx()), 5);
   EXPECT_EQ(bindery.opened, 1);
   EXPECT_EQ(probes_running.load(), 0);
   auto snap = published_ipx_units();
@@ -188,7 +183,7 @@ TEST(IpxDiscoveryRun, FindsSimulatedUnitsByBroadcastOrFromTheBindery) {
             "alpha 4000/4001@3 Alpha model\n");
   bindery.add("Bound-HTML", 16413, 22);
   bindery.add("Bound", 16412, 22);
-  ASSERT_EQ(run_discovery(), 1);
+  ASSERT_EQ((DiscoveryRun(), discover_units_using_ipx()), 1);
   snap = published_ipx_units();
   EXPECT_EQ(
       tav_test::ipx_units(snap->units, 0, 1) + " " + snap->units[0].description,
