@@ -94,9 +94,12 @@ bool can_make_test_hosts() { return g_private && g_root; }
 bool use_ipx_frames_if_asked() {
   const char* asked = std::getenv("TAV_TEST_IPX");
   if (asked == nullptr || std::strcmp(asked, "ethernet") != 0) return true;
-  ipx_test::Lan* lan = g_private ? ipx_test::host_lan() : nullptr;
-  // The address and TAV_IPX are kept for the life of the process.
-  if (lan != nullptr && (new ipx_test::ScopedEthernet(lan->name(0)))->ok())
+  // The pair, its address and TAV_IPX are kept for the life of the process.
+  static auto* lan = new ipx_test::Lan();
+  static auto* kept = g_private && lan->up()
+                          ? new ipx_test::ScopedEthernet(lan->name(0))
+                          : nullptr;
+  if (kept != nullptr && kept->ok())
     g_units_interface = lan->name(1);
   else
     std::fprintf(stderr, "skipped: no veth pair for IPX in frames (%s)\n",
