@@ -19,10 +19,9 @@ bool in_private_network();
 // Why there is no private network (empty when there is one).
 const std::string& private_network_problem();
 bool can_make_test_hosts();
-// With TAV_TEST_IPX=ethernet, IPX in frames (TAV_IPX=ethernet) on a veth
-// pair in the private namespace: the host's own address on one end, the
-// simulated units' on the other (units_ipx_interface(), else empty). False,
-// said on standard error, when no pair can be made. Before any thread.
+// With TAV_TEST_IPX=ethernet: TAV_IPX=ethernet on a veth pair made here, the
+// host's own address on one end, the simulated units on the other (else
+// units_ipx_interface() is empty); false, said on stderr, where none can be.
 bool use_ipx_frames_if_asked();
 const std::string& units_ipx_interface();
 

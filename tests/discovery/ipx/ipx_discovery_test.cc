@@ -159,9 +159,8 @@ TEST(IpxDiscoveryRun, FindsSimulatedUnitsByBroadcastOrFromTheBindery) {
         "name=LocOnly,ip=127.0.0.5,sap=off",
         "name=Late,ip=127.0.0.10,delay=1500,locator=off",
         "name=Bound,ip=127.0.0.22,wdx=16412,http=16413,desc=From bindery,"
-        "locator=off,sap=off"}) {
+        "locator=off,sap=off"})
     args.insert(args.end(), {"--unit", std::string(unit) + ",ipx=on"});
-  }
   sim::IpxSide side(tav_test::sim_config(args));
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;

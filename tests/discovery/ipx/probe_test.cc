@@ -171,8 +171,7 @@ TEST_F(ProbeTest, LackOfBuffersLowersTheLimitAndRetries) {
   EXPECT_STREQ(ipx_unit_list[0].description, "Print Server");
 }
 
-// The limit made small: every simulated node of a frames run wakes for
-// each frame on the wire.
+// The limit made small, so that few simulated nodes share a frames run.
 TEST_F(ProbeTest, AtMostTheLimitAtOnceAndTheWaitOutlastsEveryProbe) {
   probe_limit.store(10);
   std::vector<std::string> words;
