@@ -15,14 +15,18 @@
 #include "sim/config.h"
 #include "sim/rip_responder.h"
 #include "sim/snmp_agent.h"
+#include "tests/support/netns.h"
 #include "tests/support/scratch.h"
 
 namespace tav_test {
 
 inline uint32_t ip(const char* dotted) { return net::inet_addr(dotted); }
 
-// A simulator configuration from command-line words ("--unit", "name=...").
+// A simulator configuration from command-line words ("--unit", "name=..."),
+// its IPX units on their interface when in frames (unless words say).
 inline sim::Config sim_config(std::vector<std::string> words) {
+  if (!units_ipx_interface().empty())
+    words.insert(words.begin(), "--ipx-interface=" + units_ipx_interface());
   words.insert(words.begin(), "tav-sim");
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());

@@ -15,7 +15,7 @@
 
 namespace harness {
 
-// A unit whose HTTP socket is TCP port `port` on 127.0.0.1.
+// The unit at 127.0.0.1 with HTTP socket `port`: TCP over IPv4, SPX in frames.
 inline IpxUnitRecord unit_record(const char* name, uint16_t port) {
   IpxUnitRecord r{};
   std::snprintf(r.name, sizeof r.name, "%s", name);

@@ -12,12 +12,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/platform/ipx_test_lan.h"
+
 namespace tav_test {
 namespace {
 
 bool g_private = false;
 bool g_root = false;
 std::string g_problem = "not attempted";
+std::string g_units_interface;
 
 bool write_file(const char* path, const char* text) {
   int fd = ::open(path, O_WRONLY | O_CLOEXEC);
@@ -87,5 +90,23 @@ void enter_private_network() {
 bool in_private_network() { return g_private; }
 const std::string& private_network_problem() { return g_problem; }
 bool can_make_test_hosts() { return g_private && g_root; }
+
+bool use_ipx_frames_if_asked() {
+  const char* asked = std::getenv("TAV_TEST_IPX");
+  if (asked == nullptr || std::strcmp(asked, "ethernet") != 0) return true;
+  // The pair, its address and TAV_IPX are kept for the life of the process.
+  static auto* lan = new ipx_test::Lan();
+  static auto* kept = g_private && lan->up()
+                          ? new ipx_test::ScopedEthernet(lan->name(0))
+                          : nullptr;
+  if (kept != nullptr && kept->ok())
+    g_units_interface = lan->name(1);
+  else
+    std::fprintf(stderr, "skipped: no veth pair for IPX in frames (%s)\n",
+                 g_private ? "ip link add failed" : g_problem.c_str());
+  return !g_units_interface.empty();
+}
+
+const std::string& units_ipx_interface() { return g_units_interface; }
 
 }  // namespace tav_test

@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "platform/net.h"
+
 namespace tav_test {
 
 // Enters the private namespace. Must run before any thread is started.
@@ -17,6 +19,11 @@ bool in_private_network();
 // Why there is no private network (empty when there is one).
 const std::string& private_network_problem();
 bool can_make_test_hosts();
+// With TAV_TEST_IPX=ethernet: TAV_IPX=ethernet on a veth pair made here, the
+// host's own address on one end, the simulated units on the other (else
+// units_ipx_interface() is empty); false, said on stderr, where none can be.
+bool use_ipx_frames_if_asked();
+const std::string& units_ipx_interface();
 
 }  // namespace tav_test
 
@@ -36,5 +43,11 @@ bool can_make_test_hosts();
       GTEST_SKIP() << "a network of several test hosts needs root "        \
                       "(ip netns); run the tests as root to include this"; \
   } while (0)
+
+// As above, and fails unless IPX runs in frames exactly when asked so.
+#define TAV_REQUIRE_IPX_NETWORK()                       \
+  TAV_REQUIRE_PRIVATE_NETWORK();                        \
+  ASSERT_EQ(net::ipx_mode() == net::IpxMode::kEthernet, \
+            !::tav_test::units_ipx_interface().empty())
 
 #endif  // TAV_TESTS_SUPPORT_NETNS_H_

@@ -1,7 +1,7 @@
 // The main of every test binary: enters a private network namespace first,
 // while the process has a single thread, and works in a scratch folder so
 // that files the program writes to its current folder ("address") are not
-// left in the tree.
+// left in the tree. IPX may run in Ethernet frames there (netns.h).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
                  "note: no private network namespace (%s); tests "
                  "that send traffic will skip\n",
                  tav_test::private_network_problem().c_str());
+  if (!tav_test::use_ipx_frames_if_asked()) return 77;  // skipped
   char cwd[] = "/tmp/tav-cwd-XXXXXX";
   if (::mkdtemp(cwd) == nullptr || ::chdir(cwd) != 0) return 1;
   testing::InitGoogleTest(&argc, argv);

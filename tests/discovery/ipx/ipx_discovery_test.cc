@@ -10,7 +10,6 @@
 #include "sim/ipx_side.h"
 #include "tests/discovery/helpers.h"
 #include "tests/support/fake_bindery.h"
-#include "tests/support/netns.h"
 
 namespace {
 
@@ -139,16 +138,11 @@ TEST_F(Replies, SapExaminesNoMoreEntriesThanThereIsRoom) {
   EXPECT_EQ(count_, 499);
 }
 
-int run_discovery() {
-  DiscoveryRun run;
-  return discover_units_using_ipx();
-}
-
 TEST(IpxDiscoveryRun, NoIpxStackFailsAndKeepsThePublishedList) {
   IpxUnitRecord earlier{};
   publish_ipx_units(&earlier, 1);
   ScopedEnv no_ipx("TAV_IPX", "off");
-  EXPECT_EQ(run_discovery(), -1);
+  EXPECT_EQ((DiscoveryRun(), discover_units_using_ipx()), -1);
   EXPECT_EQ(published_ipx_units()->count, 1);
 }
 
@@ -156,7 +150,7 @@ TEST(IpxDiscoveryRun, NoIpxStackFailsAndKeepsThePublishedList) {
 // descriptions over SPX; a file server answers whose bindery is empty at
 // first, then holds one unit, which is probed without broadcasts.
 TEST(IpxDiscoveryRun, FindsSimulatedUnitsByBroadcastOrFromTheBindery) {
-  TAV_REQUIRE_PRIVATE_NETWORK();
+  TAV_REQUIRE_IPX_NETWORK();
   std::vector<std::string> args = {"--fileserver", "name=FS1,ip=127.0.0.20"};
   for (const char* unit :
        {"name=Zeta,ip=127.0.0.2,desc=Zeta model",
@@ -165,15 +159,14 @@ TEST(IpxDiscoveryRun, FindsSimulatedUnitsByBroadcastOrFromTheBindery) {
         "name=LocOnly,ip=127.0.0.5,sap=off",
         "name=Late,ip=127.0.0.10,delay=1500,locator=off",
         "name=Bound,ip=127.0.0.22,wdx=16412,http=16413,desc=From bindery,"
-        "locator=off,sap=off"}) {
+        "locator=off,sap=off"})
     args.insert(args.end(), {"--unit", std::string(unit) + ",ipx=on"});
-  }
   sim::IpxSide side(tav_test::sim_config(args));
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;
   tav_test::FakeBindery bindery;
   tav_test::ScopedNetWareClient installed(&bindery);
-  ASSERT_EQ(run_discovery(), 5);
+  ASSERT_EQ((DiscoveryRun(), discover_units_using_ipx()), 5);
   EXPECT_EQ(bindery.opened, 1);
   EXPECT_EQ(probes_running.load(), 0);
   auto snap = published_ipx_units();
@@ -189,7 +182,7 @@ TEST(IpxDiscoveryRun, FindsSimulatedUnitsByBroadcastOrFromTheBindery) {
             "alpha 4000/4001@3 Alpha model\n");
   bindery.add("Bound-HTML", 16413, 22);
   bindery.add("Bound", 16412, 22);
-  ASSERT_EQ(run_discovery(), 1);
+  ASSERT_EQ((DiscoveryRun(), discover_units_using_ipx()), 1);
   snap = published_ipx_units();
   EXPECT_EQ(
       tav_test::ipx_units(snap->units, 0, 1) + " " + snap->units[0].description,

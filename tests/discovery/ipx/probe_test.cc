@@ -1,4 +1,5 @@
-// The per-unit probes against simulated WDX services on the loopback.
+// The per-unit probes against simulated WDX services (over IPv4 on the
+// loopback, or in Ethernet frames).
 #include "discovery/ipx/probe.h"
 
 #include <gtest/gtest.h>
@@ -9,23 +10,21 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "discovery/ipx/ipx_discovery.h"
 #include "platform/threads.h"
 #include "sim/ipx_side.h"
 #include "tests/discovery/helpers.h"
-#include "tests/support/netns.h"
 
 namespace {
 
-// A unit serving its description on WDX socket 16400.
-sim::Config unit_config(const std::string& options,
-                        const std::string& address = "127.0.0.7") {
-  return tav_test::sim_config(
-      {"--unit", "name=P" + address + ",ip=" + address +
-                     ",ipx=on,wdx=16400,http=16401,sap=off,locator=off," +
-                     options});
+// A unit serving its description on WDX socket 16400, as sim options.
+std::string unit(const std::string& options,
+                 const std::string& address = "127.0.0.7") {
+  return "name=P" + address + ",ip=" + address +
+         ",ipx=on,wdx=16400,http=16401,sap=off,locator=off," + options;
 }
 
 // Entry `index` of the IPX unit list at 127.0.0.<host>, WDX socket `wdx`.
@@ -41,20 +40,24 @@ IpxUnitRecord& set_entry(int index, uint8_t host, uint16_t wdx) {
   return u;
 }
 
-// Probes entry 0 against one simulated unit at 127.0.0.7:16400.
-std::string probe_against(const std::string& options) {
-  sim::IpxSide side(unit_config(options));
+// Probes entry 0, at 127.0.0.<host> (0: no address at all) with WDX socket
+// `wdx`, against one simulated unit at 127.0.0.7.
+std::string probe_against(const std::string& options, uint16_t wdx = 16400,
+                          uint8_t host = 7) {
+  sim::IpxSide side(tav_test::sim_config({"--unit", unit(options)}));
   std::string error;
   EXPECT_TRUE(side.start(&error)) << error;
-  set_entry(0, 7, 16400);
+  IpxUnitRecord& entry = set_entry(0, host, wdx);
+  if (host == 0) entry.address = net::SockAddrIpx{};
   probe_unit(0);
+  EXPECT_EQ(probes_running.load(), 0);
   return ipx_unit_list[0].description;
 }
 
 class ProbeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TAV_REQUIRE_PRIVATE_NETWORK();
+    TAV_REQUIRE_IPX_NETWORK();
     TearDown();
   }
   void TearDown() override {
@@ -62,24 +65,6 @@ class ProbeTest : public ::testing::Test {
     probe_limit.store(kInitialProbeLimit);
   }
 };
-
-TEST_F(ProbeTest, NoWdxSocketOrNoAddressKeepsDefaultWithoutConnecting) {
-  // A listener on every local address at the unit's HTTP socket, which is
-  // also the WDX socket of the entry without an address: it may see no
-  // connection.
-  net::Socket listener = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-  ASSERT_EQ(net::bind(listener, net::make_addr_in(0, 16401)), 0);
-  ASSERT_EQ(net::listen(listener, 4), 0);
-  set_entry(0, 8, 0);
-  std::memset(&set_entry(1, 0, 16401).address, 0, sizeof(net::SockAddrIpx));
-  for (int i = 0; i < 2; ++i) {
-    probe_unit(i);
-    EXPECT_STREQ(ipx_unit_list[i].description, "Print Server");
-  }
-  EXPECT_EQ(net::wait_readable(listener, 0), 0);
-  EXPECT_EQ(probes_running.load(), 0);
-  net::closesocket(listener);
-}
 
 // A description reply: 26 bytes, A items, B items, the text and its NUL.
 std::vector<uint8_t> wdx_reply(int a, int b, const std::string& text,
@@ -95,28 +80,22 @@ std::vector<uint8_t> wdx_reply(int a, int b, const std::string& text,
 }
 
 TEST(DescriptionReplyTest, TakesTheTextAfterBothItemLists) {
-  struct Case {
-    const char* what;
-    std::vector<uint8_t> reply;
-    std::string text;  // "-": no text
-  } cases[] = {
-      {"items", wdx_reply(3, 2, "After items"), "After items"},
-      {"30 bytes, no NUL", wdx_reply(0, 0, "OK", false), "OK"},
-      {"exactly 28 bytes", wdx_reply(0, 0, "", false), "-"},
-      {"counts of 128 or more", wdx_reply(130, 140, "Many"), "Many"},
-      {"beyond the 600 bytes read", wdx_reply(200, 130, "Far"), "-"},
-      {"longer than the field", wdx_reply(0, 0, std::string(400, 'D')),
-       std::string(255, 'D')},
-  };
-  for (const Case& c : cases) {
+  // 30 bytes without NUL, exactly 28 bytes, counts of 128 or more, the
+  // text beyond the 600 bytes read, longer than the field; "-": no text.
+  const std::pair<std::vector<uint8_t>, std::string> cases[] = {
+      {wdx_reply(0, 0, "OK", false), "OK"},
+      {wdx_reply(0, 0, "", false), "-"},
+      {wdx_reply(130, 140, "Many"), "Many"},
+      {wdx_reply(200, 130, "Far"), "-"},
+      {wdx_reply(0, 0, std::string(400, 'D')), std::string(255, 'D')}};
+  for (const auto& [reply, text] : cases) {
     char out[256] = "-";
     int received =
-        std::min(static_cast<int>(c.reply.size()), kDescriptionReplySize);
-    EXPECT_EQ(
-        parse_description_reply(c.reply.data(), received, out, sizeof out),
-        c.text != "-")
-        << c.what;
-    EXPECT_EQ(out, c.text) << c.what;
+        std::min(static_cast<int>(reply.size()), kDescriptionReplySize);
+    EXPECT_EQ(parse_description_reply(reply.data(), received, out, sizeof out),
+              text != "-")
+        << text;
+    EXPECT_EQ(out, text);
   }
 }
 
@@ -126,9 +105,13 @@ TEST_F(ProbeTest, AsksTheUnitAndKeepsTheDefaultWhenItFails) {
   int64_t start = milliseconds_now();
   EXPECT_EQ(probe_against("wdx-reply=silent"), "Print Server");
   EXPECT_GE(milliseconds_now() - start, 1500);
-  EXPECT_EQ(probes_running.load(), 0);
+  // No WDX socket, or no address: the unit, serving its description on the
+  // entry's HTTP socket, is not asked.
+  EXPECT_EQ(probe_against("wdx=16401", 0), "Print Server");
+  EXPECT_EQ(probe_against("wdx=16401", 16401, 0), "Print Server");
 }
 
+// Not in frames: SPX has no refusal (a node without a listener is silent).
 TEST_F(ProbeTest, RefusedConnectIsNoConnection) {
   net::Socket s =
       net::socket(net::AF_IPX_, net::SOCK_STREAM_, net::NSPROTO_SPX);
@@ -142,20 +125,16 @@ TEST_F(ProbeTest, RefusedConnectIsNoConnection) {
 }
 
 TEST_F(ProbeTest, LimitLowersOnlyBetweenFiveAndTheLimit) {
-  struct Case {
-    int running, limit, expected;
-  } cases[] = {{30, 40, 29}, {6, 40, 5}, {5, 40, 40}, {40, 40, 40}};
-  for (const Case& c : cases) {
-    probes_running.store(c.running);
-    probe_limit.store(c.limit);
+  for (auto [running, expected] : {std::pair{6, 5}, {5, 40}, {40, 40}}) {
+    probes_running.store(running);
+    probe_limit.store(40);
     lower_probe_limit();
-    EXPECT_EQ(probe_limit.load(), c.expected)
-        << c.running << " running, limit " << c.limit;
+    EXPECT_EQ(probe_limit.load(), expected) << running << " running";
   }
 }
 
 TEST_F(ProbeTest, LackOfBuffersLowersTheLimitAndRetries) {
-  sim::IpxSide side(unit_config("desc=Recovered"));
+  sim::IpxSide side(tav_test::sim_config({"--unit", unit("desc=Recovered")}));
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;
   set_entry(0, 7, 16400);
@@ -192,26 +171,27 @@ TEST_F(ProbeTest, LackOfBuffersLowersTheLimitAndRetries) {
   EXPECT_STREQ(ipx_unit_list[0].description, "Print Server");
 }
 
-TEST_F(ProbeTest, AtMostFortyAtOnceAndTheWaitOutlastsEveryProbe) {
-  sim::Config config;
-  for (int i = 0; i < 60; ++i) {
-    config.entities.push_back(
-        unit_config("wdx-delay=1200,desc=Done " + std::to_string(i),
-                    "127.0.1." + std::to_string(i + 1))
-            .entities[0]);
+// The limit made small, so that few simulated nodes share a frames run.
+TEST_F(ProbeTest, AtMostTheLimitAtOnceAndTheWaitOutlastsEveryProbe) {
+  probe_limit.store(10);
+  std::vector<std::string> words;
+  for (int i = 0; i < 15; ++i) {
+    words.insert(words.end(),
+                 {"--unit", unit("wdx-delay=800,desc=Done " + std::to_string(i),
+                                 "127.0.1." + std::to_string(i + 1))});
     set_entry(i, static_cast<uint8_t>(i + 1), 16400).address.sa_nodenum[4] = 1;
   }
-  sim::IpxSide side(config);
+  sim::IpxSide side(tav_test::sim_config(words));
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;
-  run_probes(60);
+  run_probes(15);
   EXPECT_EQ(probes_running.load(), 0);
-  for (int i = 0; i < 60; ++i)
+  for (int i = 0; i < 15; ++i)
     EXPECT_EQ(std::string(ipx_unit_list[i].description),
               "Done " + std::to_string(i));
-  EXPECT_LE(side.max_open_connections(), 40);
-  EXPECT_GE(side.max_open_connections(), 20);
-  EXPECT_EQ(side.descriptions_served(), 60);
+  EXPECT_LE(side.max_open_connections(), 10);
+  EXPECT_GE(side.max_open_connections(), 5);
+  EXPECT_EQ(side.descriptions_served(), 15);
 }
 
 }  // namespace
