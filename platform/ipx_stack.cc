@@ -571,6 +571,9 @@ void Stack::poll_once(std::unique_lock<std::mutex>& lock) {
       events |= POLLIN;
     if (c->staged_at < c->staged.size() || c->machine.readable() > 0)
       events |= POLLOUT;
+    // An end that is shut, or whose program is gone, reports a hang-up at
+    // once on every poll: with nothing to wait for there, leave it out.
+    if (events == 0 && (c->app_done || c->shut)) continue;
     fds.push_back({c->stack_end, events, 0});
     ids.push_back(id);
   }
