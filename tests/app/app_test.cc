@@ -45,26 +45,7 @@ TEST(RouteStepTest, RoutesLinkLocalThroughInterfaceOfOwnAddress) {
 class StartUpTest : public testing::Test {
  protected:
   static void SetUpTestSuite() { catalogue_load(build_dir() + "/resc.cat"); }
-  // Both searches off: discovery finds nothing at once. No browser of the
-  // machine is ever started.
-  void SetUp() override {
-    TAV_REQUIRE_PRIVATE_NETWORK();
-    WriteRegistry(true);
-  }
-  void WriteRegistry(bool ipx_search_off) {
-    dir_.write(
-        "registry.reg",
-        std::string("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\"
-                    "ZID-AVU\\TAV\\4.00]\r\n\"Enable IP Search\"=\"No\"\r\n") +
-            (ipx_search_off ? "\"Enable IPX Search\"=\"No\"\r\n" : ""));
-  }
-  TavRun Run(const Args& args, const std::string& tav = build_dir() + "/tav") {
-    return run_program(tav, args,
-                       {{"TAV_REGISTRY", dir_.file("registry.reg")},
-                        {"TAV_PAGE_DIR", dir_.path()},
-                        {"TAV_IPX", "off"},
-                        {"BROWSER", "false"}});
-  }
+  void SetUp() override { TAV_REQUIRE_PRIVATE_NETWORK(); }
   ScratchDir dir_;
 };
 
@@ -78,8 +59,7 @@ void serve_one_connection_on_port_34() {
   net::Socket c = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
   ASSERT_EQ(net::connect(c, net::make_addr_in(net::inet_addr("127.0.0.1"), 34)),
             0);
-  net::Socket a = net::accept(l);
-  net::closesocket(a);
+  net::closesocket(net::accept(l));
   net::closesocket(l);
   char byte;
   EXPECT_EQ(net::recv(c, &byte, 1), 0);
@@ -103,57 +83,62 @@ TEST_F(StartUpTest, PortCheckFallsBackToPort80ThenGivesUp) {
     EXPECT_EQ(waited >= std::chrono::milliseconds(1900), taken > 0) << taken;
     gateway.reset();
     web.reset();
-    if (taken >= 0) {
-      EXPECT_TRUE(PortHolder(34).bound() && PortHolder(80).bound()) << taken;
-    }
+    EXPECT_TRUE(taken < 0 || (PortHolder(34).bound() && PortHolder(80).bound()))
+        << taken;
   }
 }
 
-// With ports 34 and 80 taken only the normal run shows 108 (its port check);
-// install mode shows 110 (IP search off), the dialog neither. The mode is
-// chosen by the whole tail of the command line, without regard to case.
-TEST_F(StartUpTest, CommandLineSelectsTheMode) {
-  PortHolder gateway(34), web(80);
-  ASSERT_TRUE(gateway.bound() && web.bound());
+// The tav executable's early exits, IP search off. With ports 34 and 80
+// taken only the normal run shows 108 (its port check); install mode shows
+// 110, the dialog neither. The mode is chosen by the whole tail of the
+// command line, without regard to case. Without units (IPX search off or
+// failing: no stack) the normal run shows 110 and writes no page; without
+// its catalogue tav ends silently.
+TEST_F(StartUpTest, CommandLineSelectsTheModeAndEarlyExits) {
+  ScratchDir bare;
+  std::filesystem::copy_file(build_dir() + "/tav", bare.file("tav"));
   const struct {
     Args args;
     int status, message;
     std::string out;
+    bool ports_taken = true, ipx_off = true, bare = false;
   } cases[] = {{{"-INSTALL"}, 255, 110, ""},
                {{"-configure"}, 0, 0, ""},
                {{"-install", "now"}, 255, 108, ""},
                {{"--help"}, 0, 0, catalogue_text(201)},
-               {{"--version"}, 0, 0, "4.00"}};
+               {{"--version"}, 0, 0, "4.00"},
+               {{}, 255, 110, "", false},
+               {{}, 255, 110, "", false, false},
+               {{}, 255, -1, "", false, true, true},
+               {{"--help"}, 255, -1, "", false, true, true}};
   for (const auto& c : cases) {
-    TavRun r = Run(c.args);
-    std::string what = c.args[0] + " " + std::to_string(c.args.size());
+    dir_.write("registry.reg",
+               std::string("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\"
+                           "ZID-AVU\\TAV\\4.00]\r\n\"Enable IP Search\"=\"No\""
+                           "\r\n") +
+                   (c.ipx_off ? "\"Enable IPX Search\"=\"No\"\r\n" : ""));
+    std::optional<PortHolder> gateway, web;
+    ASSERT_TRUE(!c.ports_taken ||
+                (gateway.emplace(34).bound() && web.emplace(80).bound()));
+    TavRun r =
+        run_program(c.bare ? bare.file("tav") : build_dir() + "/tav", c.args,
+                    {{"TAV_REGISTRY", dir_.file("registry.reg")},
+                     {"TAV_PAGE_DIR", dir_.path()},
+                     {"TAV_IPX", "off"},
+                     {"BROWSER", "false"}});
+    std::string what = ::testing::PrintToString(c.args) +
+                       std::to_string(c.ipx_off + 2 * c.bare);
     EXPECT_EQ(r.status, c.status) << what;
     EXPECT_NE(r.out.find(c.out), std::string::npos) << what << ": " << r.out;
+    if (!c.ports_taken) {  // exactly the message, or nothing at all
+      EXPECT_EQ(c.message < 0 ? r.out + r.err : r.err,
+                c.message < 0 ? "" : shown(c.message))
+          << what;
+    }
     for (int id : {108, 110})
       EXPECT_EQ(r.err.find(shown(id)) != std::string::npos, id == c.message)
           << what << ": " << r.err;
-  }
-}
-
-// Both searches off, or IPX search failing (no stack: count -1) and IP
-// search off: no unit, no page.
-TEST_F(StartUpTest, NormalRunWithoutUnitsEndsWithMessage110) {
-  for (bool ipx_fails : {false, true}) {
-    if (ipx_fails) WriteRegistry(false);
-    TavRun r = Run({});
-    EXPECT_EQ(r.status, 255) << ipx_fails;
-    EXPECT_EQ(r.err, shown(110)) << ipx_fails;
-    EXPECT_FALSE(std::filesystem::exists(dir_.file("tav-disc.htm")));
-  }
-}
-
-TEST_F(StartUpTest, MissingCatalogueEndsSilently) {
-  ScratchDir bare;
-  std::filesystem::copy_file(build_dir() + "/tav", bare.file("tav"));
-  for (const Args& args : {Args{}, Args{"--help"}}) {
-    TavRun r = Run(args, bare.file("tav"));
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("tav-disc.htm"))) << what;
   }
 }
 

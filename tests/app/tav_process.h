@@ -3,18 +3,19 @@
 #ifndef TAV_TESTS_APP_TAV_PROCESS_H_
 #define TAV_TESTS_APP_TAV_PROCESS_H_
 
+#include <sys/wait.h>
+
+#include <cstring>
 #include <map>
 #include <vector>
 
 #include "platform/net.h"
+#include "platform/settings_store.h"
 #include "tests/support/scratch.h"
 
-namespace tav_test {
+extern char** environ;
 
-struct TavRun {
-  int status = -1;  // exit status, or -1 when it did not exit within 60 s
-  std::string out, err;
-};
+namespace tav_test {
 
 // Holds a TCP port, listening on any address, as another server would
 // (SO_REUSEADDR, so that connections in TIME_WAIT do not hinder it).
@@ -27,7 +28,6 @@ class PortHolder {
                net::listen(s_, 1) == 0) {}
   ~PortHolder() { net::closesocket(s_); }
   PortHolder(const PortHolder&) = delete;
-  PortHolder& operator=(const PortHolder&) = delete;
   bool bound() const { return bound_; }
 
  private:
@@ -35,17 +35,50 @@ class PortHolder {
   bool bound_;
 };
 
+struct TavRun {
+  int status = -1;  // exit status, or -1 when it did not end within 60 s
+  std::string out, err;
+};
+
 // Runs `program` with `args` and the test's environment, less TAV_* and
-// BROWSER, plus `env`; `input` is its standard input.
-TavRun run_program(const std::string& program,
-                   const std::vector<std::string>& args,
-                   const std::map<std::string, std::string>& env,
-                   const std::string& input = "");
+// BROWSER, plus `env`. A child that does not end (a gateway left serving)
+// is stopped.
+inline TavRun run_program(const std::string& program,
+                          const std::vector<std::string>& args,
+                          const std::map<std::string, std::string>& env) {
+  ScratchDir io;
+  auto quoted = [](const std::string& s) { return "'" + s + "' "; };
+  std::string command = "timeout -k 5 60 env ";
+  for (char** e = environ; *e != nullptr; ++e)
+    if (std::strncmp(*e, "TAV_", 4) == 0 ||
+        std::strncmp(*e, "BROWSER=", 8) == 0)
+      command += "-u " + std::string(*e, std::strcspn(*e, "=")) + " ";
+  for (const auto& [name, value] : env) command += quoted(name + "=" + value);
+  command += quoted(program);
+  for (const std::string& a : args) command += quoted(a);
+  int status = std::system(
+      (command + "</dev/null >" + io.file("out") + " 2>" + io.file("err"))
+          .c_str());
+  bool ended = WIFEXITED(status) && WEXITSTATUS(status) != 124;  // timeout(1)
+  return {ended ? WEXITSTATUS(status) : -1, io.read("out"), io.read("err")};
+}
 
 // Writes or reads a value under the program's key, the settings store's
 // reports dropped; "<absent>" when it cannot be read.
-void store(const char* name, const std::string& value);
-std::string stored(const char* name);
+inline void store(const char* name, const std::string& value) {
+  stdout_of([&] {
+    create_key(kTavKeyPath, name, value.c_str(),
+               static_cast<int>(value.size() + 1));
+  });
+}
+inline std::string stored(const char* name) {
+  char value[200];
+  int rc = -1;
+  stdout_of([&] {
+    rc = qel_get_registry_string(kTavKeyPath, name, value, sizeof value);
+  });
+  return rc == 0 ? value : "<absent>";
+}
 
 }  // namespace tav_test
 

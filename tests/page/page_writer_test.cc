@@ -8,6 +8,9 @@
 namespace page_test {
 namespace {
 
+using ::testing::AllOf;
+using ::testing::ContainsRegex;
+
 std::string ip_line(const char* a, const char* rest) {
   return std::string("<A HREF=\"http://") + a + "/\">http://" + a + "/</A> " +
          rest + "<br>\n";
@@ -37,16 +40,13 @@ class PageWriterTest : public PageTest {
     std::string page = read_text(page_), tail = sections + "</BODY></HTML>\n";
     ASSERT_GE(page.size(), tail.size());
     EXPECT_EQ(page.substr(page.size() - tail.size()), tail);
-    std::string head = page.substr(0, page.size() - tail.size());
-    for (std::string part :
-         std::vector<std::string>{"<TITLE>", catalogue_text(114),
-                                  "HREF=\"http://10.1.2.3:34/$$Refresh$\"",
-                                  "HREF=\"file://" + help_ + "\""})
-      EXPECT_THAT(head, HasSubstr(part));
-    for (const char* left : {"%s", "%d", "%1", "%2"})
-      EXPECT_THAT(head, Not(HasSubstr(left)));
-    for (int section : {115, 116, 117})
-      EXPECT_THAT(head, Not(HasSubstr(catalogue_text(section))));
+    EXPECT_THAT(
+        page.substr(0, page.size() - tail.size()),
+        AllOf(HasSubstr("<TITLE>"), HasSubstr(catalogue_text(114)),
+              HasSubstr("HREF=\"http://10.1.2.3:34/$$Refresh$\""),
+              HasSubstr("HREF=\"file://" + help_ + "\""),
+              Not(ContainsRegex("%[sd12]")), Not(HasSubstr(ip_)),
+              Not(HasSubstr(ipx_)), Not(HasSubstr(catalogue_text(117)))));
   }
   const std::string ip_ = catalogue_text(115), ipx_ = catalogue_text(116);
 };
@@ -91,15 +91,11 @@ TEST_F(PageWriterTest, PercentSignsInTheHelpPathStayLiteral) {
               HasSubstr("HREF=\"file:///h%20%25s%25d%25n.htm\""));
 }
 
-TEST_F(PageWriterTest, HelpCopyIsMadeOnceFromTheFirstSourceFound) {
+TEST_F(PageWriterTest, HelpCopyIsMadeFromTheFirstSourceFound) {
   ASSERT_EQ(WritePage(1), 0);
   EXPECT_EQ(read_text(help_),
             read_text(source_dir() + "/catalogue/tavhelp.htm"));
-  write_text(help_, "changed since");
-  publish({}, {{"NEW", 80, "d"}});
-  ASSERT_EQ(WritePage(0), 0);  // a refresh
-  EXPECT_THAT(read_text(page_), HasSubstr("NEW-HTML"));
-  EXPECT_EQ(read_text(help_), "changed since");
+  // (That a refresh leaves the copy is the end-to-end suite's.)
   write_text("tavhelp.htm", "local help");  // the current folder comes first
   ASSERT_EQ(WritePage(1), 0);
   EXPECT_EQ(read_text(help_), "local help");

@@ -1,5 +1,6 @@
-// A fake NetWare client for tests: one connection to a bindery of objects
-// with names, types and NET_ADDRESS segments. Install it with
+// A fake NetWare client for tests: one connection to a bindery of unit
+// service objects (type 0x0414) at network 0, node 00 00 7F 00 00 node_last
+// (the IPX address of 127.0.0.node_last). Install it with
 // ScopedNetWareClient for the length of a test.
 #ifndef TAV_TESTS_SUPPORT_FAKE_BINDERY_H_
 #define TAV_TESTS_SUPPORT_FAKE_BINDERY_H_
@@ -15,8 +16,6 @@
 
 namespace tav_test {
 
-// A unit service object (type 0x0414) at network 0, node 00 00 7F 00 00
-// node_last (the IPX address of 127.0.0.node_last).
 struct BinderyObject {
   std::string name;
   uint16_t socket;  // host order; stored big-endian in the segment
@@ -28,18 +27,14 @@ class FakeBindery : public nw::NetWareClient {
   void add(const std::string& name, uint16_t socket, uint8_t node_last = 1) {
     objects.push_back({name, socket, node_last});
   }
-
   std::vector<BinderyObject> objects;
   static constexpr uint32_t kHandle = 0x00C0FFEE;
-  int opened = 0;
-  int closed = 0;
+  int opened = 0, closed = 0;
 
   uint32_t NWCallsInit(void*, void*) override { return 0; }
   uint32_t NWCCScanConnRefs(uint32_t* iterator, uint32_t* reference) override {
-    if (*iterator > 0) return 0x880F;  // no further connection
     *reference = 100;
-    ++*iterator;
-    return 0;
+    return (*iterator)++ > 0 ? 0x880F : 0;  // one connection only
   }
   uint32_t NWCCOpenConnByRef(uint32_t, uint32_t, uint32_t,
                              uint32_t* handle) override {
@@ -54,41 +49,43 @@ class FakeBindery : public nw::NetWareClient {
   // The object id is the index of the object last returned. Names longer
   // than 47 characters fill the whole 48-byte buffer without a NUL, as a
   // careless client would.
-  uint32_t NWScanObject(uint32_t, const char*, uint16_t search_type,
-                        uint32_t* object_id,
-                        char object_name[nw::kObjectNameSize],
-                        uint16_t* object_type, uint8_t*, uint8_t*,
-                        uint8_t*) override {
-    size_t next = *object_id == 0xFFFFFFFF ? 0 : *object_id + 1;
-    if (next >= objects.size() || search_type != kWireType)
-      return 0x89FC;  // no such object
-    const std::string& name = objects[next].name;
-    size_t n = std::min(name.size(), size_t{nw::kObjectNameSize});
-    std::memcpy(object_name, name.data(), n);
-    if (n < nw::kObjectNameSize) object_name[n] = '\0';
-    *object_type = search_type;
-    *object_id = static_cast<uint32_t>(next);
+  uint32_t NWScanObject(uint32_t, const char*, uint16_t type, uint32_t* id,
+                        char name[nw::kObjectNameSize], uint16_t* object_type,
+                        uint8_t*, uint8_t*, uint8_t*) override {
+    size_t next = *id == 0xFFFFFFFF ? 0 : *id + 1;
+    if (next >= objects.size() || type != kWireType) return 0x89FC;
+    size_t n = std::min(objects[next].name.size(), size_t{nw::kObjectNameSize});
+    std::memcpy(name, objects[next].name.data(), n);
+    if (n < nw::kObjectNameSize) name[n] = '\0';
+    *object_type = type;
+    *id = static_cast<uint32_t>(next);
     return 0;
   }
   // Given back the name it returned, at most 47 characters.
-  uint32_t NWReadPropertyValue(uint32_t, const char* object_name,
-                               uint16_t object_type, const char* property_name,
-                               uint8_t segment_number,
-                               uint8_t segment[nw::kSegmentSize],
-                               uint8_t* more_segments,
-                               uint8_t* property_flags) override {
+  uint32_t NWReadPropertyValue(uint32_t, const char* name, uint16_t type,
+                               const char* property, uint8_t segment_number,
+                               uint8_t segment[nw::kSegmentSize], uint8_t* more,
+                               uint8_t* flags) override {
     for (const BinderyObject& o : objects) {
-      if (std::strcmp(property_name, "NET_ADDRESS") != 0 ||
-          segment_number != 1 || object_type != kWireType ||
-          o.name.compare(0, nw::kObjectNameSize - 1, object_name) != 0)
+      if (std::strcmp(property, "NET_ADDRESS") != 0 || segment_number != 1 ||
+          type != kWireType ||
+          o.name.compare(0, nw::kObjectNameSize - 1, name) != 0)
         continue;
+      const uint8_t address[12] = {0,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   127,
+                                   0,
+                                   0,
+                                   o.node_last,
+                                   uint8_t(o.socket >> 8),
+                                   uint8_t(o.socket)};
       std::memset(segment, 0, nw::kSegmentSize);
-      const uint8_t node[6] = {0, 0, 127, 0, 0, o.node_last};
-      std::memcpy(segment + 4, node, 6);
-      segment[10] = static_cast<uint8_t>(o.socket >> 8);
-      segment[11] = static_cast<uint8_t>(o.socket & 0xFF);
-      *more_segments = 0;
-      *property_flags = 0;
+      std::memcpy(segment, address, sizeof address);
+      *more = *flags = 0;
       return 0;
     }
     return 0x89FB;  // no such property

@@ -54,6 +54,7 @@ class ScratchDir {
   std::string path_ = make_temp_dir("test");
 };
 
+// An environment variable set, or unset for nullptr, for one scope.
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : name_(name) {
@@ -92,9 +93,7 @@ class ScratchHive {
 inline std::string command_output(const std::string& command) {
   std::string out;
   FILE* f = ::popen(command.c_str(), "r");
-  char buf[65536];
-  for (size_t n; f != nullptr && (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
-    out.append(buf, n);
+  for (int c; f != nullptr && (c = std::fgetc(f)) != EOF;) out += char(c);
   if (f != nullptr) ::pclose(f);
   return out;
 }

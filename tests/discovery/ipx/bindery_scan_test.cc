@@ -66,11 +66,6 @@ TEST_F(BinderyScanTest, WdxThenHttpMakeOneUnitLoggedByteForByteWhenAsked) {
   remove_file(bindery_log_path());
   EXPECT_EQ(ScanBinderyForPS(), 1);
   EXPECT_FALSE(file_exists(bindery_log_path()));
-  {  // The platform's client, for a nested scope: none on POSIX.
-    tav_test::ScopedNetWareClient platform(&nw::platform_netware_client());
-    EXPECT_EQ(ScanBinderyForPS(), 0);
-  }
-  EXPECT_EQ(ScanBinderyForPS(), 1);  // the fake is back
 }
 
 TEST_F(BinderyScanTest, MergesClassifiesAndCutsNames) {
