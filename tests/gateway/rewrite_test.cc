@@ -1,6 +1,6 @@
 // Link rewriting of single lines: the resulting form of each kind of value,
-// the scan's edge cases and the forms capture. (The buffer bound is the
-// fuzz harness's; plain relative links are the end-to-end suite's too.)
+// the scan's edge cases, the forms capture and the buffer bound (plain
+// relative links are the end-to-end suite's).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -96,6 +96,23 @@ TEST_F(RewriteTest, FormsCaptureAndPreviousPage) {
   EXPECT_EQ(forms(), "");
   rewrite("no link Forms/none\">");
   EXPECT_EQ(forms(), "");  // captured only while a first link is rewritten
+}
+
+TEST_F(RewriteTest, RewrittenLineNeverPassesItsBuffer) {
+  // The shortest links with the longest name and address: each adds 106
+  // characters. Those that fit are rewritten, the rest stays as it was.
+  std::memset(session_.unit.unit_name, 'N', kUnitNameSize - 1);
+  std::strcpy(session_.host_address, "255.255.255.255");
+  std::string in;
+  while (in.size() < 504) in += "src=\"\"";
+  in += "\r\n";
+  std::string url =
+      "http://255.255.255.255:34/" + std::string(kUnitNameSize - 1, 'N') + "/";
+  std::string expected;
+  for (int i = 0; i < 4; ++i) expected += "src=\"" + url + "\"";
+  EXPECT_EQ(rewrite(in), expected + in.substr(4 * 6));
+  std::string full = "window.open(\"" + std::string(1010, 'x');
+  EXPECT_EQ(rewrite(full), full);
 }
 
 TEST(FormsCapture, ReadersNeverSeeAHalfWrittenCapture) {
