@@ -4,9 +4,6 @@
 #ifndef TAV_TESTS_PLATFORM_IPX_TEST_LAN_H_
 #define TAV_TESTS_PLATFORM_IPX_TEST_LAN_H_
 
-#include <net/if.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -55,11 +52,13 @@ class Lan {
                   "name %s address 02:00:00:00:%02x:02",
                   name_[0], mac_[0][4], name_[1], mac_[0][4]);
     made_ = run(link);
-    if (!made_ || !run("ip link set " + std::string(name_[0]) + " up") ||
-        !run("ip link set " + std::string(name_[1]) + " up"))
+    std::string a = name_[0], b = name_[1];
+    if (!made_ || !run("ip link set " + a + " up && ip link set " + b + " up"))
       return false;
     // Frames sent before the pair's carrier comes up are lost.
-    for (int i = 0; i < 300 && !(running(0) && running(1)); ++i) usleep(10000);
+    for (int i = 0;
+         i < 300 && !run("ip link show " + a + " | grep -q LOWER_UP"); ++i)
+      usleep(10000);
     return true;
   }
   const char* name(int end) const { return name_[end]; }
@@ -82,14 +81,6 @@ class Lan {
   }
 
  private:
-  bool running(int end) const {
-    ifreq r{};
-    std::snprintf(r.ifr_name, sizeof r.ifr_name, "%s", name_[end]);
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    bool up = ::ioctl(fd, SIOCGIFFLAGS, &r) == 0 && (r.ifr_flags & IFF_RUNNING);
-    ::close(fd);
-    return up;
-  }
   static bool run(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
   }
