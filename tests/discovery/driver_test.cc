@@ -10,14 +10,6 @@ namespace {
 
 using tav_test::ip;
 
-TEST(HopLimitTest, FromTheSettingText) {
-  EXPECT_EQ(hop_limit_from_setting(false, ""), 2u);
-  EXPECT_EQ(hop_limit_from_setting(true, " 3 hops"), 3u);
-  EXPECT_EQ(hop_limit_from_setting(true, ""), 0u);
-  EXPECT_EQ(hop_limit_from_setting(true, "99999999999999999999999"),
-            0xFFFFFFFFu);
-}
-
 // Three units, a router announcing networks of metric 1, 2, 3 and 16, and a
 // peer counting what is sent to the discard port (the wake-up datagrams).
 // Each run's settings either switch a search off, which then sends nothing,

@@ -52,8 +52,14 @@ class Lan {
                   "name %s address 02:00:00:00:%02x:02",
                   name_[0], mac_[0][4], name_[1], mac_[0][4]);
     made_ = run(link);
-    return made_ && run("ip link set " + std::string(name_[0]) + " up") &&
-           run("ip link set " + std::string(name_[1]) + " up");
+    std::string a = name_[0], b = name_[1];
+    if (!made_ || !run("ip link set " + a + " up && ip link set " + b + " up"))
+      return false;
+    // Frames sent before the pair's carrier comes up are lost.
+    for (int i = 0;
+         i < 300 && !run("ip link show " + a + " | grep -q LOWER_UP"); ++i)
+      usleep(10000);
+    return true;
   }
   const char* name(int end) const { return name_[end]; }
   const ipx::Mac& mac(int end) const { return mac_[end]; }
