@@ -1,11 +1,8 @@
-"""TAV on a desktop: GTK windows on Xvfb with openbox, driven with xdotool,
-Chromium as the user's browser, on the e2e suite's private network: the
-settings dialog, message 108, the hand-over to a running browser until
-"Quit" or a signal, a browser that stays. Needs root, Xvfb, openbox,
-xdotool, ImageMagick and Chromium; skipped without root or Xvfb and outside
-the debug build. Screenshots go to <build>/tests/desktop/artifacts;
-TAV_DESKTOP_WAIT (60) is the wait in seconds after a hand-over before an IPX
-unit's page is loaded."""
+"""TAV on a desktop (Xvfb, openbox, xdotool, Chromium as the user's
+browser) on the e2e site: the settings dialog, message 108, the hand-over to
+a running browser until "Quit" or a signal, a browser that stays. Needs root
+and the debug build. Screenshots: <build>/tests/desktop/artifacts;
+TAV_DESKTOP_WAIT (60 s): the wait after a hand-over before a unit's page."""
 
 import os
 import shlex
@@ -26,14 +23,11 @@ from e2e_test import BUILD_DIR, artifact, cdp, read, tavsite  # noqa: E402
 
 CHROMIUM = shutil.which("chromium") or "chromium"
 RUNNING_CDP_PORT, STAYING_CDP_PORT = 9222, 9223
-# Window titles of the catalogue; the progress window and messages are "TAV".
-PROGRESS_TITLE = MESSAGE_TITLE = "TAV"
-SERVING_TITLE, SETTINGS_TITLE, ABOUT_TITLE = ("TAV gateway", "TAV settings",
-                                              "About TAV")
+PROGRESS_TITLE = MESSAGE_TITLE = "TAV"  # window titles of the catalogue
+SERVING, SETTINGS, ABOUT = "TAV gateway", "TAV settings", "About TAV"
 
 
 class DesktopTest(e2e_test.SiteTest):
-    """Xvfb and openbox, started like all else by the site's network."""
     keep, profile, tav = "TAV_DESKTOP_KEEP", None, None
 
     @classmethod
@@ -49,11 +43,10 @@ class DesktopTest(e2e_test.SiteTest):
             xvfb = cls.start(None, ["Xvfb", "-displayfd", "1", "-screen", "0",
                                     "1280x800x24", "-nolisten", "tcp", "-ac"],
                              stdout=subprocess.PIPE, stderr=cls.x_log)
-            cls.env = dict(os.environ, DISPLAY=":" +
-                           xvfb.stdout.readline().decode().strip())
+            cls.env = {k: v for k, v in os.environ.items() if k not in
+                       ("WAYLAND_DISPLAY", "TAV_UI", "BROWSER")}
+            cls.env["DISPLAY"] = ":" + xvfb.stdout.readline().decode().strip()
             assert cls.env["DISPLAY"] != ":", "Xvfb did not start"
-            for name in ("WAYLAND_DISPLAY", "TAV_UI", "BROWSER"):
-                cls.env.pop(name, None)
             cls.start(None, ["openbox"], env=cls.env, stdout=cls.x_log,
                       stderr=cls.x_log)
             time.sleep(1)
@@ -80,7 +73,6 @@ class DesktopTest(e2e_test.SiteTest):
                         every=0.1)
 
     def keys(self, window, *keys, text=None):
-        """Presses `keys` in the window, then types `text`."""
         self.run_x("xdotool", "windowactivate", "--sync", window)
         time.sleep(0.3)
         self.run_x("xdotool", "key", "--clearmodifiers", *keys)
@@ -89,18 +81,16 @@ class DesktopTest(e2e_test.SiteTest):
             self.run_x("xdotool", "type", "--delay", "50", text)
 
     def shot(self, name, window="root"):
-        """Keeps a screenshot; returns its colours, as upper-case hex."""
+        """Keeps a screenshot; returns its colours (upper-case hex)."""
         time.sleep(0.5)  # a window just mapped may not be painted yet
-        path = artifact("desktop", name)
-        subprocess.run(["import", "-window", window, path], env=self.env,
-                       check=True, timeout=30)
+        self.run_x("import", "-window", window,
+                   path := artifact("desktop", name))
         return self.run_x("convert", path, "-format", "%c",
                           "histogram:info:-").upper()
 
     def start_tav(self, *args, browser=None, env=None, preexec=None):
-        """Starts tav with a hive of its own naming a program that runs
-        `browser` (an argv) on the page, and a private page folder
-        self.tmp."""
+        """tav with a hive of its own naming `browser` (an argv) if given,
+        and a private page folder self.tmp."""
         self.tearDown()  # a run a failed case left
         run = tempfile.mkdtemp(prefix=self._testMethodName[:7], dir=self.work)
         self.hive, self.log = run + "/hive.reg", run + "/tav.log"
@@ -120,12 +110,10 @@ class DesktopTest(e2e_test.SiteTest):
                 stdin=subprocess.DEVNULL, preexec_fn=preexec)
 
     def assert_tav_ends(self, status):
-        """tav ends with `status` within 60 s, its page files gone."""
         self.assertEqual(self.tav.wait(60), status, self.log)
         self.assertEqual(os.listdir(self.tmp), [], "page folder left")
 
     def page_in(self, port, timeout=90):
-        """The browser attached to its tab showing this run's page."""
         page = cdp.Browser(port, timeout=timeout).first_page(
             timeout, lambda url: url.startswith("file://" + self.tmp) and
             url.endswith("tav-disc.htm"))
@@ -133,8 +121,8 @@ class DesktopTest(e2e_test.SiteTest):
         return page
 
     def running_browser(self):
-        """Chromium running as the user's browser, started once; returns
-        its ordinary command line, which hands a page to it."""
+        """Chromium as the user's, started once; returns the command line
+        that hands it a page."""
         cls = type(self)
         if not cls.profile:
             cls.profile = tempfile.mkdtemp(prefix="running-", dir=self.work)
@@ -154,7 +142,7 @@ class DesktopTest(e2e_test.SiteTest):
 
     def test_1_configure_dialog(self):
         self.start_tav("-Configure", env={"TAV_IPX": "ipv4"})
-        dialog = self.wait_window(SETTINGS_TITLE)
+        dialog = self.wait_window(SETTINGS)
         self.shot("configure-dialog.png")
         self.keys(dialog, "alt+x")  # IPX search off
         self.keys(dialog, "alt+m", "ctrl+a", text="16")
@@ -163,15 +151,15 @@ class DesktopTest(e2e_test.SiteTest):
         self.shot("configure-invalid-hops.png")
         self.keys(message, "Return")
         self.wait_window(MESSAGE_TITLE, gone=True)
-        self.assertEqual(self.windows(SETTINGS_TITLE), [dialog])
+        self.assertEqual(self.windows(SETTINGS), [dialog])
         self.assertNotIn("Discovery Max Hops", read(self.hive))
         # The about box from the menu, with the program's icon.
         self.keys(dialog, "alt+h", "Return")
-        about = self.wait_window(ABOUT_TITLE)
+        about = self.wait_window(ABOUT)
         self.assertTrue("4A6FA5" in self.shot("about-box.png", about),
                         "no icon in the about box")  # the printer's blue
         self.keys(about, "Return")
-        self.wait_window(ABOUT_TITLE, gone=True)
+        self.wait_window(ABOUT, gone=True)
         self.keys(dialog, "alt+m", "ctrl+a", text="5")
         self.keys(dialog, "Return")
         self.assert_tav_ends(0)
@@ -196,14 +184,14 @@ class DesktopTest(e2e_test.SiteTest):
         self.start_tav(browser=self.running_browser())
         self.wait_window(PROGRESS_TITLE, 60)
         self.shot("progress-window.png")
-        window = self.wait_window(SERVING_TITLE, 240)
+        window = self.wait_window(SERVING, 240)
         page = self.page_in(RUNNING_CDP_PORT)
         time.sleep(float(os.environ.get("TAV_DESKTOP_WAIT", "60")))
         unit = next(u for u in self.site.units if u.name == "VEM_002345")
         page.navigate(unit.link(self.site.gateway))
         self.assertEqual(page.evaluate("document.title"), unit.name)
         self.assertIsNone(self.tav.poll())
-        self.assertEqual(self.windows(SERVING_TITLE), [window])
+        self.assertEqual(self.windows(SERVING), [window])
         self.run_x("xdotool", "windowactivate", "--sync", window)
         self.shot("serving-window.png")
         page.navigate("about:blank")
@@ -227,9 +215,9 @@ class DesktopTest(e2e_test.SiteTest):
                                      else RUNNING_CDP_PORT, 240)
                 if env or end is None:
                     time.sleep(12)  # past the hand-over time
-                    self.assertEqual(self.windows(SERVING_TITLE), [])
+                    self.assertEqual(self.windows(SERVING), [])
                 else:
-                    self.wait_window(SERVING_TITLE, 240)
+                    self.wait_window(SERVING, 240)
                 self.assertIsNone(self.tav.poll())
                 self.assertTrue(os.listdir(self.tmp))
                 if end is None:

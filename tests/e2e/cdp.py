@@ -19,8 +19,8 @@ class CdpError(Exception):
 
 
 def poll(probe, timeout, what, every=0.25):
-    """The first true value of probe() within `timeout` seconds; failures
-    (CdpError, OSError) count as not yet."""
+    """The first true value of probe() within `timeout` s; failures count
+    as not yet."""
     deadline, problem = time.time() + timeout, ""
     while time.time() < deadline:
         try:
@@ -34,8 +34,7 @@ def poll(probe, timeout, what, every=0.25):
 
 class Browser:
     """The browser behind a remote debugging port, over a minimal client
-    WebSocket (text frames out, whole messages in); first_page() attaches
-    it to a tab, which the other calls then act on."""
+    WebSocket; first_page() attaches it to the tab the other calls use."""
 
     def __init__(self, port, timeout=60):
         def version():
@@ -69,8 +68,7 @@ class Browser:
         self.sock.sendall(header + mask +
                           bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
 
-    def _receive(self):
-        """The next whole message (the browser's frames are unmasked)."""
+    def _receive(self):  # the browser's frames are unmasked
         message = b""
         while True:
             b0, b1 = self._read(2)
@@ -105,8 +103,6 @@ class Browser:
                 return reply.get("result", {})
 
     def first_page(self, timeout=60, match=lambda url: True):
-        """Attached to the first tab whose URL `match` accepts, once there
-        is one."""
         target = poll(lambda: next(
             (t["targetId"] for t in self.call("Target.getTargets")
              ["targetInfos"] if t["type"] == "page" and match(t["url"])),
@@ -138,8 +134,7 @@ class Browser:
         return self.evaluate("location.href")
 
     def _load(self, start, condition, timeout, what):
-        # A mark on the shown document: the next document lacks it, so this
-        # waits for the next page even when the URL stays the same.
+        # The next document lacks the mark, even at the same URL.
         self.evaluate("window.__shown = true")
         start()
         self.wait_for("!window.__shown && document.readyState === "
@@ -150,8 +145,7 @@ class Browser:
                    f"location.href === {json.dumps(url)}", timeout, url)
 
     def click_link(self, href_part, timeout=60):
-        """Clicks the first link whose href contains href_part and waits for
-        the next page."""
+        """Clicks the first link whose href contains href_part."""
         def click():
             if not self.evaluate(
                     "(() => { const a = [...document.links].find(l => "

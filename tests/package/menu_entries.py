@@ -1,9 +1,5 @@
-"""Shows TAV's installed menu entries as a desktop menu finds them (by
-desktop file id, with the icon looked up through the icon theme) in a
-window, and saves a screenshot of the display. Run it on a display
-(xvfb-run). Fails when an entry is missing or its icon is not TAV's.
-
-    menu_entries.py SCREENSHOT.png"""
+"""menu_entries.py SHOT.png, on a display: TAV's installed menu entries as a
+menu finds them (icon through the icon theme) in a window, screenshot."""
 
 import subprocess
 import sys

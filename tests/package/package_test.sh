@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The Debian package as a user meets it: built, checked by lintian,
-# installed (capabilities, menu entries with their icon), run by an ordinary
-# user made for the test on a private network of simulated units (port 34
-# and IPX frames thanks to the file capabilities, refused without them),
-# and purged, leaving none of its files. Needs root; skips (77) otherwise.
+# The Debian package built, checked by lintian, installed (capabilities,
+# menu entries with their icon), run by an ordinary user on a private network
+# of simulated units with and without the capabilities, and purged, leaving
+# nothing. Needs root; skips (77) otherwise.
 #   [TAV_PACKAGE_IPX=ipv4] tests/package/package_test.sh [tav_*.deb]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -23,8 +22,7 @@ fail() { echo "package test: FAILED: $*" >&2; exit 1; }
 cleanup() {
   set +e
   [[ -n ${sim_pid:-} ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid"
-  ip netns del "$user-host" 2>/dev/null
-  ip netns del "$user-units" 2>/dev/null
+  for ns in host units; do ip netns del "$user-$ns" 2>/dev/null; done
   id "$user" >/dev/null 2>&1 && userdel "$user"
   apt-get purge -y -qq tav >/dev/null 2>&1
   [[ -z ${TAV_PACKAGE_KEEP:-} ]] && rm -rf "$work" || echo "kept: $work"
@@ -42,7 +40,7 @@ sim=${TAV_PACKAGE_SIM:-build/package/tree/tav-sim}
 sim=$(realpath "$sim")
 
 echo "--- lintian"
-# Every tag shown; errors and warnings fail (the README explains the rest).
+# Every tag shown; errors and warnings fail.
 lintian --fail-on error,warning --pedantic --display-info "$deb" \
   >"$work/lintian.log" 2>&1 || touch "$work/lintian.failed"
 grep -v '^running with root privileges' "$work/lintian.log" || true
@@ -62,18 +60,16 @@ xvfb-run -a -s "-screen 0 360x180x24" env -u XDG_DATA_DIRS -u XDG_DATA_HOME \
 echo "menu entries with their icon: $shot"
 
 echo "--- normal run as user $user on a private network (IPX over $ipx)"
-# Two hosts joined by a veth pair: tav's host .10, the units' host .50 to
-# .100. Nothing is attached to the machine's own network.
+# tav's host .10 and the units' host .50 and .100, joined by a veth pair.
 useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
-ip netns add "$user-host"
-ip netns add "$user-units"
+for ns in host units; do ip netns add "$user-$ns"; done
 ip -n "$user-host" link add eth0 type veth peer name eth0 netns "$user-units"
-ip -n "$user-host" addr add 10.78.1.10/24 broadcast + dev eth0
-ip -n "$user-units" addr add 10.78.1.50/24 broadcast + dev eth0
-ip -n "$user-units" addr add 10.78.1.100/24 broadcast + dev eth0
-for ns in "$user-host" "$user-units"; do
-  ip -n "$ns" link set lo up
-  ip -n "$ns" link set eth0 up
+for ns_address in host/10 units/50 units/100; do
+  ip -n "$user-${ns_address%/*}" addr add "10.78.1.${ns_address#*/}/24" \
+    broadcast + dev eth0
+done
+for ns in host units; do
+  ip -n "$user-$ns" link set lo up && ip -n "$user-$ns" link set eth0 up
 done
 TAV_IPX=$ipx ip netns exec "$user-units" "$sim" --lifetime=300 \
   --ready-file="$work/sim.ready" \
@@ -84,9 +80,8 @@ sim_pid=$!
 for _ in $(seq 100); do [[ -e $work/sim.ready ]] && break; sleep 0.2; done
 [[ -e $work/sim.ready ]] || fail "the simulator did not start: $(cat "$work/sim.log")"
 
-# The browser: reads the page, fetches the IPX unit's page through the
-# gateway, and ends with a status other than 0, so that tav takes it for a
-# browser that was closed and ends too.
+# The browser reads the page and the IPX unit's page through the gateway,
+# then ends with a failure, which tav takes for a closed browser.
 cat >"$work/browser" <<EOF
 #!/bin/sh
 page=\${1#\\"}; page=\${page%\\"}
@@ -112,8 +107,7 @@ run_tav() { # program status; fails unless it ends with status
   [[ $status -eq $2 ]] || fail "$1 ended with $status: $(cat "$work/tav.log")"
 }
 
-# Without the capability the user may not bind port 34 (nor the alternate
-# 80): proves that the run below owes its port to the package.
+# Without the capabilities the user may bind neither port 34 nor 80.
 run_tav "$work/tav-without-capabilities" 255
 grep -q 'TCP port 34' "$work/tav.log" || fail "no 108: $(cat "$work/tav.log")"
 
