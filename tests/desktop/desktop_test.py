@@ -5,7 +5,6 @@ and the debug build. Screenshots: <build>/tests/desktop/artifacts;
 TAV_DESKTOP_WAIT (60 s): the wait after a hand-over before a unit's page."""
 
 import os
-import shlex
 import shutil
 import signal
 import subprocess
@@ -15,8 +14,7 @@ import time
 import unittest
 
 sys.dont_write_bytecode = True  # no caches in the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(
-    os.path.abspath(__file__))), "e2e"))
+sys.path.insert(0, os.path.abspath(__file__ + "/../../e2e"))
 
 import e2e_test  # noqa: E402
 from e2e_test import BUILD_DIR, artifact, cdp, read, tavsite  # noqa: E402
@@ -28,7 +26,7 @@ SERVING, SETTINGS, ABOUT = "TAV gateway", "TAV settings", "About TAV"
 
 
 class DesktopTest(e2e_test.SiteTest):
-    keep, profile, tav = "TAV_DESKTOP_KEEP", None, None
+    keep, running, tav = "TAV_DESKTOP_KEEP", None, None
 
     @classmethod
     def setUpClass(cls):
@@ -88,7 +86,7 @@ class DesktopTest(e2e_test.SiteTest):
         return self.run_x("convert", path, "-format", "%c",
                           "histogram:info:-").upper()
 
-    def start_tav(self, *args, browser=None, env=None, preexec=None):
+    def start_tav(self, *args, browser=None, env=None, **popen_args):
         """tav with a hive of its own naming `browser` (an argv) if given,
         and a private page folder self.tmp."""
         self.tearDown()  # a run a failed case left
@@ -97,8 +95,8 @@ class DesktopTest(e2e_test.SiteTest):
         self.tmp = run + "/tmp"
         os.mkdir(self.tmp)
         if browser:
-            tavsite.write_file(run + "/browser", "#!/bin/sh\nexec " +
-                               shlex.join(browser) + ' "$1"\n', 0o755)
+            tavsite.write_file(run + "/browser", tavsite.wrapper_text(browser),
+                               0o755)
         tavsite.write_file(self.hive, tavsite.hive_text(run + "/browser")
                            if browser else "REGEDIT4\n")
         with open(self.log, "w") as out:
@@ -107,7 +105,7 @@ class DesktopTest(e2e_test.SiteTest):
                 env=dict(self.env, TAV_REGISTRY=self.hive, TMPDIR=self.tmp,
                          TAV_DEBUG=run + "/debug.log", **(env or {})),
                 stdout=out, stderr=subprocess.STDOUT,
-                stdin=subprocess.DEVNULL, preexec_fn=preexec)
+                stdin=subprocess.DEVNULL, **popen_args)
 
     def assert_tav_ends(self, status):
         self.assertEqual(self.tav.wait(60), status, self.log)
@@ -120,25 +118,28 @@ class DesktopTest(e2e_test.SiteTest):
         page.wait_for(cdp.LISTED, 60, what="the discovery page")
         return page
 
+    def chromium(self, port, *more):
+        return [CHROMIUM, *(f for f in tavsite.CHROMIUM_FLAGS
+                            if f != "--headless"),
+                "--user-data-dir=" + tempfile.mkdtemp(dir=self.work),
+                f"--remote-debugging-port={port}", *more]
+
     def running_browser(self):
-        """Chromium as the user's, started once; returns the command line
-        that hands it a page."""
+        """Chromium as the user's, started once; its command line, run
+        again, hands it a page."""
         cls = type(self)
-        if not cls.profile:
-            cls.profile = tempfile.mkdtemp(prefix="running-", dir=self.work)
-            self.start(None, [
-                CHROMIUM, *(f for f in tavsite.CHROMIUM_FLAGS
-                            if f != "--headless"), "--test-type",
-                "--password-store=basic", f"--user-data-dir={cls.profile}",
-                f"--remote-debugging-port={RUNNING_CDP_PORT}",
-                "--window-position=40,30", "about:blank"],
-                env=self.env, stdout=self.x_log, stderr=self.x_log)
+        if not cls.running:
+            cls.running = self.chromium(RUNNING_CDP_PORT, "--test-type",
+                                        "--password-store=basic",
+                                        "--window-position=40,30")
+            self.start(None, [*cls.running, "about:blank"], env=self.env,
+                       stdout=self.x_log, stderr=self.x_log)
             # Shown and painted before tav starts, as a user's would be.
             browser = cdp.Browser(RUNNING_CDP_PORT, timeout=90)
             browser.first_page().wait_for("document.readyState==='complete'")
             browser.disconnect()
             time.sleep(2)
-        return [CHROMIUM, "--no-sandbox", f"--user-data-dir={cls.profile}"]
+        return cls.running
 
     def test_1_configure_dialog(self):
         self.start_tav("-Configure", env={"TAV_IPX": "ipv4"})
@@ -156,8 +157,8 @@ class DesktopTest(e2e_test.SiteTest):
         # The about box from the menu, with the program's icon.
         self.keys(dialog, "alt+h", "Return")
         about = self.wait_window(ABOUT)
-        self.assertTrue("4A6FA5" in self.shot("about-box.png", about),
-                        "no icon in the about box")  # the printer's blue
+        # The printer's blue of the icon.
+        self.assertIn("4A6FA5", self.shot("about-box.png", about), "no icon")
         self.keys(about, "Return")
         self.wait_window(ABOUT, gone=True)
         self.keys(dialog, "alt+m", "ctrl+a", text="5")
@@ -168,11 +169,8 @@ class DesktopTest(e2e_test.SiteTest):
             self.assertIn(value, read(self.hive))
 
     def test_2_port_not_allowed_shows_108(self):
-        def as_nobody():  # no right to bind port 34 (nor the other, 80)
-            os.setgroups([])
-            os.setgid(65534)
-            os.setuid(65534)
-        self.start_tav(preexec=as_nobody)
+        # As nobody: no right to bind port 34 (nor the other, 80).
+        self.start_tav(user=65534, group=65534, extra_groups=[])
         message = self.wait_window(MESSAGE_TITLE, 30)
         self.shot("message-108.png")
         self.assertIsNone(self.tav.poll())
@@ -201,10 +199,7 @@ class DesktopTest(e2e_test.SiteTest):
 
     def test_4_served_until_a_signal_or_watched_until_closed(self):
         # Handed over: served until a signal; a browser that stays: watched.
-        staying = [CHROMIUM, "--no-sandbox", "--no-first-run",
-                   "--disable-gpu", "--window-position=120,80",
-                   "--user-data-dir=" + tempfile.mkdtemp(dir=self.work),
-                   f"--remote-debugging-port={STAYING_CDP_PORT}"]
+        staying = self.chromium(STAYING_CDP_PORT, "--window-position=120,80")
         for browser, env, end in (
                 (self.running_browser(), {}, signal.SIGTERM),
                 (self.running_browser(), {"TAV_UI": "console"}, signal.SIGHUP),

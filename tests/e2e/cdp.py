@@ -37,11 +37,10 @@ class Browser:
     WebSocket; first_page() attaches it to the tab the other calls use."""
 
     def __init__(self, port, timeout=60):
-        def version():
-            with urllib.request.urlopen(f"http://127.0.0.1:{port}"
-                                        "/json/version", timeout=5) as r:
-                return json.load(r)["webSocketDebuggerUrl"]
-        url = urllib.parse.urlsplit(poll(version, timeout, f"port {port}"))
+        url = urllib.parse.urlsplit(poll(lambda: json.load(
+            urllib.request.urlopen(f"http://127.0.0.1:{port}/json/version",
+                                   timeout=5))["webSocketDebuggerUrl"],
+            timeout, f"port {port}"))
         self.sock = socket.create_connection((url.hostname, url.port), 30)
         self.sock.sendall(
             f"GET {url.path} HTTP/1.1\r\nHost: {url.netloc}\r\nUpgrade: "
@@ -79,10 +78,9 @@ class Browser:
             payload, opcode = self._read(n), b0 & 0x0F
             if opcode == 0x8:
                 raise CdpError("websocket closed by the browser")
-            if opcode not in (0x9, 0xA):  # ping/pong skipped
-                message += payload
-                if b0 & 0x80:
-                    return message.decode("utf-8", "replace")
+            message += payload  # (the browser sends no ping)
+            if b0 & 0x80:
+                return message.decode("utf-8", "replace")
 
     def disconnect(self):  # leaving the browser running
         self.file.close()
@@ -109,7 +107,6 @@ class Browser:
             None), timeout, "a page in the browser")
         self.session = self.call("Target.attachToTarget", targetId=target,
                                  flatten=True)["sessionId"]
-        self.call("Page.enable")
         return self
 
     def close(self):
