@@ -1,8 +1,5 @@
-"""TAV on a desktop (Xvfb, openbox, xdotool, Chromium as the user's
-browser) on the e2e site: the settings dialog, message 108, the hand-over to
-a running browser until "Quit" or a signal, a browser that stays. Needs root
-and the debug build. Screenshots: <build>/tests/desktop/artifacts;
-TAV_DESKTOP_WAIT (60 s): the wait after a hand-over before a unit's page."""
+"""TAV's windows on Xvfb with openbox, driven with xdotool, Chromium as the
+user's browser, on the e2e site (see README.md, "desktop tests")."""
 
 import os
 import shutil

@@ -1,24 +1,20 @@
 #!/usr/bin/env bash
-# The Debian package built, checked by lintian, installed (capabilities,
-# menu entries with their icon), run by an ordinary user on a private network
-# of simulated units with and without the capabilities, and purged, leaving
-# nothing. Needs root; skips (77) otherwise.
+# The Debian package built, checked, installed, run by an ordinary user and
+# purged (see README.md). Needs root; skips (77) otherwise.
 #   [TAV_PACKAGE_IPX=ipv4] tests/package/package_test.sh [tav_*.deb]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 [[ $(id -u) -eq 0 ]] || { echo "package test: skipped: needs root"; exit 77; }
-if dpkg-query -W -f='${Status}' tav 2>/dev/null | grep -q 'ok installed'; then
-  echo "package test: a tav package is installed already; remove it first" >&2
-  exit 1
-fi
+fail() { echo "package test: FAILED: $*" >&2; exit 1; }
+! dpkg-query -W -f='${Status}' tav 2>/dev/null | grep -q 'ok installed' ||
+  fail "a tav package is installed already; remove it first"
 
 ipx=${TAV_PACKAGE_IPX:-ethernet}
 user=tavpkg$$
 work=$(mktemp -d /tmp/tav-package-XXXXXX)
 chmod 755 "$work"
 
-fail() { echo "package test: FAILED: $*" >&2; exit 1; }
 cleanup() {
   set +e
   [[ -n ${sim_pid:-} ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid"
