@@ -134,7 +134,7 @@ class DesktopTest(e2e_test.SiteTest):
             # Shown and painted before tav starts, as a user's would be.
             browser = cdp.Browser(RUNNING_CDP_PORT, timeout=90)
             browser.first_page().wait_for("document.readyState==='complete'")
-            browser.disconnect()
+            browser.close(browser=False)
             time.sleep(2)
         return cls.running
 
@@ -185,12 +185,11 @@ class DesktopTest(e2e_test.SiteTest):
         unit = next(u for u in self.site.units if u.name == "VEM_002345")
         page.navigate(unit.link(self.site.gateway))
         self.assertEqual(page.evaluate("document.title"), unit.name)
-        self.assertIsNone(self.tav.poll())
         self.assertEqual(self.windows(SERVING), [window])
         self.run_x("xdotool", "windowactivate", "--sync", window)
         self.shot("serving-window.png")
         page.navigate("about:blank")
-        page.disconnect()
+        page.close(browser=False)
         self.keys(window, "alt+q")
         self.assert_tav_ends(1)
 
@@ -215,7 +214,7 @@ class DesktopTest(e2e_test.SiteTest):
                 if end is None:
                     shown.close()
                 else:
-                    shown.disconnect()
+                    shown.close(browser=False)
                     self.tav.send_signal(end)
                 self.assert_tav_ends(1)
 

@@ -2,6 +2,7 @@
 library only: find a tab, evaluate, navigate, click links, screenshots."""
 
 import base64
+import contextlib
 import json
 import os
 import socket
@@ -82,10 +83,6 @@ class Browser:
             if b0 & 0x80:
                 return message.decode("utf-8", "replace")
 
-    def disconnect(self):  # leaving the browser running
-        self.file.close()
-        self.sock.close()
-
     def call(self, method, timeout=60, **params):
         self.next_id += 1
         msg = {"id": self.next_id, "method": method, "params": params}
@@ -109,12 +106,12 @@ class Browser:
                                  flatten=True)["sessionId"]
         return self
 
-    def close(self):
-        try:
-            self.call("Browser.close", timeout=10)
-        except (CdpError, OSError):
-            pass
-        self.disconnect()
+    def close(self, browser=True):  # browser=False: leaves it running
+        if browser:
+            with contextlib.suppress(CdpError, OSError):
+                self.call("Browser.close", timeout=10)
+        self.file.close()
+        self.sock.close()
 
     def evaluate(self, expression):
         result = self.call("Runtime.evaluate", expression=expression,
@@ -143,13 +140,10 @@ class Browser:
 
     def click_link(self, href_part, timeout=60):
         """Clicks the first link whose href contains href_part."""
-        def click():
-            if not self.evaluate(
-                    "(() => { const a = [...document.links].find(l => "
-                    f"l.href.includes({json.dumps(href_part)})); "
-                    "if (a) a.click(); return !!a; })()"):
-                raise CdpError(f"no link containing {href_part!r}")
-        self._load(click, "true", timeout, f"the page behind {href_part}")
+        self._load(lambda: self.evaluate(
+            "[...document.links].find(l => l.href.includes("
+            f"{json.dumps(href_part)})).click()"), "true", timeout,
+            f"the page behind {href_part}")
 
     def screenshot(self, path):
         data = self.call("Page.captureScreenshot", format="png")["data"]

@@ -57,12 +57,11 @@ class HostileUnitTest(e2e_test.SiteTest):
         with concurrent.futures.ThreadPoolExecutor(len(hostile)) as pool:
             seconds = {p: pool.submit(fetch, self.site.gateway, p,
                                       REQUEST_BOUND + 5) for p in hostile}
-            for u in self.site.units:  # served while those requests run
-                if u.kind == "ipx":
-                    self.assertRegex(fetch(
-                        self.site.gateway, f"/{u.name}-HTML/index.htm",
-                        REQUEST_BOUND)[0], b"(?s)^HTTP/1.0 200 OK\r\n.*"
-                        + f"<TITLE>{u.name}</TITLE>".encode())
+            for u in (u for u in self.site.units if u.kind == "ipx"):
+                answer = fetch(self.site.gateway, f"/{u.name}-HTML/index.htm",
+                               REQUEST_BOUND)[0]  # while those run
+                self.assertRegex(answer, b"(?s)^HTTP/1.0 200 OK\r\n.*<TITLE>"
+                                 + u.name.encode() + b"</TITLE>")
             for path, future in seconds.items():
                 with self.subTest(path=path):
                     self.assertLess(future.result()[1], REQUEST_BOUND)
