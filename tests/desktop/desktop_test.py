@@ -151,10 +151,8 @@ class DesktopTest(e2e_test.SiteTest):
         self.wait_window(MESSAGE_TITLE, gone=True)
         self.assertEqual(self.windows(SETTINGS), [dialog])
         self.assertNotIn("Discovery Max Hops", read(self.hive))
-        # The about box from the menu, with the program's icon.
-        self.keys(dialog, "alt+h", "Return")
-        about = self.wait_window(ABOUT)
-        # The printer's blue of the icon.
+        self.keys(dialog, "alt+h", "Return")  # the about box, with the icon
+        about = self.wait_window(ABOUT)  # (the printer in it is blue)
         self.assertIn("4A6FA5", self.shot("about-box.png", about), "no icon")
         self.keys(about, "Return")
         self.wait_window(ABOUT, gone=True)
@@ -211,10 +209,8 @@ class DesktopTest(e2e_test.SiteTest):
                     self.wait_window(SERVING, 240)
                 self.assertIsNone(self.tav.poll())
                 self.assertTrue(os.listdir(self.tmp))
-                if end is None:
-                    shown.close()
-                else:
-                    shown.close(browser=False)
+                shown.close(browser=end is None)
+                if end:
                     self.tav.send_signal(end)
                 self.assert_tav_ends(1)
 
