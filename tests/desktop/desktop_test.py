@@ -16,7 +16,6 @@ sys.path.insert(0, os.path.abspath(__file__ + "/../../e2e"))
 import e2e_test  # noqa: E402
 from e2e_test import BUILD_DIR, artifact, cdp, read, tavsite  # noqa: E402
 
-CHROMIUM = shutil.which("chromium") or "chromium"
 RUNNING_CDP_PORT, STAYING_CDP_PORT = 9222, 9223
 PROGRESS_TITLE = MESSAGE_TITLE = "TAV"  # window titles of the catalogue
 SERVING, SETTINGS, ABOUT = "TAV gateway", "TAV settings", "About TAV"
@@ -54,8 +53,7 @@ class DesktopTest(e2e_test.SiteTest):
 
     def run_x(self, *argv):
         return subprocess.run(argv, env=self.env, text=True, timeout=30,
-                              stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL).stdout
+                              capture_output=True).stdout
 
     def windows(self, title):
         return self.run_x("xdotool", "search", "--onlyvisible", "--name",
@@ -75,8 +73,7 @@ class DesktopTest(e2e_test.SiteTest):
         if text:
             self.run_x("xdotool", "type", "--delay", "50", text)
 
-    def shot(self, name, window="root"):
-        """Keeps a screenshot; returns its colours (upper-case hex)."""
+    def shot(self, name, window="root"):  # kept; returns its colours (hex)
         time.sleep(0.5)  # a window just mapped may not be painted yet
         self.run_x("import", "-window", window,
                    path := artifact("desktop", name))
@@ -84,8 +81,7 @@ class DesktopTest(e2e_test.SiteTest):
                           "histogram:info:-").upper()
 
     def start_tav(self, *args, browser=None, env=None, **popen_args):
-        """tav with a hive of its own naming `browser` (an argv) if given,
-        and a private page folder self.tmp."""
+        """tav with a hive naming `browser` (an argv); page folder self.tmp."""
         self.tearDown()  # a run a failed case left
         run = tempfile.mkdtemp(prefix=self._testMethodName[:7], dir=self.work)
         self.hive, self.log = run + "/hive.reg", run + "/tav.log"
@@ -116,14 +112,13 @@ class DesktopTest(e2e_test.SiteTest):
         return page
 
     def chromium(self, port, *more):
-        return [CHROMIUM, *(f for f in tavsite.CHROMIUM_FLAGS
+        return [shutil.which("chromium"), *(f for f in tavsite.CHROMIUM_FLAGS
                             if f != "--headless"),
                 "--user-data-dir=" + tempfile.mkdtemp(dir=self.work),
                 f"--remote-debugging-port={port}", *more]
 
     def running_browser(self):
-        """Chromium as the user's, started once; its command line, run
-        again, hands it a page."""
+        """Chromium as the user's (once); its command line hands it a page."""
         cls = type(self)
         if not cls.running:
             cls.running = self.chromium(RUNNING_CDP_PORT, "--test-type",
@@ -164,8 +159,7 @@ class DesktopTest(e2e_test.SiteTest):
             self.assertIn(value, read(self.hive))
 
     def test_2_port_not_allowed_shows_108(self):
-        # As nobody: no right to bind port 34 (nor the other, 80).
-        self.start_tav(user=65534, group=65534, extra_groups=[])
+        self.start_tav(user=65534, group=65534, extra_groups=[])  # nobody
         message = self.wait_window(MESSAGE_TITLE, 30)
         self.shot("message-108.png")
         self.assertIsNone(self.tav.poll())
@@ -180,9 +174,8 @@ class DesktopTest(e2e_test.SiteTest):
         window = self.wait_window(SERVING, 240)
         page = self.page_in(RUNNING_CDP_PORT)
         time.sleep(float(os.environ.get("TAV_DESKTOP_WAIT", "60")))
-        unit = next(u for u in self.site.units if u.name == "VEM_002345")
-        page.navigate(unit.link(self.site.gateway))
-        self.assertEqual(page.evaluate("document.title"), unit.name)
+        page.navigate(f"http://{self.site.gateway}:34/VEM_002345-HTML/")
+        self.assertEqual(page.evaluate("document.title"), "VEM_002345")
         self.assertEqual(self.windows(SERVING), [window])
         self.run_x("xdotool", "windowactivate", "--sync", window)
         self.shot("serving-window.png")
@@ -192,7 +185,6 @@ class DesktopTest(e2e_test.SiteTest):
         self.assert_tav_ends(1)
 
     def test_4_served_until_a_signal_or_watched_until_closed(self):
-        # Handed over: served until a signal; a browser that stays: watched.
         staying = self.chromium(STAYING_CDP_PORT, "--window-position=120,80")
         for browser, env, end in (
                 (self.running_browser(), {}, signal.SIGTERM),

@@ -1,5 +1,4 @@
-"""A small client of the browser's remote debugging protocol, standard
-library only: find a tab, evaluate, navigate, click links, screenshots."""
+"""A small client of the browser's remote debugging protocol (stdlib only)."""
 
 import base64
 import contextlib
@@ -20,8 +19,7 @@ class CdpError(Exception):
 
 
 def poll(probe, timeout, what, every=0.25):
-    """The first true value of probe() within `timeout` s; failures count
-    as not yet."""
+    """probe()'s first true value within `timeout` s; failures: not yet."""
     deadline, problem = time.time() + timeout, ""
     while time.time() < deadline:
         try:
@@ -34,8 +32,7 @@ def poll(probe, timeout, what, every=0.25):
 
 
 class Browser:
-    """The browser behind a remote debugging port, over a minimal client
-    WebSocket; first_page() attaches it to the tab the other calls use."""
+    """The browser at a port; first_page() picks the tab the calls act on."""
 
     def __init__(self, port, timeout=60):
         url = urllib.parse.urlsplit(poll(lambda: json.load(

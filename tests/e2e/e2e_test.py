@@ -1,6 +1,5 @@
-"""tav's normal run on a private network of simulated units, headless
-Chromium as its browser; the tests share the site, in order. Root only.
-TAV_E2E_TIME_LIMIT (600 s) ends the run; TAV_E2E_KEEP keeps its files."""
+"""tav's normal run with headless Chromium on a private network of simulated
+units, root only. TAV_E2E_TIME_LIMIT: 600 s; TAV_E2E_KEEP keeps the files."""
 
 import os
 import re
@@ -37,8 +36,7 @@ def read(path):
         return f.read()
 
 
-def fetch(host, path, timeout):
-    """A raw GET through the gateway: (answer, seconds until it closed)."""
+def fetch(host, path, timeout):  # through the gateway: answer, seconds
     start, answer = time.time(), b""
     with socket.create_connection((host, 34), timeout) as s:
         s.sendall(f"GET {path} HTTP/1.0\r\nAccept: */*\r\n\r\n".encode())
@@ -53,8 +51,7 @@ class SiteTest(unittest.TestCase):
 
     @classmethod
     def open_site(cls, prefix, *programs, then, site_class=tavsite.Site):
-        """Root only; `programs` must be there (a skip would hide a broken
-        CI). Starts the site's units, then calls then(site)."""
+        """The site's units started, then then(site); `programs` required."""
         if os.geteuid() != 0:
             raise unittest.SkipTest("the suite builds namespaces: needs root")
         for program in programs:
@@ -116,8 +113,8 @@ class NormalRunTest(SiteTest):
                     href, f"^http://{self.gateway}:34/{unit.name}(-HTML)?/")
 
     def refresh_answer(self):  # its title
-        answer = fetch(self.gateway, "/$$Refresh$", 30)[0].decode("latin-1")
-        return answer[answer.find("<TITLE>") + 7:answer.find("</TITLE>")]
+        return re.search(rb"<TITLE>(.*)</TITLE>", fetch(
+            self.gateway, "/$$Refresh$", 30)[0]).group(1).decode()
 
     def wait_refresh_done(self):  # asking after it would start a new one
         self.assertEqual(cdp.poll(lambda: (t := self.refresh_answer()) !=
@@ -138,8 +135,7 @@ class NormalRunTest(SiteTest):
         self.page.wait_for("[...document.images].every(i => i.complete && "
                            "i.naturalWidth === 32)", 30, what="the image")
         self.assert_on_gateway_for(unit)
-        # The unit's IPX address left in the gateway's folder.
-        self.assertEqual(os.path.getsize(
+        self.assertEqual(os.path.getsize(  # the unit's IPX address, kept
             os.path.join(self.site.work_dir, "address")), 14)
         self.page.screenshot(artifact("e2e", "unit-page.png"))
         for link in ("/status.htm", "/index.htm", "/dir/x.htm"):
@@ -165,8 +161,7 @@ class NormalRunTest(SiteTest):
         self.assertIn("<!-- kept -->", read(self.site.help_path), "copied")
         self.assertEqual(sorted(os.listdir(self.site.page_dir)),
                          ["tav-disc.htm", "tavhelp.htm"])
-        # A new rediscovery, ended before the browser is.
-        self.assertEqual(self.refresh_answer(), "TAV: searching")
+        self.assertEqual(self.refresh_answer(), "TAV: searching")  # anew
         self.wait_refresh_done()
 
     def test_6_closing_the_browser_ends_tav_and_removes_the_pages(self):
@@ -176,8 +171,7 @@ class NormalRunTest(SiteTest):
 
 
 def main(test_class, time_limit=600):
-    """Runs __main__'s tests; at the time limit or SIGTERM tears the site
-    down (its namespaces would outlive us). Exits 77 if all was skipped."""
+    """Runs the tests; tears the site down at the time limit or SIGTERM."""
     suite = os.path.basename(sys.argv[0]).removesuffix(".py")
 
     def stop(*_):

@@ -1,7 +1,5 @@
 """tav beside a hostile unit (tav-sim --hostile: malformed replies, junk
-floods) on the e2e site: discovery ends within its bound, the good units are
-listed and served, every hostile request ends, no sanitizer report. The
-browser only waits; pages are fetched raw. Needs root."""
+floods) on the e2e site; the browser only waits, pages are fetched raw."""
 
 import concurrent.futures
 import os
@@ -30,8 +28,7 @@ class HostileUnitTest(e2e_test.SiteTest):
 
     @classmethod
     def setUpClass(cls):
-        # The hostile unit plays IPX over the IPv4 mapping only.
-        os.environ["TAV_IPX"] = "ipv4"
+        os.environ["TAV_IPX"] = "ipv4"  # the hostile unit's only IPX
 
         def discover(site):
             site.start_hostile_unit("10.77.1.66", lifetime=240)
