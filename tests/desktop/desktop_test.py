@@ -112,8 +112,8 @@ class DesktopTest(e2e_test.SiteTest):
         return page
 
     def chromium(self, port, *more):
-        return [shutil.which("chromium"), *(f for f in tavsite.CHROMIUM_FLAGS
-                            if f != "--headless"),
+        return [shutil.which("chromium"),
+                *(f for f in tavsite.CHROMIUM_FLAGS if f != "--headless"),
                 "--user-data-dir=" + tempfile.mkdtemp(dir=self.work),
                 f"--remote-debugging-port={port}", *more]
 
