@@ -64,7 +64,7 @@ for ns_address in host/10 units/50 units/100; do
     broadcast + dev eth0
 done
 for ns in host units; do
-  ip -n "$user-$ns" link set lo up && ip -n "$user-$ns" link set eth0 up
+  for device in lo eth0; do ip -n "$user-$ns" link set "$device" up; done
 done
 TAV_IPX=$ipx ip netns exec "$user-units" "$sim" --lifetime=300 \
   --ready-file="$work/sim.ready" \
