@@ -1,14 +1,7 @@
-"""TAV on a desktop: GTK windows on Xvfb with openbox, driven with xdotool,
-Chromium as the user's browser, on the e2e suite's private network: the
-settings dialog, message 108, the hand-over to a running browser until
-"Quit" or a signal, a browser that stays. Needs root, Xvfb, openbox,
-xdotool, ImageMagick and Chromium; skipped without root or Xvfb and outside
-the debug build. Screenshots go to <build>/tests/desktop/artifacts;
-TAV_DESKTOP_WAIT (60) is the wait in seconds after a hand-over before an IPX
-unit's page is loaded."""
+"""TAV's windows on Xvfb with openbox, driven with xdotool, Chromium as the
+user's browser, on the e2e site (see README.md, "desktop tests")."""
 
 import os
-import shlex
 import shutil
 import signal
 import subprocess
@@ -18,23 +11,18 @@ import time
 import unittest
 
 sys.dont_write_bytecode = True  # no caches in the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(
-    os.path.abspath(__file__))), "e2e"))
+sys.path.insert(0, os.path.abspath(__file__ + "/../../e2e"))
 
 import e2e_test  # noqa: E402
 from e2e_test import BUILD_DIR, artifact, cdp, read, tavsite  # noqa: E402
 
-CHROMIUM = shutil.which("chromium") or "chromium"
 RUNNING_CDP_PORT, STAYING_CDP_PORT = 9222, 9223
-# Window titles of the catalogue; the progress window and messages are "TAV".
-PROGRESS_TITLE = MESSAGE_TITLE = "TAV"
-SERVING_TITLE, SETTINGS_TITLE, ABOUT_TITLE = ("TAV gateway", "TAV settings",
-                                              "About TAV")
+PROGRESS_TITLE = MESSAGE_TITLE = "TAV"  # window titles of the catalogue
+SERVING, SETTINGS, ABOUT = "TAV gateway", "TAV settings", "About TAV"
 
 
 class DesktopTest(e2e_test.SiteTest):
-    """Xvfb and openbox, started like all else by the site's network."""
-    keep, profile, tav = "TAV_DESKTOP_KEEP", None, None
+    keep, running, tav = "TAV_DESKTOP_KEEP", None, None
 
     @classmethod
     def setUpClass(cls):
@@ -49,11 +37,10 @@ class DesktopTest(e2e_test.SiteTest):
             xvfb = cls.start(None, ["Xvfb", "-displayfd", "1", "-screen", "0",
                                     "1280x800x24", "-nolisten", "tcp", "-ac"],
                              stdout=subprocess.PIPE, stderr=cls.x_log)
-            cls.env = dict(os.environ, DISPLAY=":" +
-                           xvfb.stdout.readline().decode().strip())
+            cls.env = {k: v for k, v in os.environ.items() if k not in
+                       ("WAYLAND_DISPLAY", "TAV_UI", "BROWSER")}
+            cls.env["DISPLAY"] = ":" + xvfb.stdout.readline().decode().strip()
             assert cls.env["DISPLAY"] != ":", "Xvfb did not start"
-            for name in ("WAYLAND_DISPLAY", "TAV_UI", "BROWSER"):
-                cls.env.pop(name, None)
             cls.start(None, ["openbox"], env=cls.env, stdout=cls.x_log,
                       stderr=cls.x_log)
             time.sleep(1)
@@ -66,8 +53,7 @@ class DesktopTest(e2e_test.SiteTest):
 
     def run_x(self, *argv):
         return subprocess.run(argv, env=self.env, text=True, timeout=30,
-                              stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL).stdout
+                              capture_output=True).stdout
 
     def windows(self, title):
         return self.run_x("xdotool", "search", "--onlyvisible", "--name",
@@ -80,7 +66,6 @@ class DesktopTest(e2e_test.SiteTest):
                         every=0.1)
 
     def keys(self, window, *keys, text=None):
-        """Presses `keys` in the window, then types `text`."""
         self.run_x("xdotool", "windowactivate", "--sync", window)
         time.sleep(0.3)
         self.run_x("xdotool", "key", "--clearmodifiers", *keys)
@@ -88,27 +73,23 @@ class DesktopTest(e2e_test.SiteTest):
         if text:
             self.run_x("xdotool", "type", "--delay", "50", text)
 
-    def shot(self, name, window="root"):
-        """Keeps a screenshot; returns its colours, as upper-case hex."""
+    def shot(self, name, window="root"):  # kept; returns its colours (hex)
         time.sleep(0.5)  # a window just mapped may not be painted yet
-        path = artifact("desktop", name)
-        subprocess.run(["import", "-window", window, path], env=self.env,
-                       check=True, timeout=30)
+        self.run_x("import", "-window", window,
+                   path := artifact("desktop", name))
         return self.run_x("convert", path, "-format", "%c",
                           "histogram:info:-").upper()
 
-    def start_tav(self, *args, browser=None, env=None, preexec=None):
-        """Starts tav with a hive of its own naming a program that runs
-        `browser` (an argv) on the page, and a private page folder
-        self.tmp."""
+    def start_tav(self, *args, browser=None, env=None, **popen_args):
+        """tav with a hive naming `browser` (an argv); page folder self.tmp."""
         self.tearDown()  # a run a failed case left
         run = tempfile.mkdtemp(prefix=self._testMethodName[:7], dir=self.work)
         self.hive, self.log = run + "/hive.reg", run + "/tav.log"
         self.tmp = run + "/tmp"
         os.mkdir(self.tmp)
         if browser:
-            tavsite.write_file(run + "/browser", "#!/bin/sh\nexec " +
-                               shlex.join(browser) + ' "$1"\n', 0o755)
+            tavsite.write_file(run + "/browser", tavsite.wrapper_text(browser),
+                               0o755)
         tavsite.write_file(self.hive, tavsite.hive_text(run + "/browser")
                            if browser else "REGEDIT4\n")
         with open(self.log, "w") as out:
@@ -117,44 +98,44 @@ class DesktopTest(e2e_test.SiteTest):
                 env=dict(self.env, TAV_REGISTRY=self.hive, TMPDIR=self.tmp,
                          TAV_DEBUG=run + "/debug.log", **(env or {})),
                 stdout=out, stderr=subprocess.STDOUT,
-                stdin=subprocess.DEVNULL, preexec_fn=preexec)
+                stdin=subprocess.DEVNULL, **popen_args)
 
     def assert_tav_ends(self, status):
-        """tav ends with `status` within 60 s, its page files gone."""
         self.assertEqual(self.tav.wait(60), status, self.log)
         self.assertEqual(os.listdir(self.tmp), [], "page folder left")
 
     def page_in(self, port, timeout=90):
-        """The browser attached to its tab showing this run's page."""
         page = cdp.Browser(port, timeout=timeout).first_page(
             timeout, lambda url: url.startswith("file://" + self.tmp) and
             url.endswith("tav-disc.htm"))
         page.wait_for(cdp.LISTED, 60, what="the discovery page")
         return page
 
+    def chromium(self, port, *more):
+        return [shutil.which("chromium"),
+                *(f for f in tavsite.CHROMIUM_FLAGS if f != "--headless"),
+                "--user-data-dir=" + tempfile.mkdtemp(dir=self.work),
+                f"--remote-debugging-port={port}", *more]
+
     def running_browser(self):
-        """Chromium running as the user's browser, started once; returns
-        its ordinary command line, which hands a page to it."""
+        """Chromium as the user's (once); its command line hands it a page."""
         cls = type(self)
-        if not cls.profile:
-            cls.profile = tempfile.mkdtemp(prefix="running-", dir=self.work)
-            self.start(None, [
-                CHROMIUM, *(f for f in tavsite.CHROMIUM_FLAGS
-                            if f != "--headless"), "--test-type",
-                "--password-store=basic", f"--user-data-dir={cls.profile}",
-                f"--remote-debugging-port={RUNNING_CDP_PORT}",
-                "--window-position=40,30", "about:blank"],
-                env=self.env, stdout=self.x_log, stderr=self.x_log)
+        if not cls.running:
+            cls.running = self.chromium(RUNNING_CDP_PORT, "--test-type",
+                                        "--password-store=basic",
+                                        "--window-position=40,30")
+            self.start(None, [*cls.running, "about:blank"], env=self.env,
+                       stdout=self.x_log, stderr=self.x_log)
             # Shown and painted before tav starts, as a user's would be.
             browser = cdp.Browser(RUNNING_CDP_PORT, timeout=90)
             browser.first_page().wait_for("document.readyState==='complete'")
-            browser.disconnect()
+            browser.close(browser=False)
             time.sleep(2)
-        return [CHROMIUM, "--no-sandbox", f"--user-data-dir={cls.profile}"]
+        return cls.running
 
     def test_1_configure_dialog(self):
         self.start_tav("-Configure", env={"TAV_IPX": "ipv4"})
-        dialog = self.wait_window(SETTINGS_TITLE)
+        dialog = self.wait_window(SETTINGS)
         self.shot("configure-dialog.png")
         self.keys(dialog, "alt+x")  # IPX search off
         self.keys(dialog, "alt+m", "ctrl+a", text="16")
@@ -163,15 +144,13 @@ class DesktopTest(e2e_test.SiteTest):
         self.shot("configure-invalid-hops.png")
         self.keys(message, "Return")
         self.wait_window(MESSAGE_TITLE, gone=True)
-        self.assertEqual(self.windows(SETTINGS_TITLE), [dialog])
+        self.assertEqual(self.windows(SETTINGS), [dialog])
         self.assertNotIn("Discovery Max Hops", read(self.hive))
-        # The about box from the menu, with the program's icon.
-        self.keys(dialog, "alt+h", "Return")
-        about = self.wait_window(ABOUT_TITLE)
-        self.assertTrue("4A6FA5" in self.shot("about-box.png", about),
-                        "no icon in the about box")  # the printer's blue
+        self.keys(dialog, "alt+h", "Return")  # the about box, with the icon
+        about = self.wait_window(ABOUT)  # (the printer in it is blue)
+        self.assertIn("4A6FA5", self.shot("about-box.png", about), "no icon")
         self.keys(about, "Return")
-        self.wait_window(ABOUT_TITLE, gone=True)
+        self.wait_window(ABOUT, gone=True)
         self.keys(dialog, "alt+m", "ctrl+a", text="5")
         self.keys(dialog, "Return")
         self.assert_tav_ends(0)
@@ -180,11 +159,7 @@ class DesktopTest(e2e_test.SiteTest):
             self.assertIn(value, read(self.hive))
 
     def test_2_port_not_allowed_shows_108(self):
-        def as_nobody():  # no right to bind port 34 (nor the other, 80)
-            os.setgroups([])
-            os.setgid(65534)
-            os.setuid(65534)
-        self.start_tav(preexec=as_nobody)
+        self.start_tav(user=65534, group=65534, extra_groups=[])  # nobody
         message = self.wait_window(MESSAGE_TITLE, 30)
         self.shot("message-108.png")
         self.assertIsNone(self.tav.poll())
@@ -196,27 +171,21 @@ class DesktopTest(e2e_test.SiteTest):
         self.start_tav(browser=self.running_browser())
         self.wait_window(PROGRESS_TITLE, 60)
         self.shot("progress-window.png")
-        window = self.wait_window(SERVING_TITLE, 240)
+        window = self.wait_window(SERVING, 240)
         page = self.page_in(RUNNING_CDP_PORT)
         time.sleep(float(os.environ.get("TAV_DESKTOP_WAIT", "60")))
-        unit = next(u for u in self.site.units if u.name == "VEM_002345")
-        page.navigate(unit.link(self.site.gateway))
-        self.assertEqual(page.evaluate("document.title"), unit.name)
-        self.assertIsNone(self.tav.poll())
-        self.assertEqual(self.windows(SERVING_TITLE), [window])
+        page.navigate(f"http://{self.site.gateway}:34/VEM_002345-HTML/")
+        self.assertEqual(page.evaluate("document.title"), "VEM_002345")
+        self.assertEqual(self.windows(SERVING), [window])
         self.run_x("xdotool", "windowactivate", "--sync", window)
         self.shot("serving-window.png")
         page.navigate("about:blank")
-        page.disconnect()
+        page.close(browser=False)
         self.keys(window, "alt+q")
         self.assert_tav_ends(1)
 
     def test_4_served_until_a_signal_or_watched_until_closed(self):
-        # Handed over: served until a signal; a browser that stays: watched.
-        staying = [CHROMIUM, "--no-sandbox", "--no-first-run",
-                   "--disable-gpu", "--window-position=120,80",
-                   "--user-data-dir=" + tempfile.mkdtemp(dir=self.work),
-                   f"--remote-debugging-port={STAYING_CDP_PORT}"]
+        staying = self.chromium(STAYING_CDP_PORT, "--window-position=120,80")
         for browser, env, end in (
                 (self.running_browser(), {}, signal.SIGTERM),
                 (self.running_browser(), {"TAV_UI": "console"}, signal.SIGHUP),
@@ -227,15 +196,13 @@ class DesktopTest(e2e_test.SiteTest):
                                      else RUNNING_CDP_PORT, 240)
                 if env or end is None:
                     time.sleep(12)  # past the hand-over time
-                    self.assertEqual(self.windows(SERVING_TITLE), [])
+                    self.assertEqual(self.windows(SERVING), [])
                 else:
-                    self.wait_window(SERVING_TITLE, 240)
+                    self.wait_window(SERVING, 240)
                 self.assertIsNone(self.tav.poll())
                 self.assertTrue(os.listdir(self.tmp))
-                if end is None:
-                    shown.close()
-                else:
-                    shown.disconnect()
+                shown.close(browser=end is None)
+                if end:
                     self.tav.send_signal(end)
                 self.assert_tav_ends(1)
 

@@ -1,7 +1,7 @@
-"""A small client of the browser's remote debugging protocol, standard
-library only: find a tab, evaluate, navigate, click links, screenshots."""
+"""A small client of the browser's remote debugging protocol (stdlib only)."""
 
 import base64
+import contextlib
 import json
 import os
 import socket
@@ -19,8 +19,7 @@ class CdpError(Exception):
 
 
 def poll(probe, timeout, what, every=0.25):
-    """The first true value of probe() within `timeout` seconds; failures
-    (CdpError, OSError) count as not yet."""
+    """probe()'s first true value within `timeout` s; failures: not yet."""
     deadline, problem = time.time() + timeout, ""
     while time.time() < deadline:
         try:
@@ -33,16 +32,13 @@ def poll(probe, timeout, what, every=0.25):
 
 
 class Browser:
-    """The browser behind a remote debugging port, over a minimal client
-    WebSocket (text frames out, whole messages in); first_page() attaches
-    it to a tab, which the other calls then act on."""
+    """The browser at a port; first_page() picks the tab the calls act on."""
 
     def __init__(self, port, timeout=60):
-        def version():
-            with urllib.request.urlopen(f"http://127.0.0.1:{port}"
-                                        "/json/version", timeout=5) as r:
-                return json.load(r)["webSocketDebuggerUrl"]
-        url = urllib.parse.urlsplit(poll(version, timeout, f"port {port}"))
+        url = urllib.parse.urlsplit(poll(lambda: json.load(
+            urllib.request.urlopen(f"http://127.0.0.1:{port}/json/version",
+                                   timeout=5))["webSocketDebuggerUrl"],
+            timeout, f"port {port}"))
         self.sock = socket.create_connection((url.hostname, url.port), 30)
         self.sock.sendall(
             f"GET {url.path} HTTP/1.1\r\nHost: {url.netloc}\r\nUpgrade: "
@@ -69,8 +65,7 @@ class Browser:
         self.sock.sendall(header + mask +
                           bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
 
-    def _receive(self):
-        """The next whole message (the browser's frames are unmasked)."""
+    def _receive(self):  # the browser's frames are unmasked
         message = b""
         while True:
             b0, b1 = self._read(2)
@@ -81,14 +76,9 @@ class Browser:
             payload, opcode = self._read(n), b0 & 0x0F
             if opcode == 0x8:
                 raise CdpError("websocket closed by the browser")
-            if opcode not in (0x9, 0xA):  # ping/pong skipped
-                message += payload
-                if b0 & 0x80:
-                    return message.decode("utf-8", "replace")
-
-    def disconnect(self):  # leaving the browser running
-        self.file.close()
-        self.sock.close()
+            message += payload  # (the browser sends no ping)
+            if b0 & 0x80:
+                return message.decode("utf-8", "replace")
 
     def call(self, method, timeout=60, **params):
         self.next_id += 1
@@ -105,23 +95,20 @@ class Browser:
                 return reply.get("result", {})
 
     def first_page(self, timeout=60, match=lambda url: True):
-        """Attached to the first tab whose URL `match` accepts, once there
-        is one."""
         target = poll(lambda: next(
             (t["targetId"] for t in self.call("Target.getTargets")
              ["targetInfos"] if t["type"] == "page" and match(t["url"])),
             None), timeout, "a page in the browser")
         self.session = self.call("Target.attachToTarget", targetId=target,
                                  flatten=True)["sessionId"]
-        self.call("Page.enable")
         return self
 
-    def close(self):
-        try:
-            self.call("Browser.close", timeout=10)
-        except (CdpError, OSError):
-            pass
-        self.disconnect()
+    def close(self, browser=True):  # browser=False: leaves it running
+        if browser:
+            with contextlib.suppress(CdpError, OSError):
+                self.call("Browser.close", timeout=10)
+        self.file.close()
+        self.sock.close()
 
     def evaluate(self, expression):
         result = self.call("Runtime.evaluate", expression=expression,
@@ -138,8 +125,7 @@ class Browser:
         return self.evaluate("location.href")
 
     def _load(self, start, condition, timeout, what):
-        # A mark on the shown document: the next document lacks it, so this
-        # waits for the next page even when the URL stays the same.
+        # The next document lacks the mark, even at the same URL.
         self.evaluate("window.__shown = true")
         start()
         self.wait_for("!window.__shown && document.readyState === "
@@ -150,15 +136,11 @@ class Browser:
                    f"location.href === {json.dumps(url)}", timeout, url)
 
     def click_link(self, href_part, timeout=60):
-        """Clicks the first link whose href contains href_part and waits for
-        the next page."""
-        def click():
-            if not self.evaluate(
-                    "(() => { const a = [...document.links].find(l => "
-                    f"l.href.includes({json.dumps(href_part)})); "
-                    "if (a) a.click(); return !!a; })()"):
-                raise CdpError(f"no link containing {href_part!r}")
-        self._load(click, "true", timeout, f"the page behind {href_part}")
+        """Clicks the first link whose href contains href_part."""
+        self._load(lambda: self.evaluate(
+            "[...document.links].find(l => l.href.includes("
+            f"{json.dumps(href_part)})).click()"), "true", timeout,
+            f"the page behind {href_part}")
 
     def screenshot(self, path):
         data = self.call("Page.captureScreenshot", format="png")["data"]

@@ -1,17 +1,11 @@
-"""The whole program on a private network of simulated units: tav's normal
-run with headless Chromium as the browser it starts, driven over the remote
-debugging protocol, then `tav -install`. The tests share the site and run
-in the order of their numbers; the hostile and desktop suites share the
-helpers. Needs root and chromium. Screenshots go to <build>/tests/e2e/
-artifacts; the run stops itself after TAV_E2E_TIME_LIMIT seconds (600); its
-working files are removed unless TAV_E2E_KEEP is set."""
+"""tav's normal run with headless Chromium on a private network of simulated
+units, root only. TAV_E2E_TIME_LIMIT: 600 s; TAV_E2E_KEEP keeps the files."""
 
 import os
 import re
 import shutil
 import signal
 import socket
-import subprocess
 import sys
 import tempfile
 import time
@@ -19,8 +13,8 @@ import unittest
 
 sys.dont_write_bytecode = True  # no caches in the source tree
 
-SOURCE_DIR = os.environ.get("TAV_SOURCE_DIR", os.path.abspath(
-    os.path.join(os.path.dirname(__file__), "..", "..")))
+SOURCE_DIR = os.environ.get("TAV_SOURCE_DIR",
+                            os.path.abspath(__file__ + "/../../.."))
 BUILD_DIR = os.environ.get("TAV_BUILD_DIR",
                            os.path.join(SOURCE_DIR, "build", "debug"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "scripts"))
@@ -30,21 +24,7 @@ import tavsite  # noqa: E402
 from tavsite import cdp  # noqa: E402
 
 
-def enter_test_network(*programs):
-    """Skips the calling test class unless run as root; checks that
-    `programs` are there (as root a skip would hide a broken CI); moves this
-    process into a private network namespace."""
-    if os.geteuid() != 0:
-        raise unittest.SkipTest("the suite builds a network of "
-                                "namespaces and needs root")
-    for program in programs:
-        assert shutil.which(program), f"{program} is missing (setup.sh)"
-    problem = tavnet.enter_private_namespace()
-    assert not problem, "no private network namespace: " + problem
-
-
 def artifact(suite, name):
-    """Where a screenshot to keep goes: <build>/tests/<suite>/artifacts."""
     os.makedirs(folder := os.path.join(BUILD_DIR, "tests", suite,
                                        "artifacts"), exist_ok=True)
     print(f"\nscreenshot kept: {folder}/{name}", file=sys.stderr)
@@ -56,8 +36,7 @@ def read(path):
         return f.read()
 
 
-def fetch(host, path, timeout):
-    """A raw GET through the gateway: (answer, seconds until it closed)."""
+def fetch(host, path, timeout):  # through the gateway: answer, seconds
     start, answer = time.time(), b""
     with socket.create_connection((host, 34), timeout) as s:
         s.sendall(f"GET {path} HTTP/1.0\r\nAccept: */*\r\n\r\n".encode())
@@ -67,16 +46,18 @@ def fetch(host, path, timeout):
 
 
 class SiteTest(unittest.TestCase):
-    """Tests on one site of simulated units, torn down after the last: tav's
-    output shown if it still ran, the working files removed unless `keep`
-    is set in the environment."""
+    """Tests on one site of simulated units, torn down after the last."""
     site, keep = None, "TAV_E2E_KEEP"
 
     @classmethod
     def open_site(cls, prefix, *programs, then, site_class=tavsite.Site):
-        """Enters the test network (see enter_test_network), starts the
-        site's units, then calls then(site); tears down if any fails."""
-        enter_test_network(*programs)
+        """The site's units started, then then(site); `programs` required."""
+        if os.geteuid() != 0:
+            raise unittest.SkipTest("the suite builds namespaces: needs root")
+        for program in programs:
+            assert shutil.which(program), f"{program} is missing (setup.sh)"
+        problem = tavnet.enter_private_namespace()
+        assert not problem, "no private network namespace: " + problem
         cls.work = tempfile.mkdtemp(prefix=prefix)
         os.chmod(cls.work, 0o755)
         try:
@@ -113,13 +94,11 @@ class NormalRunTest(SiteTest):
             cls.page.wait_for(cdp.LISTED, 60, what="the discovery page")
         cls.open_site("tav-e2e-", "chromium", then=show_page)
         cls.gateway = cls.site.gateway
-        cls.refresh = f"http://{cls.gateway}:34/$$Refresh$"
 
     def links(self):
         return self.page.evaluate("[...document.links].map(a => a.href)")
 
     def assert_lists_exactly(self, units):
-        """Each unit's link, and its name and description on one line."""
         self.assertEqual({h for h in self.links() if h.startswith("http")
                           and "$$Refresh$" not in h},
                          {u.link(self.gateway) for u in units})
@@ -133,13 +112,11 @@ class NormalRunTest(SiteTest):
                 self.assertRegex(
                     href, f"^http://{self.gateway}:34/{unit.name}(-HTML)?/")
 
-    def refresh_answer(self):
-        """The title of the gateway's answer to a refresh request."""
-        answer = fetch(self.gateway, "/$$Refresh$", 30)[0].decode("latin-1")
-        return answer[answer.find("<TITLE>") + 7:answer.find("</TITLE>")]
+    def refresh_answer(self):  # its title
+        return re.search(rb"<TITLE>(.*)</TITLE>", fetch(
+            self.gateway, "/$$Refresh$", 30)[0]).group(1).decode()
 
-    def wait_refresh_done(self):
-        # The first other answer; asking again would start a new one.
+    def wait_refresh_done(self):  # asking after it would start a new one
         self.assertEqual(cdp.poll(lambda: (t := self.refresh_answer()) !=
                                   "TAV: searching" and t, 180,
                                   "the rediscovery", every=2),
@@ -148,10 +125,6 @@ class NormalRunTest(SiteTest):
     def test_1_page_lists_exactly_the_simulated_units(self):
         self.assertEqual(self.page.url(), "file://" + self.site.page_path)
         self.assert_lists_exactly(self.site.units)
-        self.assertIn(self.refresh, self.links())
-        # The browser got the page's path as one argument, no quotes kept.
-        self.assertEqual(read(self.site.wrapper + ".arg"),
-                         self.site.page_path + "\n")
         self.page.screenshot(artifact("e2e", "discovery-page.png"))
 
     def test_2_ipx_unit_page_and_its_links_through_gateway(self):
@@ -159,41 +132,26 @@ class NormalRunTest(SiteTest):
         self.page.navigate("file://" + self.site.page_path)
         self.page.click_link(unit.link(self.gateway))
         self.assertEqual(self.page.evaluate("document.title"), unit.name)
-        # The image whole (padded past its end to 1234 bytes) and decoded.
-        self.page.wait_for(
-            "performance.getEntriesByType('resource').some(e => e.name === "
-            f"'http://{self.gateway}:34/{unit.name}/logo.gif' && "
-            "e.responseStatus === 200 && e.encodedBodySize === 1234) && "
-            "[...document.images].every(i => i.complete && "
-            "i.naturalWidth === 32 && i.naturalHeight === 16)", 30,
-            what="the unit's image")
+        self.page.wait_for("[...document.images].every(i => i.complete && "
+                           "i.naturalWidth === 32)", 30, what="the image")
         self.assert_on_gateway_for(unit)
-        # The gateway leaves the unit's IPX address in its folder.
-        self.assertEqual(os.path.getsize(
+        self.assertEqual(os.path.getsize(  # the unit's IPX address, kept
             os.path.join(self.site.work_dir, "address")), 14)
         self.page.screenshot(artifact("e2e", "unit-page.png"))
-        # Relative links, then the absolute one naming the unit.
         for link in ("/status.htm", "/index.htm", "/dir/x.htm"):
             self.page.click_link(link)
             self.assertEqual(self.page.url(),
                              f"http://{self.gateway}:34/{unit.name}{link}")
             self.assert_on_gateway_for(unit)
-            if link == "/status.htm":
-                self.assertIn(f"Status of {unit.name}: ready",
-                              self.page.evaluate("document.body.innerText"))
 
     def test_5_refresh_finds_a_unit_started_meanwhile(self):
-        # A mark in the help page's copy shows whether it is copied again.
-        with open(self.site.help_path, "a") as f:
+        with open(self.site.help_path, "a") as f:  # not to be copied again
             f.write("<!-- kept -->\n")
         self.site.start_late_units()
-        # The first request starts the rediscovery, the next while it runs
-        # starts none; once done the answer leads to the rewritten page.
         self.page.navigate("file://" + self.site.page_path)
-        self.page.click_link(self.refresh)
+        self.page.click_link("/$$Refresh$")
         self.assertEqual(self.page.evaluate("document.title"),
                          "TAV: searching")
-        self.assertEqual(self.refresh_answer(), "TAV: searching")
         self.wait_refresh_done()
         self.page.navigate("file://" + self.site.page_path)
         self.assert_lists_exactly(self.site.units + self.site.late_units)
@@ -203,9 +161,7 @@ class NormalRunTest(SiteTest):
         self.assertIn("<!-- kept -->", read(self.site.help_path), "copied")
         self.assertEqual(sorted(os.listdir(self.site.page_dir)),
                          ["tav-disc.htm", "tavhelp.htm"])
-        # The next request starts a new rediscovery; it ends before the
-        # browser does, so that nothing writes the page once it is gone.
-        self.assertEqual(self.refresh_answer(), "TAV: searching")
+        self.assertEqual(self.refresh_answer(), "TAV: searching")  # anew
         self.wait_refresh_done()
 
     def test_6_closing_the_browser_ends_tav_and_removes_the_pages(self):
@@ -213,26 +169,9 @@ class NormalRunTest(SiteTest):
         self.assertEqual(self.site.wait_tav(60), 1, self.site.tav_output())
         self.assertEqual(os.listdir(self.site.page_dir), [])
 
-    def test_7_install_writes_the_ip_units_in_name_order(self):
-        data = tempfile.mkdtemp(prefix="data-", dir=self.work)
-        tavsite.write_file(data + ".reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\"
-                           f"SOFTWARE\\ZID-AVU\\TAV\\4.00]\n\"Data File "
-                           f'Directory"="{data}"\n"Enable IPX Search"="No"\n')
-        r = subprocess.run([os.path.join(BUILD_DIR, "tav"), "-install"],
-                           env=dict(os.environ, TAV_REGISTRY=data + ".reg"),
-                           capture_output=True, text=True, timeout=120)
-        self.assertEqual((r.returncode, r.stderr), (255, ""))
-        self.assertEqual(read(os.path.join(data, "ipunit.dat")),
-                         "Annex ,10.77.1.101 ,MIO Based Printer \r\n"
-                         "Cellar ,10.77.2.101 ,MIO Based Printer \r\n"
-                         "Lobby ,10.77.1.100 ,LaserJet 4000 \r\n"
-                         "Roof ,10.77.2.100 ,DesignJet 750C \r\n")
-
 
 def main(test_class, time_limit=600):
-    """Runs the __main__ module's tests; at the time limit (or the seconds in
-    TAV_E2E_TIME_LIMIT) or when terminated, tears test_class's site down
-    (its namespaces would outlive us). Exits 77 if all was skipped."""
+    """Runs the tests; tears the site down at the time limit or SIGTERM."""
     suite = os.path.basename(sys.argv[0]).removesuffix(".py")
 
     def stop(*_):

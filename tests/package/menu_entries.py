@@ -1,9 +1,5 @@
-"""Shows TAV's installed menu entries as a desktop menu finds them (by
-desktop file id, with the icon looked up through the icon theme) in a
-window, and saves a screenshot of the display. Run it on a display
-(xvfb-run). Fails when an entry is missing or its icon is not TAV's.
-
-    menu_entries.py SCREENSHOT.png"""
+"""menu_entries.py SHOT.png, on a display: TAV's installed menu entries as a
+menu finds them (icon through the icon theme) in a window, screenshot."""
 
 import subprocess
 import sys
@@ -13,24 +9,20 @@ import gi
 gi.require_version("Gtk", "3.0")
 from gi.repository import Gio, GLib, Gtk  # noqa: E402
 
-rows = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=8,
-               border_width=12)
-for entry in ("tav.desktop", "tav-settings.desktop"):
+grid = Gtk.Grid(row_spacing=8, column_spacing=12, border_width=12)
+for row, entry in enumerate(("tav.desktop", "tav-settings.desktop")):
     info = Gio.DesktopAppInfo.new(entry)
     icon = info and info.get_icon()
     found = icon and Gtk.IconTheme.get_default().lookup_by_gicon(icon, 48, 0)
     if not found or found.get_filename() != \
             "/usr/share/icons/hicolor/scalable/apps/tav.svg":
         sys.exit(f"menu entries: {entry}: no such entry, or not TAV's icon")
-    row = Gtk.Box(spacing=12)
-    row.pack_start(Gtk.Image.new_from_gicon(icon, Gtk.IconSize.DIALOG),
-                   False, False, 0)
-    row.pack_start(Gtk.Label(label=f"{info.get_name()}\n"
-                             f"{info.get_commandline()}", xalign=0),
-                   False, False, 0)
-    rows.pack_start(row, False, False, 0)
+    grid.attach(Gtk.Image.new_from_gicon(icon, Gtk.IconSize.DIALOG),
+                0, row, 1, 1)
+    grid.attach(Gtk.Label(label=f"{info.get_name()}\n"
+                          f"{info.get_commandline()}", xalign=0), 1, row, 1, 1)
 window = Gtk.Window(title="Network")
-window.add(rows)
+window.add(grid)
 window.show_all()
 
 
