@@ -77,6 +77,15 @@ inline NetworkEntry local_entry(const char* address, const char* mask,
   return e;
 }
 
+// Starts a simulator side, failing the test with the reason when it cannot.
+template <typename Side>
+bool started(Side& side) {
+  std::string error;
+  bool ok = side.start(&error);
+  EXPECT_TRUE(ok) << error;
+  return ok;
+}
+
 // IPX units from..to-1 as "name wdx/http@node", sockets in hex and the
 // last node byte, separated by ", ".
 inline std::string ipx_units(const IpxUnitRecord* list, int from, int to) {

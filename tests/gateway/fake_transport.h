@@ -1,12 +1,9 @@
-// An in-memory peer for the gateway's endpoints. It delivers a script of
-// chunks, each "arriving" only after the endpoint has used up the previous
-// one and waited (or at once, for a peer that streams); an empty chunk
-// stands for one wait that brings nothing.
-// After the script it closes or stays silent. What is sent to it is kept;
-// it may stop reading, or read a trickle.
-// Waits take no real time: a quiet wait advances the peer's clock. Peers
-// belong to the thread that attached them; other sockets stay real. The
-// peers answer only while a QuietGateway is in force.
+// In-memory peers for the gateway's endpoints, answering while a
+// QuietGateway is in force, for the thread that attached them. A peer plays
+// a script of chunks, each arriving after the previous one is used up and
+// waited for (at once when it streams; an empty chunk: a quiet wait), then
+// closes or stays silent; it keeps what is sent to it, and may stop reading
+// or read a trickle. A wait advances the peer's clock, not the real one.
 #ifndef TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 #define TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 
@@ -54,8 +51,7 @@ inline Peer* find(net::Socket s) {
 }
 
 inline int would_block() {
-  net::WSASetLastError(net::WSAEWOULDBLOCK);
-  return net::SOCKET_ERROR;
+  return net::WSASetLastError(net::WSAEWOULDBLOCK), net::SOCKET_ERROR;
 }
 
 inline int recv(net::Socket s, void* data, int len) {
@@ -101,14 +97,10 @@ inline int send(net::Socket s, const void* data, int len) {
 inline int wait_writable(net::Socket s, int timeout_ms) {
   Peer* p = find(s);
   if (p == nullptr) return net::wait_writable(s, timeout_ms);
-  if (p->trickle != 0) {
-    p->clock_ms += 3000;
-    p->credit += p->trickle;
-    return 1;
-  }
-  if (p->sent.size() < p->takes) return 1;
-  p->clock_ms += timeout_ms;
-  return 0;
+  bool room = p->trickle != 0 || p->sent.size() < p->takes;
+  p->clock_ms += p->trickle != 0 ? 3000 : room ? 0 : timeout_ms;
+  p->credit += p->trickle;
+  return room ? 1 : 0;
 }
 
 inline int64_t now(net::Socket s) {
@@ -146,21 +138,21 @@ inline Outcome run_session(std::vector<std::string> request,
                            bool unit_closes = true, int64_t ms_per_chunk = 0,
                            bool streams = false) {
   Outcome o;
-  o.browser.ms_per_chunk = o.unit.ms_per_chunk = ms_per_chunk;
-  o.browser.streams = o.unit.streams = streams;
-  o.browser.script = std::move(request);
-  o.browser.close_at_end = false;
-  o.unit.script = std::move(reply);
-  o.unit.close_at_end = unit_closes;
   GatewaySession& s = o.s;
   std::memset(&s, 0, sizeof s);
-  s.in_use = s.running = 1;
-  s.browser.sock = attach(&o.browser);
-  s.unit.sock = attach(&o.unit);
-  s.browser.connected = s.unit.connected = s.unit.is_unit_side = 1;
-  s.browser.first_wait = s.unit.first_wait = 1;
-  endpoint_mark_active(&s.browser);
-  endpoint_mark_active(&s.unit);
+  s.in_use = s.running = s.unit.is_unit_side = 1;
+  auto connect = [&](Peer& peer, SessionEndpoint& ep,
+                     std::vector<std::string>& script, bool closes) {
+    peer.ms_per_chunk = ms_per_chunk;
+    peer.streams = streams;
+    peer.script = std::move(script);
+    peer.close_at_end = closes;
+    ep.sock = attach(&peer);
+    ep.connected = ep.first_wait = 1;
+    endpoint_mark_active(&ep);
+  };
+  connect(o.browser, s.browser, request, false);
+  connect(o.unit, s.unit, reply, unit_closes);
   for (; s.running == 1; ++o.passes) {
     ip2ipx_machine(&s);
     if (ipx_present.load() == 1) ipx2ip_machine(&s);
@@ -174,10 +166,9 @@ inline Outcome run_session(std::vector<std::string> request,
 }
 
 // A session's scripts from one byte string, for the fuzz harnesses: a
-// first byte of flags (bit 0: the unit closes after its reply; bit 1: each
-// chunk takes 400 ms to arrive; bit 2: chunks stream without waits), then
-// the browser's bytes, 0xFF, the unit's
-// bytes; 0xFE separates the chunks of each (an empty chunk is a quiet wait).
+// byte of flags (bit 0: the unit closes after its reply; bit 1: each chunk
+// takes 400 ms to arrive; bit 2: chunks stream), the browser's bytes, 0xFF,
+// the unit's; 0xFE separates the chunks of each.
 struct Scripts {
   std::vector<std::string> request, reply;
   bool unit_closes = false;
@@ -194,14 +185,12 @@ inline Scripts scripts_from_bytes(const uint8_t* data, size_t size) {
   std::vector<std::string>* side = &out.request;
   side->emplace_back();
   for (size_t i = 1; i < size; ++i) {
-    if (data[i] == 0xFF && side == &out.request) {
-      side = &out.reply;
+    bool to_reply = data[i] == 0xFF && side == &out.request;
+    if (to_reply) side = &out.reply;
+    if (to_reply || data[i] == 0xFE)
       side->emplace_back();
-    } else if (data[i] == 0xFE) {
-      side->emplace_back();
-    } else {
+    else
       side->back().push_back(static_cast<char>(data[i]));
-    }
   }
   return out;
 }

@@ -1,7 +1,6 @@
-// The main of every test binary: enters a private network namespace first,
-// while the process has a single thread, and works in a scratch folder so
-// that files the program writes to its current folder ("address") are not
-// left in the tree. IPX may run in Ethernet frames there (netns.h).
+// The main of every test binary: enters a private network namespace while
+// the process has a single thread, and works in a scratch folder so that
+// files written to the current folder are not left in the tree.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

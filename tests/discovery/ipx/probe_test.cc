@@ -17,6 +17,7 @@
 #include "platform/threads.h"
 #include "sim/ipx_side.h"
 #include "tests/discovery/helpers.h"
+#include "tests/gateway/harness.h"
 
 namespace {
 
@@ -27,28 +28,23 @@ std::string unit(const std::string& options,
          ",ipx=on,wdx=16400,http=16401,sap=off,locator=off," + options;
 }
 
-// Entry `index` of the IPX unit list at 127.0.0.<host>, WDX socket `wdx`.
-IpxUnitRecord& set_entry(int index, uint8_t host, uint16_t wdx) {
-  IpxUnitRecord& u = ipx_unit_list[index];
-  u = IpxUnitRecord{};
-  u.address.sa_family = net::AF_IPX_;
-  const uint8_t node[6] = {0, 0, 127, 0, 0, host};
-  std::memcpy(u.address.sa_nodenum, node, 6);
-  u.address.sa_socket = net::htons_(16401);
+// Entry `index` of the IPX unit list at 127.0.0.<host> (0: no address at
+// all), WDX socket `wdx`, its description not yet set.
+IpxUnitRecord& set_entry(int index, uint8_t host, uint16_t wdx = 16400) {
+  IpxUnitRecord& u = ipx_unit_list[index] = harness::unit_record("", 16401);
+  u.address.sa_nodenum[5] = host;
+  if (host == 0) u.address = net::SockAddrIpx{};
   u.wdx_port = net::htons_(wdx);
   std::memset(u.description, 'x', sizeof u.description);
   return u;
 }
 
-// Probes entry 0, at 127.0.0.<host> (0: no address at all) with WDX socket
-// `wdx`, against one simulated unit at 127.0.0.7.
+// Probes entry 0 against one simulated unit at 127.0.0.7.
 std::string probe_against(const std::string& options, uint16_t wdx = 16400,
                           uint8_t host = 7) {
   sim::IpxSide side(tav_test::sim_config({"--unit", unit(options)}));
-  std::string error;
-  EXPECT_TRUE(side.start(&error)) << error;
-  IpxUnitRecord& entry = set_entry(0, host, wdx);
-  if (host == 0) entry.address = net::SockAddrIpx{};
+  tav_test::started(side);
+  set_entry(0, host, wdx);
   probe_unit(0);
   EXPECT_EQ(probes_running.load(), 0);
   return ipx_unit_list[0].description;
@@ -66,36 +62,27 @@ class ProbeTest : public ::testing::Test {
   }
 };
 
-// A description reply: 26 bytes, A items, B items, the text and its NUL.
-std::vector<uint8_t> wdx_reply(int a, int b, const std::string& text,
-                               bool nul = true) {
-  std::vector<uint8_t> r(26, 0);
-  r.push_back(static_cast<uint8_t>(a));
-  r.insert(r.end(), 2 * static_cast<size_t>(a), 0xAA);
-  r.push_back(static_cast<uint8_t>(b));
-  r.insert(r.end(), 2 * static_cast<size_t>(b), 0xBB);
-  r.insert(r.end(), text.begin(), text.end());
-  if (nul) r.push_back(0);
-  return r;
-}
-
 TEST(DescriptionReplyTest, TakesTheTextAfterBothItemLists) {
-  // 30 bytes without NUL, exactly 28 bytes, counts of 128 or more, the
-  // text beyond the 600 bytes read, longer than the field; "-": no text.
-  const std::pair<std::vector<uint8_t>, std::string> cases[] = {
-      {wdx_reply(0, 0, "OK", false), "OK"},
-      {wdx_reply(0, 0, "", false), "-"},
-      {wdx_reply(130, 140, "Many"), "Many"},
-      {wdx_reply(200, 130, "Far"), "-"},
-      {wdx_reply(0, 0, std::string(400, 'D')), std::string(255, 'D')}};
-  for (const auto& [reply, text] : cases) {
+  // Replies of 26 bytes, A items, B items and the text, without NUL: of 30
+  // bytes, exactly 28, counts of 128 or more, the text beyond the 600 bytes
+  // read ("-": none taken). That the text fits and ends in NUL: the fuzzer.
+  for (auto [a, b, text, taken] :
+       {std::tuple<int, int, std::string, bool>{0, 0, "OK", true},
+        {0, 0, "", false},
+        {130, 140, "Many", true},
+        {200, 130, "Far", false}}) {
+    std::vector<uint8_t> r(26, 0);
+    r.push_back(static_cast<uint8_t>(a));
+    r.insert(r.end(), 2 * static_cast<size_t>(a), 0xAA);
+    r.push_back(static_cast<uint8_t>(b));
+    r.insert(r.end(), 2 * static_cast<size_t>(b), 0xBB);
+    r.insert(r.end(), text.begin(), text.end());
     char out[256] = "-";
-    int received =
-        std::min(static_cast<int>(reply.size()), kDescriptionReplySize);
-    EXPECT_EQ(parse_description_reply(reply.data(), received, out, sizeof out),
-              text != "-")
+    int received = std::min(static_cast<int>(r.size()), kDescriptionReplySize);
+    EXPECT_EQ(parse_description_reply(r.data(), received, out, sizeof out),
+              taken)
         << text;
-    EXPECT_EQ(out, text);
+    EXPECT_EQ(out, taken ? text : "-");
   }
 }
 
@@ -117,7 +104,7 @@ TEST_F(ProbeTest, RefusedConnectIsNoConnection) {
       net::socket(net::AF_IPX_, net::SOCK_STREAM_, net::NSPROTO_SPX);
   ASSERT_NE(s, net::INVALID_SOCKET);
   net::ioctlsocket_fionbio(s, 1);
-  net::SockAddrIpx nobody = set_entry(0, 9, 16400).address;
+  net::SockAddrIpx nobody = set_entry(0, 9).address;
   nobody.sa_socket = net::htons_(16400);
   int retries = kMaxNoBufferRetries;
   EXPECT_EQ(connect_to_wdx(s, nobody, &retries), WdxConnect::kFailed);
@@ -135,9 +122,8 @@ TEST_F(ProbeTest, LimitLowersOnlyBetweenFiveAndTheLimit) {
 
 TEST_F(ProbeTest, LackOfBuffersLowersTheLimitAndRetries) {
   sim::IpxSide side(tav_test::sim_config({"--unit", unit("desc=Recovered")}));
-  std::string error;
-  ASSERT_TRUE(side.start(&error)) << error;
-  set_entry(0, 7, 16400);
+  ASSERT_TRUE(tav_test::started(side));
+  set_entry(0, 7);
   probes_running.store(29);  // this probe makes 30
   // Socket creation fails for lack of descriptors (WSAENOBUFS) while the
   // limit is held at the lowest free one. The thread starts before that.
@@ -179,11 +165,10 @@ TEST_F(ProbeTest, AtMostTheLimitAtOnceAndTheWaitOutlastsEveryProbe) {
     words.insert(words.end(),
                  {"--unit", unit("wdx-delay=800,desc=Done " + std::to_string(i),
                                  "127.0.1." + std::to_string(i + 1))});
-    set_entry(i, static_cast<uint8_t>(i + 1), 16400).address.sa_nodenum[4] = 1;
+    set_entry(i, static_cast<uint8_t>(i + 1)).address.sa_nodenum[4] = 1;
   }
   sim::IpxSide side(tav_test::sim_config(words));
-  std::string error;
-  ASSERT_TRUE(side.start(&error)) << error;
+  ASSERT_TRUE(tav_test::started(side));
   run_probes(15);
   EXPECT_EQ(probes_running.load(), 0);
   for (int i = 0; i < 15; ++i)
