@@ -27,16 +27,13 @@ namespace fake {
 struct Peer {
   std::vector<std::string> script;
   bool close_at_end = true;
-  size_t takes = SIZE_MAX;  // bytes it reads before it stops reading
-  size_t trickle = 0;       // when set: bytes it reads per 3 s wait
-  size_t credit = 0;
+  size_t takes = SIZE_MAX;         // bytes it reads before it stops reading
+  size_t trickle = 0, credit = 0;  // when set: bytes it reads per 3 s wait
   std::string sent;
   std::vector<int> wait_timeouts;
-  int64_t clock_ms = 1000000;
-  int64_t ms_per_chunk = 0;   // time each chunk takes to arrive
-  bool streams = false;       // each chunk there without a wait
-  size_t chunk = 0, pos = 0;  // position in the script
-  bool ready = false;
+  int64_t clock_ms = 1000000, ms_per_chunk = 0;  // per chunk to arrive
+  bool streams = false, ready = false;  // streams: no waits between chunks
+  size_t chunk = 0, pos = 0;            // position in the script
   bool at_end() const { return chunk >= script.size(); }
 };
 
@@ -46,8 +43,7 @@ inline thread_local std::map<net::Socket, Peer*> t_peers;
 inline thread_local net::Socket t_next = 1 << 20;
 
 inline Peer* find(net::Socket s) {
-  auto it = t_peers.find(s);
-  return it == t_peers.end() ? nullptr : it->second;
+  return t_peers.contains(s) ? t_peers[s] : nullptr;
 }
 
 inline int would_block() {
@@ -57,8 +53,8 @@ inline int would_block() {
 inline int recv(net::Socket s, void* data, int len) {
   Peer* p = find(s);
   if (p == nullptr) return net::recv(s, data, len);
-  if (p->at_end()) return p->close_at_end ? 0 : would_block();
-  if (!p->ready) return would_block();
+  if (p->at_end() || !p->ready)
+    return p->at_end() && p->close_at_end ? 0 : would_block();
   const std::string& c = p->script[p->chunk];
   size_t n = std::min(static_cast<size_t>(len), c.size() - p->pos);
   std::memcpy(data, c.data() + p->pos, n);
@@ -77,9 +73,8 @@ inline int wait_readable(net::Socket s, int timeout_ms) {
   p->wait_timeouts.push_back(timeout_ms);
   bool quiet = p->at_end() ? !p->close_at_end : p->script[p->chunk].empty();
   p->clock_ms += quiet ? timeout_ms : p->ms_per_chunk;
-  if (!quiet) return p->ready = true;
-  if (!p->at_end()) ++p->chunk;
-  return 0;
+  if (quiet && !p->at_end()) ++p->chunk;
+  return p->ready = !quiet;
 }
 
 inline int send(net::Socket s, const void* data, int len) {
@@ -158,8 +153,7 @@ inline Outcome run_session(std::vector<std::string> request,
     if (ipx_present.load() == 1) ipx2ip_machine(&s);
   }
   flush_buffer(&s.browser);  // as the session end does
-  detach(s.browser.sock);
-  detach(s.unit.sock);
+  for (auto* ep : {&s.browser, &s.unit}) detach(ep->sock);
   o.to_unit = o.unit.sent;
   o.to_browser = o.browser.sent;
   return o;
@@ -177,13 +171,13 @@ struct Scripts {
 };
 
 inline Scripts scripts_from_bytes(const uint8_t* data, size_t size) {
-  Scripts out;
-  if (size == 0) return out;
-  out.unit_closes = (data[0] & 1) != 0;
-  out.ms_per_chunk = (data[0] & 2) != 0 ? 400 : 0;
-  out.streams = (data[0] & 4) != 0;
+  if (size == 0) return {};
+  Scripts out{{""},
+              {},
+              (data[0] & 1) != 0,
+              (data[0] & 2) != 0 ? 400 : 0,
+              (data[0] & 4) != 0};
   std::vector<std::string>* side = &out.request;
-  side->emplace_back();
   for (size_t i = 1; i < size; ++i) {
     bool to_reply = data[i] == 0xFF && side == &out.request;
     if (to_reply) side = &out.reply;
@@ -197,15 +191,12 @@ inline Scripts scripts_from_bytes(const uint8_t* data, size_t size) {
 
 // For its lifetime: a gateway at 10.0.0.5 with an IPX stack, whose peers
 // are in memory and whose refresh requests start no rediscovery.
-class QuietGateway {
- public:
+struct QuietGateway {
   QuietGateway() {
     refresh_state.store(kRefreshRunning);
     ipx_present.store(1);
   }
-
- private:
-  ScopedEnvironment scope_{{
+  ScopedEnvironment scope{{
       .socket_calls = &detail::kSockets,
       .host_address =
           [](uint32_t* addr) {
@@ -219,9 +210,9 @@ class QuietGateway {
 // The quiet gateway for the rest of the process: the fuzz harnesses' setting.
 inline void use_quiet_gateway() { static QuietGateway gateway; }
 
-inline Outcome run_session(const Scripts& scripts) {
-  return run_session(scripts.request, scripts.reply, scripts.unit_closes,
-                     scripts.ms_per_chunk, scripts.streams);
+inline Outcome run_session(const Scripts& s) {
+  return run_session(s.request, s.reply, s.unit_closes, s.ms_per_chunk,
+                     s.streams);
 }
 
 inline std::vector<std::string> single_bytes(const std::string& text) {

@@ -24,22 +24,21 @@ const std::string& units_ipx_interface();
 
 }  // namespace tav_test
 
-// Skips the current test unless it runs in a private network namespace.
-#define TAV_REQUIRE_PRIVATE_NETWORK()                                \
-  do {                                                               \
-    if (!::tav_test::in_private_network())                           \
-      GTEST_SKIP() << "no private network namespace could be made (" \
-                   << ::tav_test::private_network_problem()          \
-                   << "); this test only sends inside one";          \
-  } while (0)
+// Skips the current test unless it runs in a private network namespace (or,
+// for test hosts, as root).
+#define TAV_REQUIRE_PRIVATE_NETWORK()                              \
+  if (::tav_test::in_private_network()) {                          \
+  } else                                                           \
+    GTEST_SKIP() << "no private network namespace could be made (" \
+                 << ::tav_test::private_network_problem()          \
+                 << "); this test only sends inside one"
 
-#define TAV_REQUIRE_TEST_HOSTS()                                           \
-  do {                                                                     \
-    TAV_REQUIRE_PRIVATE_NETWORK();                                         \
-    if (!::tav_test::can_make_test_hosts())                                \
-      GTEST_SKIP() << "a network of several test hosts needs root "        \
-                      "(ip netns); run the tests as root to include this"; \
-  } while (0)
+#define TAV_REQUIRE_TEST_HOSTS()                                      \
+  TAV_REQUIRE_PRIVATE_NETWORK();                                      \
+  if (::tav_test::can_make_test_hosts()) {                            \
+  } else                                                              \
+    GTEST_SKIP() << "a network of several test hosts needs root (ip " \
+                    "netns); run the tests as root to include this"
 
 // As above, and fails unless IPX runs in frames exactly when asked so.
 #define TAV_REQUIRE_IPX_NETWORK()                       \
