@@ -1,5 +1,5 @@
 // Small verbs shared by the discovery tests: addresses, simulator entities
-// written as tav-sim options (captured output: tests/support/scratch.h).
+// written as tav-sim options, unit lists as text.
 #ifndef TAV_TESTS_DISCOVERY_HELPERS_H_
 #define TAV_TESTS_DISCOVERY_HELPERS_H_
 

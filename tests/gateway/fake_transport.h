@@ -99,8 +99,7 @@ inline int wait_writable(net::Socket s, int timeout_ms) {
 }
 
 inline int64_t now(net::Socket s) {
-  Peer* p = find(s);
-  return p == nullptr ? milliseconds_now() : p->clock_ms;
+  return find(s) != nullptr ? find(s)->clock_ms : milliseconds_now();
 }
 
 inline const net::SocketCalls kSockets = {recv, send, wait_readable,

@@ -17,8 +17,7 @@
 namespace tav_test {
 namespace {
 
-bool g_private = false;
-bool g_root = false;
+bool g_private = false, g_root = false;
 std::string g_problem = "not attempted";
 std::string g_units_interface;
 

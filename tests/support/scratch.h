@@ -35,8 +35,7 @@ inline void write_text(const std::string& path, const std::string& text) {
 }
 
 // A scratch folder removed with its contents; files absent read as "".
-class ScratchDir {
- public:
+struct ScratchDir {
   ~ScratchDir() { std::filesystem::remove_all(path_, ec_); }
   const std::string& path() const { return path_; }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
@@ -46,8 +45,6 @@ class ScratchDir {
   std::string read(const std::string& name) const {
     return read_text(file(name));
   }
-
- private:
   std::string path_ = make_temp_dir("test");
   std::error_code ec_;
 };

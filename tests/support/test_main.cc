@@ -1,6 +1,5 @@
 // The main of every test binary: enters a private network namespace while
-// the process has a single thread, and works in a scratch folder so that
-// files written to the current folder are not left in the tree.
+// single-threaded, and works in a scratch folder removed at the end.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

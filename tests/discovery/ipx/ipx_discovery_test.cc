@@ -243,10 +243,9 @@ TEST_F(ProbeTest, RefusedConnectIsNoConnection) {
       net::socket(net::AF_IPX_, net::SOCK_STREAM_, net::NSPROTO_SPX);
   ASSERT_NE(s, net::INVALID_SOCKET);
   net::ioctlsocket_fionbio(s, 1);
-  net::SockAddrIpx nobody = set_entry(0, 9).address;
-  nobody.sa_socket = net::htons_(16400);
   int retries = kMaxNoBufferRetries;
-  EXPECT_EQ(connect_to_wdx(s, nobody, &retries), WdxConnect::kFailed);
+  EXPECT_EQ(connect_to_wdx(s, set_entry(0, 9).address, &retries),
+            WdxConnect::kFailed);
   net::closesocket(s);
 }
 
