@@ -62,7 +62,8 @@ TEST(GatewayEndToEnd, RelaysWholeAndHoldsTenSessionsAtOnce) {
   for (size_t i = 0; i < body.size(); ++i)
     body[i] = static_cast<char>(sim::web_big_bin_byte(i));
   EXPECT_TRUE(big.size() > body.size() && big.ends_with(body));
-  EXPECT_EQ(get("/vem_refuse-HTML/index.htm"), "");
+  for (const char* path : {"/NOSUCH-HTML/index.htm", "/vem_refuse-HTML/"})
+    EXPECT_EQ(get(path), "") << path;  // an unknown unit, a refusing one
 
   for (int i = 0; i < 1000 && sessions_in_use() > 0; ++i) Sleep(20);
   std::vector<int> held;
