@@ -1,5 +1,5 @@
 // Small verbs shared by the discovery tests: addresses, simulator entities
-// written as tav-sim options (captured output: tests/support/scratch.h).
+// written as tav-sim options, unit lists as text.
 #ifndef TAV_TESTS_DISCOVERY_HELPERS_H_
 #define TAV_TESTS_DISCOVERY_HELPERS_H_
 
@@ -68,28 +68,38 @@ inline sim::RipRouter rip_router(const std::string& options) {
 // A network table entry for the local interface `address`/`mask`.
 inline NetworkEntry local_entry(const char* address, const char* mask,
                                 uint32_t guessed = 0) {
-  NetworkEntry e{};
-  e.local_address = ip(address);
-  e.mask = ip(mask);
-  e.network = e.local_address & e.mask;
-  e.mask_guessed = guessed;
-  e.natural_mask = natural_mask_of(e.local_address);
-  return e;
+  return {ip(address), ip(address) & ip(mask), ip(mask), guessed,
+          natural_mask_of(ip(address))};
+}
+
+// Starts a simulator side, failing the test with the reason when it cannot.
+template <typename Side>
+bool started(Side& side) {
+  std::string error;
+  return side.start(&error) || (ADD_FAILURE() << error, false);
 }
 
 // IPX units from..to-1 as "name wdx/http@node", sockets in hex and the
-// last node byte, separated by ", ".
-inline std::string ipx_units(const IpxUnitRecord* list, int from, int to) {
+// last node byte, separated by ", "; or one a line with their descriptions.
+inline std::string ipx_units(const IpxUnitRecord* list, int from, int to,
+                             bool described = false) {
   std::string out;
   for (int i = from; i < to; ++i) {
     char b[96];
-    std::snprintf(b, sizeof b, "%s%s %X/%X@%d", i > from ? ", " : "",
-                  list[i].name, net::ntohs_(list[i].wdx_port),
-                  net::ntohs_(list[i].address.sa_socket),
-                  list[i].address.sa_nodenum[5]);
+    std::snprintf(
+        b, sizeof b, "%s%s %X/%X@%d", i > from && !described ? ", " : "",
+        list[i].name, net::ntohs_(list[i].wdx_port),
+        net::ntohs_(list[i].address.sa_socket), list[i].address.sa_nodenum[5]);
     out += b;
+    if (described) out += std::string(" ") + list[i].description + "\n";
   }
   return out;
+}
+
+// The published IPX units, one a line with their descriptions.
+inline std::string published_units() {
+  auto snap = published_ipx_units();
+  return ipx_units(snap->units, 0, snap->count, true);
 }
 
 }  // namespace tav_test

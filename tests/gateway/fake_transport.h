@@ -1,12 +1,9 @@
-// An in-memory peer for the gateway's endpoints. It delivers a script of
-// chunks, each "arriving" only after the endpoint has used up the previous
-// one and waited (or at once, for a peer that streams); an empty chunk
-// stands for one wait that brings nothing.
-// After the script it closes or stays silent. What is sent to it is kept;
-// it may stop reading, or read a trickle.
-// Waits take no real time: a quiet wait advances the peer's clock. Peers
-// belong to the thread that attached them; other sockets stay real. The
-// peers answer only while a QuietGateway is in force.
+// In-memory peers for the gateway's endpoints, answering while a
+// QuietGateway is in force, for the thread that attached them. A peer plays
+// a script of chunks, each arriving after the previous one is used up and
+// waited for (at once when it streams; an empty chunk: a quiet wait), then
+// closes or stays silent; it keeps what is sent to it, and may stop reading
+// or read a trickle. A wait advances the peer's clock, not the real one.
 #ifndef TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 #define TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 
@@ -30,16 +27,13 @@ namespace fake {
 struct Peer {
   std::vector<std::string> script;
   bool close_at_end = true;
-  size_t takes = SIZE_MAX;  // bytes it reads before it stops reading
-  size_t trickle = 0;       // when set: bytes it reads per 3 s wait
-  size_t credit = 0;
+  size_t takes = SIZE_MAX;         // bytes it reads before it stops reading
+  size_t trickle = 0, credit = 0;  // when set: bytes it reads per 3 s wait
   std::string sent;
   std::vector<int> wait_timeouts;
-  int64_t clock_ms = 1000000;
-  int64_t ms_per_chunk = 0;   // time each chunk takes to arrive
-  bool streams = false;       // each chunk there without a wait
-  size_t chunk = 0, pos = 0;  // position in the script
-  bool ready = false;
+  int64_t clock_ms = 1000000, ms_per_chunk = 0;  // per chunk to arrive
+  bool streams = false, ready = false;  // streams: no waits between chunks
+  size_t chunk = 0, pos = 0;            // position in the script
   bool at_end() const { return chunk >= script.size(); }
 };
 
@@ -49,20 +43,18 @@ inline thread_local std::map<net::Socket, Peer*> t_peers;
 inline thread_local net::Socket t_next = 1 << 20;
 
 inline Peer* find(net::Socket s) {
-  auto it = t_peers.find(s);
-  return it == t_peers.end() ? nullptr : it->second;
+  return t_peers.contains(s) ? t_peers[s] : nullptr;
 }
 
 inline int would_block() {
-  net::WSASetLastError(net::WSAEWOULDBLOCK);
-  return net::SOCKET_ERROR;
+  return net::WSASetLastError(net::WSAEWOULDBLOCK), net::SOCKET_ERROR;
 }
 
 inline int recv(net::Socket s, void* data, int len) {
   Peer* p = find(s);
   if (p == nullptr) return net::recv(s, data, len);
-  if (p->at_end()) return p->close_at_end ? 0 : would_block();
-  if (!p->ready) return would_block();
+  if (p->at_end() || !p->ready)
+    return p->at_end() && p->close_at_end ? 0 : would_block();
   const std::string& c = p->script[p->chunk];
   size_t n = std::min(static_cast<size_t>(len), c.size() - p->pos);
   std::memcpy(data, c.data() + p->pos, n);
@@ -81,9 +73,8 @@ inline int wait_readable(net::Socket s, int timeout_ms) {
   p->wait_timeouts.push_back(timeout_ms);
   bool quiet = p->at_end() ? !p->close_at_end : p->script[p->chunk].empty();
   p->clock_ms += quiet ? timeout_ms : p->ms_per_chunk;
-  if (!quiet) return p->ready = true;
-  if (!p->at_end()) ++p->chunk;
-  return 0;
+  if (quiet && !p->at_end()) ++p->chunk;
+  return p->ready = !quiet;
 }
 
 inline int send(net::Socket s, const void* data, int len) {
@@ -101,19 +92,14 @@ inline int send(net::Socket s, const void* data, int len) {
 inline int wait_writable(net::Socket s, int timeout_ms) {
   Peer* p = find(s);
   if (p == nullptr) return net::wait_writable(s, timeout_ms);
-  if (p->trickle != 0) {
-    p->clock_ms += 3000;
-    p->credit += p->trickle;
-    return 1;
-  }
-  if (p->sent.size() < p->takes) return 1;
-  p->clock_ms += timeout_ms;
-  return 0;
+  bool room = p->trickle != 0 || p->sent.size() < p->takes;
+  p->clock_ms += p->trickle != 0 ? 3000 : room ? 0 : timeout_ms;
+  p->credit += p->trickle;
+  return room ? 1 : 0;
 }
 
 inline int64_t now(net::Socket s) {
-  Peer* p = find(s);
-  return p == nullptr ? milliseconds_now() : p->clock_ms;
+  return find(s) != nullptr ? find(s)->clock_ms : milliseconds_now();
 }
 
 inline const net::SocketCalls kSockets = {recv, send, wait_readable,
@@ -146,38 +132,36 @@ inline Outcome run_session(std::vector<std::string> request,
                            bool unit_closes = true, int64_t ms_per_chunk = 0,
                            bool streams = false) {
   Outcome o;
-  o.browser.ms_per_chunk = o.unit.ms_per_chunk = ms_per_chunk;
-  o.browser.streams = o.unit.streams = streams;
-  o.browser.script = std::move(request);
-  o.browser.close_at_end = false;
-  o.unit.script = std::move(reply);
-  o.unit.close_at_end = unit_closes;
   GatewaySession& s = o.s;
   std::memset(&s, 0, sizeof s);
-  s.in_use = s.running = 1;
-  s.browser.sock = attach(&o.browser);
-  s.unit.sock = attach(&o.unit);
-  s.browser.connected = s.unit.connected = s.unit.is_unit_side = 1;
-  s.browser.first_wait = s.unit.first_wait = 1;
-  endpoint_mark_active(&s.browser);
-  endpoint_mark_active(&s.unit);
+  s.in_use = s.running = s.unit.is_unit_side = 1;
+  auto connect = [&](Peer& peer, SessionEndpoint& ep,
+                     std::vector<std::string>& script, bool closes) {
+    peer.ms_per_chunk = ms_per_chunk;
+    peer.streams = streams;
+    peer.script = std::move(script);
+    peer.close_at_end = closes;
+    ep.sock = attach(&peer);
+    ep.connected = ep.first_wait = 1;
+    endpoint_mark_active(&ep);
+  };
+  connect(o.browser, s.browser, request, false);
+  connect(o.unit, s.unit, reply, unit_closes);
   for (; s.running == 1; ++o.passes) {
     ip2ipx_machine(&s);
     if (ipx_present.load() == 1) ipx2ip_machine(&s);
   }
   flush_buffer(&s.browser);  // as the session end does
-  detach(s.browser.sock);
-  detach(s.unit.sock);
+  for (auto* ep : {&s.browser, &s.unit}) detach(ep->sock);
   o.to_unit = o.unit.sent;
   o.to_browser = o.browser.sent;
   return o;
 }
 
 // A session's scripts from one byte string, for the fuzz harnesses: a
-// first byte of flags (bit 0: the unit closes after its reply; bit 1: each
-// chunk takes 400 ms to arrive; bit 2: chunks stream without waits), then
-// the browser's bytes, 0xFF, the unit's
-// bytes; 0xFE separates the chunks of each (an empty chunk is a quiet wait).
+// byte of flags (bit 0: the unit closes after its reply; bit 1: each chunk
+// takes 400 ms to arrive; bit 2: chunks stream), the browser's bytes, 0xFF,
+// the unit's; 0xFE separates the chunks of each.
 struct Scripts {
   std::vector<std::string> request, reply;
   bool unit_closes = false;
@@ -186,37 +170,32 @@ struct Scripts {
 };
 
 inline Scripts scripts_from_bytes(const uint8_t* data, size_t size) {
-  Scripts out;
-  if (size == 0) return out;
-  out.unit_closes = (data[0] & 1) != 0;
-  out.ms_per_chunk = (data[0] & 2) != 0 ? 400 : 0;
-  out.streams = (data[0] & 4) != 0;
+  if (size == 0) return {};
+  Scripts out{{""},
+              {},
+              (data[0] & 1) != 0,
+              (data[0] & 2) != 0 ? 400 : 0,
+              (data[0] & 4) != 0};
   std::vector<std::string>* side = &out.request;
-  side->emplace_back();
   for (size_t i = 1; i < size; ++i) {
-    if (data[i] == 0xFF && side == &out.request) {
-      side = &out.reply;
+    bool to_reply = data[i] == 0xFF && side == &out.request;
+    if (to_reply) side = &out.reply;
+    if (to_reply || data[i] == 0xFE)
       side->emplace_back();
-    } else if (data[i] == 0xFE) {
-      side->emplace_back();
-    } else {
+    else
       side->back().push_back(static_cast<char>(data[i]));
-    }
   }
   return out;
 }
 
 // For its lifetime: a gateway at 10.0.0.5 with an IPX stack, whose peers
 // are in memory and whose refresh requests start no rediscovery.
-class QuietGateway {
- public:
+struct QuietGateway {
   QuietGateway() {
     refresh_state.store(kRefreshRunning);
     ipx_present.store(1);
   }
-
- private:
-  ScopedEnvironment scope_{{
+  ScopedEnvironment scope{{
       .socket_calls = &detail::kSockets,
       .host_address =
           [](uint32_t* addr) {
@@ -230,9 +209,9 @@ class QuietGateway {
 // The quiet gateway for the rest of the process: the fuzz harnesses' setting.
 inline void use_quiet_gateway() { static QuietGateway gateway; }
 
-inline Outcome run_session(const Scripts& scripts) {
-  return run_session(scripts.request, scripts.reply, scripts.unit_closes,
-                     scripts.ms_per_chunk, scripts.streams);
+inline Outcome run_session(const Scripts& s) {
+  return run_session(s.request, s.reply, s.unit_closes, s.ms_per_chunk,
+                     s.streams);
 }
 
 inline std::vector<std::string> single_bytes(const std::string& text) {

@@ -30,15 +30,10 @@ inline IpxUnitRecord unit_record(const char* name, uint16_t port) {
 // Connects to 127.0.0.1:port; -1 when it cannot.
 inline int connect_to(uint16_t port) {
   int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(s);
-    return -1;
-  }
-  return s;
+  sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return s;
+  ::close(s);
+  return -1;
 }
 
 // `text` with each '@' replaced by the gateway's address for a unit; by

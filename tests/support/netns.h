@@ -1,9 +1,7 @@
-// Private network namespaces for tests. Every test binary enters one of
-// its own before any test runs (as root a new network namespace, otherwise
-// a user namespace with one inside): only the loopback exists there, up,
-// with 127.255.255.255 as its broadcast address, so nothing a test sends
-// leaves the machine. As real root a test may also add namespaces and veth
-// pairs inside it (can_make_test_hosts()). Tests skip where none was made.
+// Every test binary enters a network namespace of its own (inside a user
+// namespace unless root) before any test runs: only the loopback is there,
+// so nothing a test sends leaves the machine. As real root a test may add
+// namespaces and veth pairs inside it. Tests skip where none was made.
 #ifndef TAV_TESTS_SUPPORT_NETNS_H_
 #define TAV_TESTS_SUPPORT_NETNS_H_
 
@@ -16,8 +14,7 @@ namespace tav_test {
 // Enters the private namespace. Must run before any thread is started.
 void enter_private_network();
 bool in_private_network();
-// Why there is no private network (empty when there is one).
-const std::string& private_network_problem();
+const std::string& private_network_problem();  // empty when there is one
 bool can_make_test_hosts();
 // With TAV_TEST_IPX=ethernet: TAV_IPX=ethernet on a veth pair made here, the
 // host's own address on one end, the simulated units on the other (else
@@ -27,22 +24,21 @@ const std::string& units_ipx_interface();
 
 }  // namespace tav_test
 
-// Skips the current test unless it runs in a private network namespace.
-#define TAV_REQUIRE_PRIVATE_NETWORK()                                \
-  do {                                                               \
-    if (!::tav_test::in_private_network())                           \
-      GTEST_SKIP() << "no private network namespace could be made (" \
-                   << ::tav_test::private_network_problem()          \
-                   << "); this test only sends inside one";          \
-  } while (0)
+// Skips the current test unless it runs in a private network namespace (or,
+// for test hosts, as root).
+#define TAV_REQUIRE_PRIVATE_NETWORK()                              \
+  if (::tav_test::in_private_network()) {                          \
+  } else                                                           \
+    GTEST_SKIP() << "no private network namespace could be made (" \
+                 << ::tav_test::private_network_problem()          \
+                 << "); this test only sends inside one"
 
-#define TAV_REQUIRE_TEST_HOSTS()                                           \
-  do {                                                                     \
-    TAV_REQUIRE_PRIVATE_NETWORK();                                         \
-    if (!::tav_test::can_make_test_hosts())                                \
-      GTEST_SKIP() << "a network of several test hosts needs root "        \
-                      "(ip netns); run the tests as root to include this"; \
-  } while (0)
+#define TAV_REQUIRE_TEST_HOSTS()                                      \
+  TAV_REQUIRE_PRIVATE_NETWORK();                                      \
+  if (::tav_test::can_make_test_hosts()) {                            \
+  } else                                                              \
+    GTEST_SKIP() << "a network of several test hosts needs root (ip " \
+                    "netns); run the tests as root to include this"
 
 // As above, and fails unless IPX runs in frames exactly when asked so.
 #define TAV_REQUIRE_IPX_NETWORK()                       \

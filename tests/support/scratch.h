@@ -35,12 +35,8 @@ inline void write_text(const std::string& path, const std::string& text) {
 }
 
 // A scratch folder removed with its contents; files absent read as "".
-class ScratchDir {
- public:
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
+struct ScratchDir {
+  ~ScratchDir() { std::filesystem::remove_all(path_, ec_); }
   const std::string& path() const { return path_; }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
   void write(const std::string& name, const std::string& text) const {
@@ -49,9 +45,8 @@ class ScratchDir {
   std::string read(const std::string& name) const {
     return read_text(file(name));
   }
-
- private:
   std::string path_ = make_temp_dir("test");
+  std::error_code ec_;
 };
 
 // An environment variable set, or unset for nullptr, for one scope.
@@ -101,15 +96,13 @@ inline std::string command_output(const std::string& command) {
 // What `f` wrote on standard error, or standard output, while it ran.
 template <class F>
 std::string stderr_of(F&& f) {
-  testing::internal::CaptureStderr();
-  f();
-  return testing::internal::GetCapturedStderr();
+  return testing::internal::CaptureStderr(), f(),
+         testing::internal::GetCapturedStderr();
 }
 template <class F>
 std::string stdout_of(F&& f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
+  return testing::internal::CaptureStdout(), f(),
+         testing::internal::GetCapturedStdout();
 }
 
 // $TAV_BUILD_DIR (set by CTest), else the folder above the test binary.

@@ -1,7 +1,5 @@
-// The main of every test binary: enters a private network namespace first,
-// while the process has a single thread, and works in a scratch folder so
-// that files the program writes to its current folder ("address") are not
-// left in the tree. IPX may run in Ethernet frames there (netns.h).
+// The main of every test binary: enters a private network namespace while
+// single-threaded, and works in a scratch folder removed at the end.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
