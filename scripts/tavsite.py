@@ -29,7 +29,6 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "e2e"))
 
 import cdp  # noqa: E402
 import tavnet  # noqa: E402
