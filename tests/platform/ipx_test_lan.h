@@ -28,6 +28,13 @@ inline net::SockAddrIpx at(const ipx::NetworkNumber& network,
 }
 
 // Its ends: ipx<pid>a<n> with MAC 02:00:00:00:<n>:01, and ...b<n> with :02.
+// A listening SPX socket of `stack`, its address in *where; -1 on failure.
+inline int listening_socket(ipx::Stack& stack, net::SockAddrIpx* where) {
+  int l = stack.socket(net::SOCK_STREAM_);
+  if (stack.listen(l, 1) != 0 || stack.getsockname(l, where) != 0) return -1;
+  return l;
+}
+
 class Lan {
  public:
   Lan() {
