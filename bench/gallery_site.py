@@ -74,7 +74,7 @@ class Gallery:
         self.work = tempfile.mkdtemp(prefix="tav-gallery-")
         os.chmod(self.work, 0o755)
         self.site = tavsite.Site(build_dir, self.work, full=False)
-        self.extra, self.nginx = [], None
+        self.extra, self.clients, self.nginx = [], [], None
         self.site.build_network()
         self.site.start_units()
         self.unit = next(u for u in self.site.units if u.kind == "ipx")
@@ -100,6 +100,7 @@ class Gallery:
                      for k, v in self.base.items()}
         self.site.start_tav()
         self.browser = self.site.browser().first_page()
+        self.clients.append(self.browser)
         for port in [34] + ([NGINX_PORT] if self.nginx else []):
             cdp.poll(lambda: socket.create_connection(("127.0.0.1", port), 1),
                      30, f"port {port}")
@@ -113,9 +114,12 @@ class Gallery:
         p = subprocess.Popen(argv + ["about:blank"], stdout=log, stderr=log,
                              start_new_session=True)
         self.extra.append(p)
-        return no_cache(cdp.Browser(port, 60).first_page())
+        self.clients.append(cdp.Browser(port, 60).first_page())
+        return no_cache(self.clients[-1])
 
     def close(self):
+        for client in self.clients:
+            client.close(browser=False)
         for p in self.extra + ([self.nginx] if self.nginx else []):
             if p.poll() is None:
                 p.kill()
