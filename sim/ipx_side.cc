@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/ipx_stack.h"
+#include "ipx/host/stack.h"
 #include "platform/net.h"
 #include "sim/ipx_units.h"
 #include "sim/sides.h"
@@ -78,14 +78,11 @@ int bound_socket(int type, uint32_t ip, uint16_t port, std::string* error) {
 
 // A socket of a unit's own stack bound to `port`: a non-blocking listener
 // for a stream socket.
-int stack_socket(ipx::Stack* stack, int type, uint16_t port,
+int stack_socket(ipx::Stack* stack, ipx::SocketKind kind, uint16_t port,
                  std::string* error) {
-  int s = stack->socket(type);
-  net::SockAddrIpx at{};
-  at.sa_family = net::AF_IPX_;
-  at.sa_socket = net::htons_(port);
-  int rc = s < 0 ? s : stack->bind(s, at);
-  if (rc == 0 && type == net::SOCK_STREAM_) rc = stack->listen(s, 64);
+  int s = stack->socket(kind);
+  int rc = s < 0 ? s : stack->bind(s, port);
+  if (rc == 0 && kind == ipx::SocketKind::kStream) rc = stack->listen(s, 64);
   if (rc == 0) rc = stack->set_nonblocking(s, true);
   if (rc == 0) return s;
   *error = "cannot bind IPX socket " + std::to_string(port) + ": error " +
@@ -199,7 +196,7 @@ struct IpxSide::Loop {
     int64_t due;
     size_t receiver;
     sockaddr_in to;
-    net::SockAddrIpx to_ipx;
+    ipx::Address to_ipx;
     uint32_t from_ip;
     std::vector<uint8_t> bytes;
   };
@@ -272,12 +269,13 @@ bool IpxSide::start(std::string* error) {
     if (frames) {
       u->stack = unit_stack(config_, u->entity, error);
       if (u->stack == nullptr) return false;
-      int sap = stack_socket(u->stack, net::SOCK_DGRAM_, kSapPort, error);
+      int sap =
+          stack_socket(u->stack, ipx::SocketKind::kDatagram, kSapPort, error);
       if (sap < 0) return false;
       receivers.push_back({sap, false, u->stack, {u}});
       if (!u->file_server) {
-        int locator =
-            stack_socket(u->stack, net::SOCK_DGRAM_, kLocatorPort, error);
+        int locator = stack_socket(u->stack, ipx::SocketKind::kDatagram,
+                                   kLocatorPort, error);
         if (locator < 0) return false;
         receivers.push_back({locator, true, u->stack, {u}});
       }
@@ -285,9 +283,9 @@ bool IpxSide::start(std::string* error) {
     if (u->file_server) continue;
     any_unit = true;
     if (u->wdx == 0) continue;
-    u->listener = frames
-                      ? stack_socket(u->stack, net::SOCK_STREAM_, u->wdx, error)
-                      : bound_socket(SOCK_STREAM, u->ip, u->wdx, error);
+    u->listener =
+        frames ? stack_socket(u->stack, ipx::SocketKind::kStream, u->wdx, error)
+               : bound_socket(SOCK_STREAM, u->ip, u->wdx, error);
     if (u->listener < 0) return false;
   }
   if (!frames && any_unit) {
@@ -349,7 +347,7 @@ bool IpxSide::start(std::string* error) {
         Loop::Receiver& r = loop.receivers[which];
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        net::SockAddrIpx from_ipx{};
+        ipx::Address from_ipx;
         ssize_t n = r.stack != nullptr
                         ? ipx::Stack::recvfrom(r.fd, buffer.data(),
                                                static_cast<int>(buffer.size()),

@@ -1,6 +1,6 @@
 // The SPX connection machine between two peers over a simulated wire that
 // loses, repeats and reorders packets, with a simulated clock.
-#include "platform/spx_connection.h"
+#include "ipx/spx/connection.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/ipx_services.h"
+#include "ipx/wire/sap.h"
 
 #include <algorithm>
 #include <cstring>
@@ -43,61 +43,24 @@ std::vector<uint8_t> encode_sap_response(uint16_t operation,
 bool decode_sap_response(std::span<const uint8_t> data, uint16_t* operation,
                          std::vector<SapEntry>* entries) {
   entries->clear();
-  if (data.size() < 2 + kSapEntrySize) return false;
+  if (data.size() < kSapEntrySize || data.size() > kSapMaxResponse)
+    return false;
   *operation = get16(data.data());
   if (*operation != kSapGeneralResponse && *operation != kSapNearestResponse)
     return false;
-  size_t n = std::min((data.size() - 2) / kSapEntrySize, kSapMaxEntries);
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < data.size() / kSapEntrySize; ++i) {
     const uint8_t* p = data.data() + 2 + i * kSapEntrySize;
     SapEntry e;
     e.server_type = get16(p);
-    const uint8_t* name = p + 2;
-    const void* nul = std::memchr(name, 0, kSapNameSize);
-    size_t len = nul ? static_cast<const uint8_t*>(nul) - name : kSapNameSize;
-    e.name.assign(reinterpret_cast<const char*>(name), len);
+    const char* name = reinterpret_cast<const char*>(p + 2);
+    size_t len = strnlen(name, kSapNameSize);
+    if (len < kSapNameSize) e.name.assign(name, len);
     std::memcpy(e.address.network.data(), p + 50, 4);
     std::memcpy(e.address.node.data(), p + 54, 6);
     e.address.socket = get16(p + 60);
-    e.hops = get16(p + 62);
+    // The hops of a last entry cut short after its socket are not there.
+    if (p + kSapEntrySize <= data.data() + data.size()) e.hops = get16(p + 62);
     entries->push_back(std::move(e));
-  }
-  return true;
-}
-
-std::vector<uint8_t> encode_rip_request() {
-  RipEntry all{{0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFF, 0xFFFF};
-  return encode_rip(kRipRequest, std::span<const RipEntry>(&all, 1));
-}
-
-std::vector<uint8_t> encode_rip(uint16_t operation,
-                                std::span<const RipEntry> entries) {
-  size_t n = std::min(entries.size(), kRipMaxEntries);
-  std::vector<uint8_t> out(2 + n * kRipEntrySize);
-  put16(out.data(), operation);
-  for (size_t i = 0; i < n; ++i) {
-    uint8_t* p = out.data() + 2 + i * kRipEntrySize;
-    std::memcpy(p, entries[i].network.data(), 4);
-    put16(p + 4, entries[i].hops);
-    put16(p + 6, entries[i].ticks);
-  }
-  return out;
-}
-
-bool decode_rip(std::span<const uint8_t> data, uint16_t* operation,
-                std::vector<RipEntry>* entries) {
-  entries->clear();
-  if (data.size() < 2 + kRipEntrySize) return false;
-  *operation = get16(data.data());
-  if (*operation != kRipRequest && *operation != kRipResponse) return false;
-  size_t n = std::min((data.size() - 2) / kRipEntrySize, kRipMaxEntries);
-  for (size_t i = 0; i < n; ++i) {
-    const uint8_t* p = data.data() + 2 + i * kRipEntrySize;
-    RipEntry e;
-    std::memcpy(e.network.data(), p, 4);
-    e.hops = get16(p + 4);
-    e.ticks = get16(p + 6);
-    entries->push_back(e);
   }
   return true;
 }
