@@ -58,8 +58,8 @@ struct InterfaceConfig {
   NetworkNumber network{};  // non-zero: known from the start
   FrameTypes broadcast_types = kAllFrameTypes;
   FrameTypes receive_types = kAllFrameTypes;
-  spx::Timing timing;
-  spx::Limits limits;
+  spx::Timing timing{};
+  spx::Limits limits{};
   uint16_t first_connection_id = 1;
 };
 
