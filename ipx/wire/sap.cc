@@ -21,22 +21,22 @@ bool decode_sap_query(std::span<const uint8_t> data, uint16_t* operation,
   return *operation == kSapGeneralQuery || *operation == kSapNearestQuery;
 }
 
+void encode_sap_entry(const SapEntry& e, uint8_t out[kSapEntrySize]) {
+  std::memset(out, 0, kSapEntrySize);
+  put16(out, e.server_type);
+  std::memcpy(out + 2, e.name.data(),
+              std::min(e.name.size(), kSapNameSize - 1));
+  encode_address(e.address, out + 50);
+  put16(out + 62, e.hops);
+}
+
 std::vector<uint8_t> encode_sap_response(uint16_t operation,
                                          std::span<const SapEntry> entries) {
   size_t n = std::min(entries.size(), kSapMaxEntries);
   std::vector<uint8_t> out(2 + n * kSapEntrySize, 0);
   put16(out.data(), operation);
-  for (size_t i = 0; i < n; ++i) {
-    const SapEntry& e = entries[i];
-    uint8_t* p = out.data() + 2 + i * kSapEntrySize;
-    put16(p, e.server_type);
-    std::memcpy(p + 2, e.name.data(),
-                std::min(e.name.size(), kSapNameSize - 1));
-    std::memcpy(p + 50, e.address.network.data(), 4);
-    std::memcpy(p + 54, e.address.node.data(), 6);
-    put16(p + 60, e.address.socket);
-    put16(p + 62, e.hops);
-  }
+  for (size_t i = 0; i < n; ++i)
+    encode_sap_entry(entries[i], out.data() + 2 + i * kSapEntrySize);
   return out;
 }
 
@@ -55,9 +55,7 @@ bool decode_sap_response(std::span<const uint8_t> data, uint16_t* operation,
     const char* name = reinterpret_cast<const char*>(p + 2);
     size_t len = strnlen(name, kSapNameSize);
     if (len < kSapNameSize) e.name.assign(name, len);
-    std::memcpy(e.address.network.data(), p + 50, 4);
-    std::memcpy(e.address.node.data(), p + 54, 6);
-    e.address.socket = get16(p + 60);
+    e.address = decode_address(p + 50);
     // The hops of a last entry cut short after its socket are not there.
     if (p + kSapEntrySize <= data.data() + data.size()) e.hops = get16(p + 62);
     entries->push_back(std::move(e));

@@ -41,6 +41,8 @@ std::array<uint8_t, 4> encode_sap_query(uint16_t operation,
 // False unless `data` holds at least 4 bytes with operation 1 or 3.
 bool decode_sap_query(std::span<const uint8_t> data, uint16_t* operation,
                       uint16_t* server_type);
+// One 64-byte server entry of a response.
+void encode_sap_entry(const SapEntry& e, uint8_t out[kSapEntrySize]);
 // A response: operation (2 or 4) and up to 7 entries (more are left out).
 std::vector<uint8_t> encode_sap_response(uint16_t operation,
                                          std::span<const SapEntry> entries);
