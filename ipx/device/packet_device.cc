@@ -80,6 +80,7 @@ bool PacketDevice::receive(std::vector<uint8_t>* frame) {
     if (ll.sll_pkttype == PACKET_OUTGOING || ll.sll_ifindex != ifindex_)
       continue;
     frame->assign(buf, buf + r);
+    next_ = (next_ + 1) % raw_.size();
     return true;
   }
   return false;

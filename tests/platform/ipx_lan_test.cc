@@ -189,19 +189,12 @@ TEST(IpxStack, DatagramErrorsAndOpensOrConnectionsNobodyAnswers) {
   auto a = lan.stack(0, ipx::kAllFrameTypes, {}, quick);
   auto b = lan.stack(1, ipx::kAllFrameTypes, {}, quick);
   ASSERT_TRUE(a && b);
-  // Datagrams: a socket in use cannot be bound twice, a socket is bound
-  // once, one bound to socket 0 gets one of 4000 to 7FFF, and a datagram
-  // too long for the buffer fails.
-  int ua = a->socket(ipx::SocketKind::kDatagram), ub = b->socket(ipx::SocketKind::kDatagram);
+  // A datagram too long for the reader's buffer fails (the socket numbers
+  // are checked on the in-memory LAN).
+  int ua = a->socket(ipx::SocketKind::kDatagram);
+  int ub = b->socket(ipx::SocketKind::kDatagram);
   ASSERT_EQ(b->bind(ub, 0x8449), 0);
-  EXPECT_EQ(b->bind(b->socket(ipx::SocketKind::kDatagram), 0x8449),
-            -10048);
-  EXPECT_EQ(b->bind(ub, 0x0453), -10022);
-  ASSERT_EQ(a->bind(ua, 0), 0);
   ipx::Address me;
-  ASSERT_EQ(a->getsockname(ua, &me), 0);
-  EXPECT_GE(me.socket, 0x4000);
-  EXPECT_LE(me.socket, 0x7FFF);
   ASSERT_EQ(a->sendto(ua, "query", 5, {{}, b->node(), 0x8449}), 5);
   ASSERT_EQ(net::wait_readable(ub, 3000), 1);
   char buf[16];

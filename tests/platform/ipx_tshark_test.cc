@@ -88,8 +88,7 @@ TEST(IpxOnTheWire, EveryKindOfFrameDissectsAsMeantInEveryFrameType) {
     int u = a->socket(ipx::SocketKind::kDatagram);
     auto query = encode_sap_query(kSapGeneralQuery, 0x0414);
     a->sendto(u, query.data(), 4, {{}, kBroadcastMac, 0x0452});
-    a->sendto(u, "\xFF\xFF\xC1\x00\x01\xF4", 6,
-              {{}, kBroadcastMac, 0x8449});
+    a->sendto(u, "\xFF\xFF\xC1\x00\x01\xF4", 6, {{}, kBroadcastMac, 0x8449});
     int l = b->socket(ipx::SocketKind::kStream);
     ASSERT_EQ(b->listen(l, 1), 0);
     ipx::Address where;
