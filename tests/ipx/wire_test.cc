@@ -1,10 +1,9 @@
 // The IPX codecs against bytes written out by hand from the wire reference.
-#include "ipx/wire/frame.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "ipx/wire/frame.h"
 #include "ipx/wire/rip.h"
 #include "ipx/wire/sap.h"
 #include "ipx/wire/spx.h"
