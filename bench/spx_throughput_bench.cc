@@ -28,19 +28,19 @@ struct Pair {
   ipx_test::Lan lan;
   std::unique_ptr<ipx::Stack> a, b;
   int listener = -1;
-  net::SockAddrIpx where{};
+  ipx::Address where;
   bool up() {
     if (!lan.up()) return false;
     a = lan.stack(0, ipx::frame_bit(ipx::FrameType::kEthernetII));
     b = lan.stack(1, ipx::frame_bit(ipx::FrameType::kEthernetII));
     if (!a || !b) return false;
-    listener = b->socket(net::SOCK_STREAM_);
+    listener = b->socket(ipx::SocketKind::kStream);
     b->listen(listener, 16);
     return b->getsockname(listener, &where) == 0;
   }
   // A connected pair of descriptors: client on a, server on b.
   bool connect(int* c, int* s) {
-    *c = a->socket(net::SOCK_STREAM_);
+    *c = a->socket(ipx::SocketKind::kStream);
     if (a->connect(*c, where) != 0) return false;
     *s = b->accept(listener);
     return *s >= 0;

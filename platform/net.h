@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace net {
 
@@ -147,7 +148,7 @@ int connect(Socket s, const SockAddrIn& addr);
 int connect(Socket s, const SockAddrIpx& addr);
 
 // Which IPX/SPX stack the host has (TAV_IPX): real IPX in Ethernet frames
-// (a user-space stack, platform/ipx_stack.h, started on first use and kept
+// (a user-space stack, ipx/host/stack.h, started on first use and kept
 // for the life of the process), IPX mapped onto IPv4, or none. Unset, it
 // is ethernet where the process may send raw frames on a non-loopback
 // interface holding the host's own address, else ipv4.
@@ -167,6 +168,9 @@ namespace net {
 // must outlive its registration.
 void register_ipx_stack(ipx::Stack* stack);
 void unregister_ipx_stack(ipx::Stack* stack);
+// The interface that holds the host's own address, where IPX in Ethernet
+// frames runs; empty when there is none.
+std::string own_interface_name();
 
 // True when the IPv4 address that `node` maps to (its bytes 2 to 5) is
 // 0.0.0.0, in 127/8 (unless `loopback_allowed`), or one of the `count`

@@ -1,5 +1,6 @@
 // IPX in Ethernet frames: the registry of ipx::Stack instances, the choice
-// of TAV_IPX, and the socket calls on the descriptors the stacks hand out.
+// of TAV_IPX, and the socket calls on the descriptors the stacks hand out
+// (this layer's addresses and error numbers to the stack's and back).
 #include <ifaddrs.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -15,7 +16,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/ipx_stack.h"
+#include "ipx/host/stack.h"
 #include "platform/net_internal.h"
 
 namespace net {
@@ -40,6 +41,12 @@ Stacks& stacks() {
   return *s;
 }
 
+// A stack's error number as a Winsock number.
+int winsock_number(int stack_error) {
+  return stack_error >= 10000 ? stack_error
+                              : winsock_error_from_errno(stack_error);
+}
+
 // The process-wide stack, started on first use; nullptr with the reason
 // left for WSAGetLastError() when it cannot run.
 ipx::Stack* own_stack() {
@@ -47,14 +54,18 @@ ipx::Stack* own_stack() {
   std::lock_guard<std::mutex> lock(st.mu);
   if (!st.tried) {
     st.tried = true;
+    ipx::StackOptions options;
+    options.interface = own_interface_name();
+    options.broadcast_types =
+        ipx::parse_frame_types(std::getenv("TAV_IPX_FRAMES"));
     int error = 0;
-    std::unique_ptr<ipx::Stack> s = ipx::Stack::start({}, &error);
+    std::unique_ptr<ipx::Stack> s = ipx::Stack::start(options, &error);
     if (s) {
       st.own = s.release();
       st.all.push_back(st.own);
       g_any_stack.store(true);
     } else {
-      st.error = error != 0 ? error : WSAEAFNOSUPPORT;
+      st.error = error != 0 ? winsock_number(error) : WSAEAFNOSUPPORT;
     }
   }
   if (st.own == nullptr) WSASetLastError(st.error);
@@ -71,9 +82,26 @@ ipx::Stack* stack_of(Socket s) {
   return nullptr;
 }
 
-// Turns a stack's result (a count, or a negative Winsock number) into this
-// layer's.
-int from_stack(int rc) { return rc >= 0 ? rc : fail(-rc); }
+// Turns a stack's result (a count, or a negative Winsock or errno number)
+// into this layer's.
+int from_stack(int rc) { return rc >= 0 ? rc : fail(winsock_number(-rc)); }
+
+ipx::Address from_sockaddr(const SockAddrIpx& s) {
+  ipx::Address a;
+  std::memcpy(a.network.data(), s.sa_netnum, 4);
+  std::memcpy(a.node.data(), s.sa_nodenum, 6);
+  a.socket = ntohs_(s.sa_socket);
+  return a;
+}
+
+SockAddrIpx to_sockaddr(const ipx::Address& a) {
+  SockAddrIpx s{};
+  s.sa_family = AF_IPX_;
+  std::memcpy(s.sa_netnum, a.network.data(), 4);
+  std::memcpy(s.sa_nodenum, a.node.data(), 6);
+  s.sa_socket = htons_(a.socket);
+  return s;
+}
 
 // Why a send or receive on a stack's SPX descriptor failed: what ended the
 // connection, else "not connected" (the open is not answered yet).
@@ -120,6 +148,13 @@ bool raw_frames_allowed() {
 
 }  // namespace
 
+std::string own_interface_name() {
+  uint32_t own = 0;
+  char name[IFNAMSIZ] = {};
+  if (host_own_address(&own)) interface_name_of(own, name, sizeof name);
+  return name;
+}
+
 IpxMode ipx_mode() {
   const char* v = std::getenv("TAV_IPX");
   if (v != nullptr && std::strcmp(v, "off") == 0) return IpxMode::kOff;
@@ -150,9 +185,12 @@ void unregister_ipx_stack(ipx::Stack* stack) {
 namespace internal::ethernet {
 
 Socket socket(int type) {
+  if (type != SOCK_DGRAM_ && type != SOCK_STREAM_) return fail(10022);
   ipx::Stack* k = own_stack();
   if (k == nullptr) return INVALID_SOCKET;
-  int fd = from_stack(k->socket(type));
+  int fd =
+      from_stack(k->socket(type == SOCK_DGRAM_ ? ipx::SocketKind::kDatagram
+                                               : ipx::SocketKind::kStream));
   return fd < 0 ? INVALID_SOCKET : fd;
 }
 
@@ -175,7 +213,8 @@ std::optional<int> set_nonblocking(Socket s, bool on) {
 }
 
 std::optional<int> bind(Socket s, const SockAddrIpx& addr) {
-  if (ipx::Stack* k = stack_of(s)) return from_stack(k->bind(s, addr));
+  if (ipx::Stack* k = stack_of(s))
+    return from_stack(k->bind(s, ntohs_(addr.sa_socket)));
   return std::nullopt;
 }
 
@@ -186,7 +225,7 @@ std::optional<int> connect(Socket s, const SockAddrIpx& addr) {
   if (node_is_own_mac(addr.sa_nodenum) ||
       std::memcmp(k->node().data(), addr.sa_nodenum, 6) == 0)
     return fail(10049);  // WSAEADDRNOTAVAIL
-  return from_stack(k->connect(s, addr));
+  return from_stack(k->connect(s, from_sockaddr(addr)));
 }
 
 std::optional<int> listen(Socket s, int backlog) {
@@ -202,20 +241,27 @@ std::optional<int> accept(Socket s) {
 }
 
 std::optional<int> getsockname(Socket s, SockAddrIpx* addr) {
-  if (ipx::Stack* k = stack_of(s)) return from_stack(k->getsockname(s, addr));
-  return std::nullopt;
+  ipx::Stack* k = stack_of(s);
+  if (k == nullptr) return std::nullopt;
+  ipx::Address a;
+  int rc = from_stack(k->getsockname(s, &a));
+  if (rc == 0) *addr = to_sockaddr(a);
+  return rc;
 }
 
 std::optional<int> sendto(Socket s, const void* data, int len,
                           const SockAddrIpx& to) {
   if (ipx::Stack* k = stack_of(s))
-    return from_stack(k->sendto(s, data, len, to));
+    return from_stack(k->sendto(s, data, len, from_sockaddr(to)));
   return std::nullopt;
 }
 
 std::optional<int> recvfrom(Socket s, void* data, int len, SockAddrIpx* from) {
   if (stack_of(s) == nullptr) return std::nullopt;
-  return from_stack(ipx::Stack::recvfrom(s, data, len, from));
+  ipx::Address a;
+  int rc = from_stack(ipx::Stack::recvfrom(s, data, len, &a));
+  if (rc >= 0 && from != nullptr) *from = to_sockaddr(a);
+  return rc;
 }
 
 std::optional<int> send_failed(Socket s) {

@@ -11,8 +11,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/ipx_stack.h"
+#include "ipx/host/stack.h"
 #include "platform/net.h"
+#include "sim/ipx_replies.h"
 #include "sim/ipx_units.h"
 #include "sim/sides.h"
 #include "sim/snmp_udp.h"
@@ -21,8 +22,6 @@ namespace sim {
 
 namespace {
 
-constexpr uint16_t kFileServerType = 0x0004;
-constexpr uint16_t kUnitServiceType = 0x0414;
 constexpr int kUnitsPerMs = 8;  // spread of a broadcast's answers
 constexpr int64_t kIdleCloseMs = 10000;
 
@@ -30,22 +29,6 @@ int64_t now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-void put16(std::vector<uint8_t>* out, uint16_t v) {
-  out->push_back(static_cast<uint8_t>(v >> 8));
-  out->push_back(static_cast<uint8_t>(v & 0xFF));
-}
-
-// A name field of `size` bytes: NUL-padded, or filled with '_' after the
-// name and without any NUL when no_nul is set.
-void put_name(std::vector<uint8_t>* out, const std::string& name, size_t size,
-              bool no_nul) {
-  for (size_t i = 0; i < size; ++i) {
-    char c = i < name.size() ? name[i] : (no_nul ? '_' : '\0');
-    if (i == size - 1 && !no_nul && i < name.size()) c = '\0';
-    out->push_back(static_cast<uint8_t>(c));
-  }
 }
 
 int bound_socket(int type, uint32_t ip, uint16_t port, std::string* error) {
@@ -78,14 +61,11 @@ int bound_socket(int type, uint32_t ip, uint16_t port, std::string* error) {
 
 // A socket of a unit's own stack bound to `port`: a non-blocking listener
 // for a stream socket.
-int stack_socket(ipx::Stack* stack, int type, uint16_t port,
+int stack_socket(ipx::Stack* stack, ipx::SocketKind kind, uint16_t port,
                  std::string* error) {
-  int s = stack->socket(type);
-  net::SockAddrIpx at{};
-  at.sa_family = net::AF_IPX_;
-  at.sa_socket = net::htons_(port);
-  int rc = s < 0 ? s : stack->bind(s, at);
-  if (rc == 0 && type == net::SOCK_STREAM_) rc = stack->listen(s, 64);
+  int s = stack->socket(kind);
+  int rc = s < 0 ? s : stack->bind(s, port);
+  if (rc == 0 && kind == ipx::SocketKind::kStream) rc = stack->listen(s, 64);
   if (rc == 0) rc = stack->set_nonblocking(s, true);
   if (rc == 0) return s;
   *error = "cannot bind IPX socket " + std::to_string(port) + ": error " +
@@ -106,83 +86,23 @@ void close_socket(ipx::Stack* stack, int fd) {
 
 }  // namespace
 
-struct IpxSide::Unit {
-  bool file_server = false;
-  std::string name;
-  uint32_t ip = 0;  // network order
-  uint16_t wdx = 0, http = 0;
-  std::string description = "Simulated print server";
-  int a_items = 0, b_items = 0;
-  bool description_nul = true;
-  bool locator = true, sap = true;
-  bool foreign = false, zero_sockets = false, no_nul = false;
-  int sap_entries = 2;
-  int delay_ms = 0;
-  std::string wdx_reply = "normal";  // normal, silent, close
-  int wdx_delay_ms = 0;
+struct IpxSide::Unit : IpxUnit {
   int listener = -1;
   Entity entity;
   ipx::Stack* stack = nullptr;  // in Ethernet frames: the unit's own
 
-  std::vector<uint8_t> locator_reply() const {
-    std::vector<uint8_t> r;
-    if (foreign) {
-      r = {0x12, 0x34, 0x56, 0x78};
-    } else {
-      r = {0xFF, 0xFF, 0xC1, 0x00};
-    }
-    r.insert(r.end(), 6, 0);
-    put16(&r, zero_sockets ? 0 : wdx);
-    put16(&r, zero_sockets ? 0 : http);
-    put_name(&r, name, 20, no_nul);
-    return r;
-  }
-
-  void put_entry(std::vector<uint8_t>* r, uint16_t type, const std::string& n,
-                 uint16_t socket) const {
-    put16(r, type);
-    put_name(r, n, 48, no_nul);
+  // Where its SAP entries say it is: its stack's network and node, or over
+  // IPv4 the host's IPX network and node 00 00 followed by its address.
+  ipx::Address node() const {
+    ipx::Address a;
     if (stack != nullptr) {
-      ipx::NetworkNumber network = stack->network();
-      r->insert(r->end(), network.begin(), network.end());
-      ipx::Mac node = stack->node();
-      r->insert(r->end(), node.begin(), node.end());
+      a.network = stack->network();
+      a.node = stack->node();
     } else {
-      uint8_t network[4];
-      net::local_ipx_network(network);
-      r->insert(r->end(), network, network + 4);
-      r->push_back(0);
-      r->push_back(0);
-      const auto* node = reinterpret_cast<const uint8_t*>(&ip);
-      r->insert(r->end(), node, node + 4);
+      net::local_ipx_network(a.network.data());
+      std::memcpy(a.node.data() + 2, &ip, 4);
     }
-    put16(r, zero_sockets ? 0 : socket);
-    put16(r, 1);  // hops
-  }
-
-  std::vector<uint8_t> sap_response() const {
-    std::vector<uint8_t> r;
-    put16(&r, foreign ? 0x0003 : 0x0002);
-    if (file_server) {
-      put_entry(&r, kFileServerType, name, 0x0451);
-      return r;
-    }
-    put_entry(&r, kUnitServiceType, name, wdx);
-    if (sap_entries >= 2) put_entry(&r, kUnitServiceType, name + "-HTML", http);
-    for (int i = 2; i < sap_entries; ++i)
-      put_entry(&r, kUnitServiceType, name + "-F" + std::to_string(i), wdx);
-    return r;
-  }
-
-  std::vector<uint8_t> description_reply() const {
-    std::vector<uint8_t> r(26, 0);
-    r.push_back(static_cast<uint8_t>(a_items));
-    r.insert(r.end(), 2 * static_cast<size_t>(a_items), 0xAA);
-    r.push_back(static_cast<uint8_t>(b_items));
-    r.insert(r.end(), 2 * static_cast<size_t>(b_items), 0xBB);
-    r.insert(r.end(), description.begin(), description.end());
-    if (description_nul) r.push_back(0);
-    return r;
+    return a;
   }
 };
 
@@ -199,7 +119,7 @@ struct IpxSide::Loop {
     int64_t due;
     size_t receiver;
     sockaddr_in to;
-    net::SockAddrIpx to_ipx;
+    ipx::Address to_ipx;
     uint32_t from_ip;
     std::vector<uint8_t> bytes;
   };
@@ -226,26 +146,8 @@ IpxSide::IpxSide(const Config& config)
     bool unit = e.kind == "unit" && e.get_flag("ipx");
     if (!unit && e.kind != "fileserver") continue;
     auto u = std::make_shared<Unit>();
+    static_cast<IpxUnit&>(*u) = ipx_unit_of(e);
     u->entity = e;
-    u->file_server = !unit;
-    u->name = e.get("name", unit ? "VEM_000001" : "FS1");
-    u->ip = net::inet_addr(e.get("ip", "127.0.0.1").c_str());
-    u->wdx = static_cast<uint16_t>(e.get_number("wdx", unit ? 0x4000 : 0));
-    u->http = static_cast<uint16_t>(e.get_number("http", unit ? 0x4001 : 0));
-    u->description = e.get("desc", u->description);
-    u->a_items = static_cast<int>(e.get_number("wdx-a", 0)) & 0xFF;
-    u->b_items = static_cast<int>(e.get_number("wdx-b", 0)) & 0xFF;
-    u->description_nul = e.get_flag("desc-nul", true);
-    u->locator = unit && e.get_flag("locator", true);
-    u->sap = e.get_flag("sap", true);
-    if (e.get("reply") == "none") u->locator = u->sap = false;
-    u->foreign = e.get("signature") == "foreign";
-    u->zero_sockets = e.get_flag("zero-sockets");
-    u->no_nul = e.get_flag("no-nul");
-    u->sap_entries = static_cast<int>(e.get_number("sap-entries", 2));
-    u->delay_ms = static_cast<int>(e.get_number("delay", 0));
-    u->wdx_reply = e.get("wdx-reply", "normal");
-    u->wdx_delay_ms = static_cast<int>(e.get_number("wdx-delay", 0));
     units_.push_back(std::move(u));
   }
 }
@@ -272,12 +174,13 @@ bool IpxSide::start(std::string* error) {
     if (frames) {
       u->stack = unit_stack(config_, u->entity, error);
       if (u->stack == nullptr) return false;
-      int sap = stack_socket(u->stack, net::SOCK_DGRAM_, kSapPort, error);
+      int sap =
+          stack_socket(u->stack, ipx::SocketKind::kDatagram, kSapPort, error);
       if (sap < 0) return false;
       receivers.push_back({sap, false, u->stack, {u}});
       if (!u->file_server) {
-        int locator =
-            stack_socket(u->stack, net::SOCK_DGRAM_, kLocatorPort, error);
+        int locator = stack_socket(u->stack, ipx::SocketKind::kDatagram,
+                                   kLocatorPort, error);
         if (locator < 0) return false;
         receivers.push_back({locator, true, u->stack, {u}});
       }
@@ -285,9 +188,9 @@ bool IpxSide::start(std::string* error) {
     if (u->file_server) continue;
     any_unit = true;
     if (u->wdx == 0) continue;
-    u->listener = frames
-                      ? stack_socket(u->stack, net::SOCK_STREAM_, u->wdx, error)
-                      : bound_socket(SOCK_STREAM, u->ip, u->wdx, error);
+    u->listener =
+        frames ? stack_socket(u->stack, ipx::SocketKind::kStream, u->wdx, error)
+               : bound_socket(SOCK_STREAM, u->ip, u->wdx, error);
     if (u->listener < 0) return false;
   }
   if (!frames && any_unit) {
@@ -327,7 +230,7 @@ bool IpxSide::start(std::string* error) {
       }
       for (auto& c : loop.connections) {
         if (c.reply_due < 0 || c.reply_due > now) continue;
-        std::vector<uint8_t> r = c.unit->description_reply();
+        std::vector<uint8_t> r = description_reply(*c.unit);
         served_.fetch_add(1);
         ::send(c.fd, r.data(), r.size(), MSG_NOSIGNAL);
         c.reply_due = -1;
@@ -349,7 +252,7 @@ bool IpxSide::start(std::string* error) {
         Loop::Receiver& r = loop.receivers[which];
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        net::SockAddrIpx from_ipx{};
+        ipx::Address from_ipx;
         ssize_t n = r.stack != nullptr
                         ? ipx::Stack::recvfrom(r.fd, buffer.data(),
                                                static_cast<int>(buffer.size()),
@@ -357,21 +260,16 @@ bool IpxSide::start(std::string* error) {
                         : ::recvfrom(r.fd, buffer.data(), buffer.size(), 0,
                                      reinterpret_cast<sockaddr*>(&from), &len);
         if (n <= 0) continue;
-        bool locator_query = r.locator && n == 6 && buffer[0] == 0xFF &&
-                             buffer[1] == 0xFF && buffer[2] == 0xC1 &&
-                             buffer[3] == 0x00;
         uint16_t sap_type = 0;
-        if (!r.locator && n == 4 && buffer[0] == 0 && buffer[1] == 1)
-          sap_type = static_cast<uint16_t>(buffer[2] << 8 | buffer[3]);
+        IpxQuery query = read_ipx_query(buffer.data(), static_cast<size_t>(n),
+                                        r.locator, &sap_type);
         int order = 0;
         for (auto& u : r.units) {
           std::vector<uint8_t> answer;
-          if (locator_query && u->locator) {
-            answer = u->locator_reply();
-          } else if (sap_type != 0 && u->sap &&
-                     sap_type == (u->file_server ? kFileServerType
-                                                 : kUnitServiceType)) {
-            answer = u->sap_response();
+          if (query == IpxQuery::kLocator && u->locator) {
+            answer = locator_reply(*u);
+          } else if (query == IpxQuery::kSap && answers_sap(*u, sap_type)) {
+            answer = sap_response(*u, u->node());
           } else {
             continue;
           }

@@ -62,14 +62,16 @@ ipx::Stack* unit_stack(const Config& config, const Entity& e,
     return nullptr;
   }
   options.interface = global(config, "ipx-interface");
+  if (options.interface.empty()) options.interface = net::own_interface_name();
   std::string network = global(config, "ipx-network");
   if (!network.empty() && !parse_hex(network, options.network.data(), 4)) {
     *error = "bad --ipx-network " + network;
     return nullptr;
   }
   std::string loss = global(config, "ipx-loss");
-  if (!loss.empty() && std::sscanf(loss.c_str(), "%d/%d", &options.drop_percent,
-                                   &options.reorder_percent) < 1) {
+  int drop = 0, reorder = 0;
+  if (!loss.empty() &&
+      std::sscanf(loss.c_str(), "%d/%d", &drop, &reorder) < 1) {
     *error = "bad --ipx-loss " + loss;
     return nullptr;
   }
@@ -82,9 +84,13 @@ ipx::Stack* unit_stack(const Config& config, const Entity& e,
     *error = "unit " + name + ": no IPX stack on " +
              (options.interface.empty() ? "the host's interface"
                                         : options.interface) +
-             " (error " + std::to_string(code) + ")";
+             " (error " +
+             std::to_string(
+                 code >= 10000 ? code : net::winsock_error_from_errno(code)) +
+             ")";
     return nullptr;
   }
+  stack->set_loss(drop, reorder);
   net::register_ipx_stack(stack.get());
   ipx::Stack* kept = stack.get();
   (*stacks)[options.node] = std::move(stack);

@@ -1,6 +1,6 @@
 // IPX in Ethernet frames for the simulator: each unit (or file server) is a
 // node of its own on one interface, played by a stack of its own
-// (platform/ipx_stack.h) that answers to the unit's node number and hears
+// (ipx/host/stack.h) that answers to the unit's node number and hears
 // and sends only the unit's frame types. The stacks are registered with
 // platform/net, so the sides use the ordinary socket calls on their
 // descriptors, and live as long as the process.
@@ -21,7 +21,7 @@
 
 #include <string>
 
-#include "platform/ipx_stack.h"
+#include "ipx/host/stack.h"
 #include "sim/config.h"
 
 namespace sim {

@@ -10,14 +10,16 @@
 #include <memory>
 #include <string>
 
+#include "discovery/ipx/ipx_discovery.h"
+#include "ipx/wire/sap.h"
 #include "platform/net.h"
 #include "sim/config.h"
 
 namespace sim {
 
 // The IPX sockets a unit answers on: SAP and the units' own locator query.
-inline constexpr uint16_t kSapPort = 0x0452;
-inline constexpr uint16_t kLocatorPort = 0x8449;
+inline constexpr uint16_t kSapPort = ipx::kSapSocket;
+inline constexpr uint16_t kLocatorPort = kLocatorSocket;
 
 bool start_web_side(const Config& config);   // HTTP over SPX (web_side.cc)
 bool start_snmp_side(const Config& config);  // SNMP v1 agent (snmp_side.cc)

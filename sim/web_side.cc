@@ -13,7 +13,6 @@
 #include <string>
 #include <utility>
 
-#include "platform/ipx_stack.h"
 #include "platform/net.h"
 #include "platform/threads.h"
 #include "sim/ipx_units.h"
@@ -180,7 +179,7 @@ bool start_web_side(const Config& config) {
     net::SockAddrIpx at{};
     at.sa_family = net::AF_IPX_;
     at.sa_socket = net::htons_(static_cast<uint16_t>(port));
-    int fd = port > 0 && port <= 65535 ? stack->socket(net::SOCK_STREAM_)
+    int fd = port > 0 && port <= 65535 ? stack->socket(ipx::SocketKind::kStream)
                                        : net::INVALID_SOCKET;
     net::OwnedSocket s(fd < 0 ? net::INVALID_SOCKET : fd);
     bool bound = s && net::bind(s.get(), at) == 0;

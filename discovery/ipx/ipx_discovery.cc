@@ -19,13 +19,6 @@ constexpr int kLocatorHttpOffset = 12;
 constexpr int kLocatorNameOffset = 14;
 constexpr int kLocatorWaitMs = 2000;
 constexpr int kLocatorBoundSeconds = 4;
-// Offsets in a SAP response, and in each of its server entries.
-constexpr uint8_t kSapResponseType[2] = {0x00, 0x02};
-constexpr int kFirstSapEntryOffset = 2;
-constexpr int kSapNameOffset = 2;
-constexpr int kSapNetworkOffset = 50;
-constexpr int kSapNodeOffset = 54;
-constexpr int kSapSocketOffset = 60;
 constexpr int kSapWaitMs = 1000;
 // Responses that keep arriving are taken for at most this long per pass.
 constexpr int kSapPassBoundMs = 5000;
@@ -42,9 +35,9 @@ net::SockAddrIpx wildcard_address() {
 }
 
 int send_sap_query(net::Socket s, uint16_t server_type) {
-  const uint8_t query[4] = {0x00, 0x01, static_cast<uint8_t>(server_type >> 8),
-                            static_cast<uint8_t>(server_type & 0xFF)};
-  return net::sendto(s, query, sizeof query, broadcast_destination(kSapSocket));
+  const auto query = ipx::encode_sap_query(ipx::kSapGeneralQuery, server_type);
+  return net::sendto(s, query.data(), static_cast<int>(query.size()),
+                     broadcast_destination(ipx::kSapSocket));
 }
 
 void copy_name(char* dst, const char* src, size_t n) {
@@ -107,7 +100,7 @@ int file_servers_present() {
   if (net::bind(sock.get(), wildcard_address()) != 0) return -1;
   if (net::setsockopt_int(sock.get(), net::SockOpt::kBroadcast, 1) != 0)
     return -1;
-  if (send_sap_query(sock.get(), kFileServerType) == net::SOCKET_ERROR)
+  if (send_sap_query(sock.get(), ipx::kSapFileServerType) == net::SOCKET_ERROR)
     return -1;
   int64_t t0 = seconds_now();
   while (true) {
@@ -201,7 +194,7 @@ void sap_query_units(IpxUnitRecord* list, int* count, int capacity) {
     if (send_sap_query(sock.get(), kUnitServiceType) == net::SOCKET_ERROR)
       return;
     const ListenLimits limits = {
-        kSapWaitMs, milliseconds_now() + kSapPassBoundMs, kSapResponseSize};
+        kSapWaitMs, milliseconds_now() + kSapPassBoundMs, ipx::kSapMaxResponse};
     ListenEnd end = listen_for_datagrams(
         sock.get(), limits,
         DatagramHandler<net::SockAddrIpx>(
@@ -215,26 +208,24 @@ void sap_query_units(IpxUnitRecord* list, int* count, int capacity) {
 
 int parse_sap_response(const uint8_t* data, int length,
                        SapServer out[kMaxSapServers]) {
-  if (length < 2 || length > kSapResponseSize ||
-      std::memcmp(data, kSapResponseType, 2) != 0)
+  uint16_t operation = 0;
+  std::vector<ipx::SapEntry> entries;
+  if (length < 0 ||
+      !ipx::decode_sap_response({data, static_cast<size_t>(length)}, &operation,
+                                &entries) ||
+      operation != ipx::kSapGeneralResponse)
     return 0;
-  const int k = length / kSapEntrySize;
-  if (k < 1 || k > kMaxSapServers) return 0;
-  for (int i = 0; i < k; ++i) {
-    const uint8_t* entry = data + kFirstSapEntryOffset + kSapEntrySize * i;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const ipx::SapEntry& e = entries[i];
     SapServer& server = out[i];
-    const char* raw = reinterpret_cast<const char*>(entry + kSapNameOffset);
-    // A name without its NUL is malformed: it comes out empty.
-    size_t length_of_name = strnlen(raw, kNameSize);
-    copy_name(server.name, raw,
-              length_of_name == kNameSize ? 0 : length_of_name);
+    copy_name(server.name, e.name.data(), e.name.size());
     server.address = net::SockAddrIpx{};
     server.address.sa_family = net::AF_IPX_;
-    std::memcpy(server.address.sa_netnum, entry + kSapNetworkOffset, 4);
-    std::memcpy(server.address.sa_nodenum, entry + kSapNodeOffset, 6);
-    std::memcpy(&server.address.sa_socket, entry + kSapSocketOffset, 2);
+    std::memcpy(server.address.sa_netnum, e.address.network.data(), 4);
+    std::memcpy(server.address.sa_nodenum, e.address.node.data(), 6);
+    server.address.sa_socket = net::htons_(e.address.socket);
   }
-  return k;
+  return static_cast<int>(entries.size());
 }
 
 void accept_sap_response(const uint8_t* data, int length, IpxUnitRecord* list,

@@ -12,17 +12,14 @@
 #include <cstdint>
 
 #include "discovery/units.h"
+#include "ipx/wire/sap.h"
 #include "platform/net.h"
 
-inline constexpr uint16_t kSapSocket = 0x0452;
 inline constexpr uint16_t kLocatorSocket = 0x8449;
-inline constexpr uint16_t kFileServerType = 0x0004;
 inline constexpr uint16_t kUnitServiceType = 0x0414;
 inline constexpr int kLocatorReplySize = 34;
 inline constexpr int kLocatorNameSize = 20;
-inline constexpr int kSapEntrySize = 64;
-inline constexpr int kMaxSapServers = 7;
-inline constexpr int kSapResponseSize = 2 + kMaxSapServers * kSapEntrySize;
+inline constexpr int kMaxSapServers = ipx::kSapMaxEntries;
 
 // A locator reply as read from its bytes. Sockets in network byte order.
 struct LocatorReply {
@@ -42,9 +39,9 @@ struct SapServer {
   net::SockAddrIpx address;                // family 6
 };
 
-// The server entries of a response: 0 when it is to be ignored (another
-// response type, fewer than one or more than seven entries, or longer than
-// 450 bytes), else k = length / 64 entries in `out`.
+// The server entries of a response: 0 when it is to be ignored (not a
+// General Service Response, or under 64 or over 450 bytes), else
+// k = length / 64 entries in `out`.
 int parse_sap_response(const uint8_t* data, int length,
                        SapServer out[kMaxSapServers]);
 

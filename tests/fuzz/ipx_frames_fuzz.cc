@@ -2,8 +2,10 @@
 // they accept encodes back to a frame that decodes to the same packet.
 #include <algorithm>
 
-#include "platform/ipx_services.h"
-#include "platform/ipx_wire.h"
+#include "ipx/wire/frame.h"
+#include "ipx/wire/rip.h"
+#include "ipx/wire/sap.h"
+#include "ipx/wire/spx.h"
 #include "tests/fuzz/fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

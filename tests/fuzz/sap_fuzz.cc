@@ -1,6 +1,8 @@
-// Any datagram as a SAP response, merged into a list with little room: no
-// more entries are added than there is room for, and none without a name.
+// Any datagram as a SAP response: the codec reads nothing outside it and
+// keeps no name without its NUL, and the merge into a list with little room
+// adds no more entries than there is room for, and none without a name.
 #include "discovery/ipx/ipx_discovery.h"
+#include "ipx/wire/sap.h"
 #include "tests/fuzz/fuzz.h"
 
 // Input: the room left in the list (a byte), then the response.
@@ -12,6 +14,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::strcpy(list[0].name, "VEM_123456");
   std::strcpy(list[1].name, "CS1");
   int count = kKnown;
+  uint16_t op = 0;
+  std::vector<ipx::SapEntry> entries;
+  if (ipx::decode_sap_response({data + 1, size - 1}, &op, &entries)) {
+    fuzz::require(entries.size() == (size - 1) / ipx::kSapEntrySize &&
+                  entries.size() <= ipx::kSapMaxEntries);
+    for (const ipx::SapEntry& e : entries)
+      fuzz::require(e.name.size() < ipx::kSapNameSize &&
+                    e.name.find('\0') == std::string::npos);
+  }
   accept_sap_response(data + 1, static_cast<int>(size - 1), list, &count,
                       free_room);
   fuzz::require(count <= kKnown + free_room);

@@ -1,8 +1,8 @@
 // Arbitrary packets, calls and time steps into an SPX connection: it stays
 // within its bounds, sends at most a window and two system packets per call
 // and never a packet longer than SPX allows.
-#include "platform/ipx_wire.h"
-#include "platform/spx_connection.h"
+#include "ipx/spx/connection.h"
+#include "ipx/wire/spx.h"
 #include "tests/fuzz/fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -25,10 +25,10 @@ TEST(IpxStack, AnEndedConnectionLeftOpenCostsNoProcessorTime) {
   auto a = lan.stack(0, ipx::kAllFrameTypes);
   auto b = lan.stack(1, ipx::kAllFrameTypes);
   ASSERT_TRUE(a && b);
-  net::SockAddrIpx where{};
+  ipx::Address where;
   int listener = ipx_test::listening_socket(*b, &where);
   ASSERT_GE(listener, 0);
-  int c = a->socket(net::SOCK_STREAM_);
+  int c = a->socket(ipx::SocketKind::kStream);
   ASSERT_EQ(a->connect(c, where), 0);
   int accepted = b->accept(listener);
   ASSERT_GE(accepted, 0);

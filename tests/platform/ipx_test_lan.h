@@ -13,10 +13,12 @@
 #include <memory>
 #include <string>
 
-#include "platform/ipx_stack.h"
+#include "ipx/host/stack.h"
+#include "platform/net.h"
 
 namespace ipx_test {
 
+// The program's address of a node.
 inline net::SockAddrIpx at(const ipx::NetworkNumber& network,
                            const ipx::Mac& node, uint16_t socket) {
   net::SockAddrIpx a{};
@@ -29,8 +31,8 @@ inline net::SockAddrIpx at(const ipx::NetworkNumber& network,
 
 // Its ends: ipx<pid>a<n> with MAC 02:00:00:00:<n>:01, and ...b<n> with :02.
 // A listening SPX socket of `stack`, its address in *where; -1 on failure.
-inline int listening_socket(ipx::Stack& stack, net::SockAddrIpx* where) {
-  int l = stack.socket(net::SOCK_STREAM_);
+inline int listening_socket(ipx::Stack& stack, ipx::Address* where) {
+  int l = stack.socket(ipx::SocketKind::kStream);
   if (stack.listen(l, 1) != 0 || stack.getsockname(l, where) != 0) return -1;
   return l;
 }

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/ipx_services.h"
+#include "ipx/wire/sap.h"
 #include "tests/platform/ipx_test_lan.h"
 #include "tests/support/netns.h"
 #include "tests/support/scratch.h"
@@ -85,16 +85,15 @@ TEST(IpxOnTheWire, EveryKindOfFrameDissectsAsMeantInEveryFrameType) {
     auto a = lan.stack(0, type, {}, quick);  // asks RIP at start
     auto b = lan.stack(1, type, {0, 0, 0xBE, 0xEF}, quick);
     ASSERT_TRUE(a && b);
-    int u = a->socket(net::SOCK_DGRAM_);
+    int u = a->socket(ipx::SocketKind::kDatagram);
     auto query = encode_sap_query(kSapGeneralQuery, 0x0414);
-    a->sendto(u, query.data(), 4, ipx_test::at({}, kBroadcastMac, 0x0452));
-    a->sendto(u, "\xFF\xFF\xC1\x00\x01\xF4", 6,
-              ipx_test::at({}, kBroadcastMac, 0x8449));
-    int l = b->socket(net::SOCK_STREAM_);
+    a->sendto(u, query.data(), 4, {{}, kBroadcastMac, 0x0452});
+    a->sendto(u, "\xFF\xFF\xC1\x00\x01\xF4", 6, {{}, kBroadcastMac, 0x8449});
+    int l = b->socket(ipx::SocketKind::kStream);
     ASSERT_EQ(b->listen(l, 1), 0);
-    net::SockAddrIpx where{};
+    ipx::Address where;
     b->getsockname(l, &where);
-    int c = a->socket(net::SOCK_STREAM_);
+    int c = a->socket(ipx::SocketKind::kStream);
     ASSERT_EQ(a->connect(c, where), 0);
     int s = b->accept(l);
     ASSERT_EQ(::send(c, "GET / HTTP/1.0\r\n\r\n", 18, 0), 18);

@@ -1,11 +1,12 @@
 // The IPX codecs against bytes written out by hand from the wire reference.
-#include "platform/ipx_wire.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "platform/ipx_services.h"
+#include "ipx/wire/frame.h"
+#include "ipx/wire/rip.h"
+#include "ipx/wire/sap.h"
+#include "ipx/wire/spx.h"
 
 namespace {
 
@@ -137,12 +138,13 @@ TEST(SapAndRip, ResponsesCarryNamedEntriesAndNetworks) {
   EXPECT_EQ(op, kSapGeneralResponse);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0], unit);
-  // A name filling all 48 bytes is taken whole; a partial entry is ignored.
+  // A name filling all 48 bytes has no NUL and comes out empty; a partial
+  // entry is ignored.
   std::fill(sap.begin() + 4, sap.begin() + 52, 'N');
   sap.resize(sap.size() + 30, 0);
   ASSERT_TRUE(decode_sap_response(sap, &op, &entries));
   ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].name, std::string(48, 'N'));
+  EXPECT_EQ(entries[0].name, "");
   EXPECT_FALSE(decode_sap_response(Bytes(65, 0), &op, &entries));
 
   EXPECT_EQ(encode_rip_request(), Bytes({0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFF,

@@ -1,4 +1,4 @@
-#include "platform/ipx_wire.h"
+#include "ipx/wire/frame.h"
 
 #include <algorithm>
 #include <cctype>
@@ -29,21 +29,21 @@ bool starts_with(std::span<const uint8_t> data, std::span<const uint8_t> p) {
          std::equal(p.begin(), p.end(), data.begin());
 }
 
-void encode_address(const Address& a, uint8_t* out) {
+}  // namespace
+
+void encode_address(const Address& a, uint8_t out[kAddressSize]) {
   std::memcpy(out, a.network.data(), 4);
   std::memcpy(out + 4, a.node.data(), 6);
   put16(out + 10, a.socket);
 }
 
-Address decode_address(const uint8_t* in) {
+Address decode_address(const uint8_t in[kAddressSize]) {
   Address a;
   std::memcpy(a.network.data(), in, 4);
   std::memcpy(a.node.data(), in + 4, 6);
   a.socket = get16(in + 10);
   return a;
 }
-
-}  // namespace
 
 const char* frame_type_name(FrameType t) {
   switch (t) {
@@ -158,29 +158,6 @@ std::vector<uint8_t> encode_frame(FrameType type, const Mac& destination,
   if (!data.empty()) std::memcpy(p + kIpxHeaderSize, data.data(), data.size());
   if (out.size() < kEthernetMinFrame) out.resize(kEthernetMinFrame, 0);
   return out;
-}
-
-void encode_spx_header(const SpxHeader& h, uint8_t out[kSpxHeaderSize]) {
-  out[0] = h.connection_control;
-  out[1] = h.datastream_type;
-  put16(out + 2, h.source_id);
-  put16(out + 4, h.destination_id);
-  put16(out + 6, h.sequence);
-  put16(out + 8, h.acknowledge);
-  put16(out + 10, h.allocation);
-}
-
-bool decode_spx_header(std::span<const uint8_t> data, SpxHeader* h) {
-  if (data.size() < kSpxHeaderSize) return false;
-  const uint8_t* p = data.data();
-  h->connection_control = p[0];
-  h->datastream_type = p[1];
-  h->source_id = get16(p + 2);
-  h->destination_id = get16(p + 4);
-  h->sequence = get16(p + 6);
-  h->acknowledge = get16(p + 8);
-  h->allocation = get16(p + 10);
-  return true;
 }
 
 }  // namespace ipx

@@ -1,4 +1,4 @@
-#include "platform/spx_connection.h"
+#include "ipx/spx/connection.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-// IPX and SPX on Ethernet: pure codecs over byte buffers (no socket, no
+// IPX on Ethernet: pure codecs over byte buffers (no socket, no
 // clock). Multi-byte fields are big-endian on the wire; the structs below
 // hold them as host values.
 //
@@ -6,13 +6,13 @@
 //   checksum FF FF), 802.2 LLC (length, E0 E0 03) and SNAP (length,
 //   AA AA 03 00 00 00 81 37). Frames are padded to the Ethernet minimum of
 //   60 bytes; the IPX length field, not the frame, says where a packet ends.
-// - The 30-byte IPX header and the 12-byte SPX header after it.
+// - The 30-byte IPX header.
 //
 // Every decoder checks lengths before reading and returns false (or
 // nothing) for anything short, oversized or of another protocol. All
 // functions are safe for concurrent use.
-#ifndef TAV_PLATFORM_IPX_WIRE_H_
-#define TAV_PLATFORM_IPX_WIRE_H_
+#ifndef TAV_IPX_WIRE_FRAME_H_
+#define TAV_IPX_WIRE_FRAME_H_
 
 #include <array>
 #include <cstddef>
@@ -38,7 +38,7 @@ inline constexpr FrameTypes frame_bit(FrameType t) {
   return 1u << static_cast<unsigned>(t);
 }
 
-// Parses a TAV_IPX_FRAMES value: a comma list of ethernet_ii, 802.3, 802.2
+// Parses a list of frame types: a comma list of ethernet_ii, 802.3, 802.2
 // and snap (blanks and case ignored). Returns the set, or 0 when the text
 // is empty or names anything else.
 FrameTypes parse_frame_types(const char* text);
@@ -57,6 +57,11 @@ struct Address {
   uint16_t socket = 0;
   bool operator==(const Address&) const = default;
 };
+
+// An address on the wire: network (4), node (6), socket (2).
+inline constexpr size_t kAddressSize = 12;
+void encode_address(const Address& a, uint8_t out[kAddressSize]);
+Address decode_address(const uint8_t in[kAddressSize]);
 
 inline constexpr size_t kIpxHeaderSize = 30;
 inline constexpr uint16_t kNoChecksum = 0xFFFF;
@@ -107,32 +112,6 @@ std::vector<uint8_t> encode_frame(FrameType type, const Mac& destination,
                                   const Mac& source, const IpxHeader& ipx,
                                   std::span<const uint8_t> data);
 
-// SPX: the 12 bytes after the IPX header (packet type 5).
-inline constexpr size_t kSpxHeaderSize = 12;
-inline constexpr size_t kSpxMaxData = 576 - kIpxHeaderSize - kSpxHeaderSize;
-inline constexpr uint8_t kSpxSystem = 0x80;
-inline constexpr uint8_t kSpxSendAck = 0x40;
-inline constexpr uint8_t kSpxAttention = 0x20;
-inline constexpr uint8_t kSpxEndOfMessage = 0x10;
-inline constexpr uint8_t kSpxEndOfConnection = 0xFE;
-inline constexpr uint8_t kSpxEndOfConnectionAck = 0xFF;
-inline constexpr uint16_t kSpxUnknownId = 0xFFFF;
-
-struct SpxHeader {
-  uint8_t connection_control = 0;
-  uint8_t datastream_type = 0;
-  uint16_t source_id = 0;
-  uint16_t destination_id = 0;
-  uint16_t sequence = 0;
-  uint16_t acknowledge = 0;
-  uint16_t allocation = 0;
-  bool operator==(const SpxHeader&) const = default;
-};
-
-void encode_spx_header(const SpxHeader& h, uint8_t out[kSpxHeaderSize]);
-// False when `data` is shorter than 12 bytes.
-bool decode_spx_header(std::span<const uint8_t> data, SpxHeader* h);
-
 // Big-endian helpers shared by the codecs.
 inline uint16_t get16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] << 8 | p[1]);
@@ -144,4 +123,4 @@ inline void put16(uint8_t* p, uint16_t v) {
 
 }  // namespace ipx
 
-#endif  // TAV_PLATFORM_IPX_WIRE_H_
+#endif  // TAV_IPX_WIRE_FRAME_H_

@@ -28,8 +28,8 @@
 // Memory is bounded: `send_bytes` of data not yet sent, `window` packets
 // waiting for acks, `receive_packets` full packets of received data.
 // External synchronization required.
-#ifndef TAV_PLATFORM_SPX_CONNECTION_H_
-#define TAV_PLATFORM_SPX_CONNECTION_H_
+#ifndef TAV_IPX_SPX_CONNECTION_H_
+#define TAV_IPX_SPX_CONNECTION_H_
 
 #include <array>
 #include <cstddef>
@@ -38,7 +38,7 @@
 #include <limits>
 #include <span>
 
-#include "platform/ipx_wire.h"
+#include "ipx/wire/spx.h"
 
 namespace spx {
 
@@ -185,4 +185,4 @@ class Connection {
 
 }  // namespace spx
 
-#endif  // TAV_PLATFORM_SPX_CONNECTION_H_
+#endif  // TAV_IPX_SPX_CONNECTION_H_

@@ -1,13 +1,13 @@
 // The SPX connection machine between two peers over a simulated wire that
 // loses, repeats and reorders packets, with a simulated clock.
-#include "platform/spx_connection.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "ipx/spx/connection.h"
 
 namespace {
 

@@ -1,0 +1,164 @@
+// The IPX interface on one wire: the socket table, frame demultiplexing,
+// the frame type of each peer, the network number, the SPX connections
+// and the listeners' backlogs. No descriptor, thread or clock inside: the
+// owner hands it the time and a device in poll(), and asks next_deadline()
+// when to call again.
+//
+// Frames: all four types are taken in (those of `receive_types`); a peer
+// is answered in the type it last used; broadcasts go out in each type of
+// `broadcast_types`. A datagram that a node sends in several frame types
+// within 2 s (its answer to such broadcasts) is delivered once. The network
+// number is 0 until learned: the source network of a packet from another
+// node with transport control 0, or an IPX RIP answer (asked for by the
+// first poll).
+//
+// Packets to other networks go straight to the node: there is no routing
+// table yet (a route lookup belongs in destination_of()).
+//
+// Calls return 0 or a count on success, or a negative error number (the
+// Winsock numbers below). External synchronization required.
+#ifndef TAV_IPX_IFACE_INTERFACE_H_
+#define TAV_IPX_IFACE_INTERFACE_H_
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "ipx/device/device.h"
+#include "ipx/iface/repeat_filter.h"
+#include "ipx/spx/connection.h"
+#include "ipx/wire/frame.h"
+
+namespace ipx {
+
+inline constexpr int kWouldBlock = 10035;
+inline constexpr int kNotSocket = 10038;
+inline constexpr int kMessageSize = 10040;
+inline constexpr int kInvalid = 10022;
+inline constexpr int kAddressInUse = 10048;
+inline constexpr int kAddressNotAvailable = 10049;
+inline constexpr int kNoBuffers = 10055;
+inline constexpr int kAlreadyConnected = 10056;
+
+// Dynamic sockets. The first sixteen of the 0x4000 range are left alone:
+// NetWare shells and peers use some of them as well-known sockets (messages
+// at 0x4001 and 0x4003, directory service at 0x4006, printers at 0x400C).
+inline constexpr uint16_t kFirstDynamic = 0x4010;
+inline constexpr uint16_t kLastDynamic = 0x7FFF;
+// Datagrams kept for a socket whose owner has not taken them.
+inline constexpr size_t kDatagramQueue = 64;
+
+enum class SocketKind { kDatagram, kStream };
+
+struct InterfaceConfig {
+  Mac node{};               // the node number it answers to and sends from
+  NetworkNumber network{};  // non-zero: known from the start
+  FrameTypes broadcast_types = kAllFrameTypes;
+  FrameTypes receive_types = kAllFrameTypes;
+  spx::Timing timing{};
+  spx::Limits limits{};
+  uint16_t first_connection_id = 1;
+};
+
+struct Datagram {
+  Address source;
+  std::vector<uint8_t> data;
+};
+
+class Interface {
+ public:
+  using Handle = int;  // > 0
+
+  explicit Interface(const InterfaceConfig& config);
+
+  Handle open(SocketKind kind);
+  // Port 0 takes a free one of 0x4010..0x7FFF; one in use is 10048,
+  // binding twice 10022.
+  int bind(Handle h, uint16_t port);
+  // The network known now, this node and the bound socket; 10022 unbound.
+  int local_address(Handle h, Address* out) const;
+  // Queues one datagram (binding first if needed); node FF..FF broadcasts.
+  // 10040 when it does not fit in a frame.
+  int sendto(Handle h, std::span<const uint8_t> data, const Address& to);
+  // The oldest datagram received on a datagram socket, if any.
+  bool receive(Handle h, Datagram* out);
+  // Starts an SPX open (binding first if needed): 0, or 10056 when one was
+  // started before, 10049 for node 0 or FF..FF.
+  int connect(Handle h, const Address& to, int64_t now);
+  int listen(Handle h, int backlog);
+  bool listening(Handle h) const;
+  // Connections come in and not yet taken by accept().
+  size_t waiting(Handle listener) const;
+  // A connection that came in, as a socket of its own; 0 when none waits.
+  Handle accept(Handle listener);
+  // The connection of a stream socket, nullptr before connect() or after
+  // close(). Calls on it are sent at the next poll().
+  spx::Connection* connection(Handle h);
+  // Closes the socket: a connection ends in order (after what was written
+  // to it) and is dropped once ended; so do those waiting on a listener.
+  int close(Handle h, int64_t now);
+  bool exists(Handle h) const { return sockets_.count(h) != 0; }
+
+  // Takes the frames that wait on `device`, runs the timers due at `now`
+  // and sends what the sockets have for the wire.
+  void poll(int64_t now, Device& device);
+  // When poll() has something to do next (0 when something waits to be
+  // sent), or spx::kNever.
+  int64_t next_deadline() const;
+
+  NetworkNumber network() const { return config_.network; }
+  const Mac& node() const { return config_.node; }
+
+ private:
+  struct Socket {
+    SocketKind kind = SocketKind::kDatagram;
+    uint16_t port = 0;  // 0 until bound
+    bool listening = false;
+    bool accepted = false;  // shares the listener's socket number
+    size_t backlog = 0;
+    std::deque<Handle> ready;
+    uint16_t connection_id = 0;
+    std::deque<Datagram> datagrams;
+  };
+  struct Conn {
+    Conn(uint16_t id, const spx::Timing& t, const spx::Limits& l)
+        : machine(id, t, l) {}
+    spx::Connection machine;
+    Address peer;
+    FrameType type = FrameType::kEthernetII;
+    uint16_t port = 0;
+    bool released = false;  // its socket is closed: drop it once ended
+  };
+
+  Socket* find(Handle h);
+  const Socket* find(Handle h) const;
+  Conn* conn_of(Handle h);
+  uint16_t free_port() const;
+  uint16_t free_connection_id();
+  void release(Handle h, int64_t now);
+  void handle_frame(const Frame& f, int64_t now);
+  void learn(const Frame& f);
+  void handle_spx(const Frame& f, int64_t now);
+  void deliver_datagram(const Frame& f, int64_t now);
+  void flush(Conn& c);
+  void send_packet(const Address& to, uint8_t packet_type, uint16_t from_port,
+                   std::span<const uint8_t> data, const FrameType* type);
+  FrameType destination_of(const Mac& node) const;
+
+  InterfaceConfig config_;
+  std::map<Handle, Socket> sockets_;
+  std::map<uint16_t, std::unique_ptr<Conn>> conns_;
+  std::map<Mac, FrameType> peer_types_;
+  RepeatFilter repeats_;
+  std::deque<std::vector<uint8_t>> to_send_;
+  Handle next_handle_ = 1;
+  mutable uint16_t next_port_ = kFirstDynamic;
+  uint16_t next_connection_id_ = 1;
+};
+
+}  // namespace ipx
+
+#endif  // TAV_IPX_IFACE_INTERFACE_H_
