@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
+scripts/setup.sh build demo
 echo "run-demo: building tav and tav-sim (build/debug)"
 if [[ ! -f build/debug/build.ninja ]]; then
   cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
