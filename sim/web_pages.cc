@@ -59,7 +59,7 @@ std::string unit_page(const WebUnitOptions& unit, const std::string& title,
          "<BODY BGCOLOR=\"#FFFFFF\" LINK=\"#1F3A93\" VLINK=\"#1F3A93\">\n"
          "<TABLE WIDTH=\"100%\" BORDER=0 CELLPADDING=6 CELLSPACING=0 "
          "BGCOLOR=\"#1F3A93\"><TR>\n"
-         "<TD WIDTH=40 ALIGN=center BGCOLOR=\"#FFFFFF\"><img src=\"logo.gif\" "
+         "<TD WIDTH=40><img src=\"logo.gif\" "
          "WIDTH=32 HEIGHT=16 "
          "ALT=\"logo\"></TD>\n<TD>" +
          font + " COLOR=\"#FFFFFF\" SIZE=5><B>" + escaped(unit.name) +

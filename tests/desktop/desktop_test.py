@@ -37,9 +37,10 @@ class DesktopTest(e2e_test.SiteTest):
             xvfb = cls.start(None, ["Xvfb", "-displayfd", "1", "-screen", "0",
                                     "1280x800x24", "-nolisten", "tcp", "-ac"],
                              stdout=subprocess.PIPE, stderr=cls.x_log)
+            cls.x_out = xvfb.stdout
             cls.env = {k: v for k, v in os.environ.items() if k not in
                        ("WAYLAND_DISPLAY", "TAV_UI", "BROWSER")}
-            cls.env["DISPLAY"] = ":" + xvfb.stdout.readline().decode().strip()
+            cls.env["DISPLAY"] = ":" + cls.x_out.readline().decode().strip()
             assert cls.env["DISPLAY"] != ":", "Xvfb did not start"
             cls.start(None, ["openbox"], env=cls.env, stdout=cls.x_log,
                       stderr=cls.x_log)
@@ -47,9 +48,33 @@ class DesktopTest(e2e_test.SiteTest):
         cls.open_site("tav-desktop-", "chromium", "openbox", "xdotool",
                       "import", "convert", then=start_desktop)
 
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+        for f in (getattr(cls, "x_log", None), getattr(cls, "x_out", None)):
+            if f:
+                f.close()
+
     def tearDown(self):
         if self.tav:
             self.site.net.stop(self.tav, 10)
+
+    def program_for(self, user):
+        """tav and its data files copied where `user` may run them (the
+        build tree may be in a home folder closed to others)."""
+        folder = os.path.join(self.work, f"bin-{user}")
+        if not os.path.isdir(folder):
+            os.mkdir(folder, 0o755)
+            for name in ("tav", "resc.cat", "tav.svg"):
+                shutil.copy2(os.path.join(BUILD_DIR, name), folder)
+        program = os.path.join(folder, "tav")
+        try:
+            subprocess.run([program, "--version"], user=user, group=user,
+                           extra_groups=[], capture_output=True, timeout=30)
+        except PermissionError:
+            self.skipTest(f"no folder that user {user} may run tav from: "
+                          f"{self.work} is closed to it")
+        return program
 
     def run_x(self, *argv):
         return subprocess.run(argv, env=self.env, text=True, timeout=30,
@@ -80,8 +105,10 @@ class DesktopTest(e2e_test.SiteTest):
         return self.run_x("convert", path, "-format", "%c",
                           "histogram:info:-").upper()
 
-    def start_tav(self, *args, browser=None, env=None, **popen_args):
-        """tav with a hive naming `browser` (an argv); page folder self.tmp."""
+    def start_tav(self, *args, browser=None, env=None, program=None,
+                  **popen_args):
+        """tav (or `program`) with a hive naming `browser` (an argv); page
+        folder self.tmp."""
         self.tearDown()  # a run a failed case left
         run = tempfile.mkdtemp(prefix=self._testMethodName[:7], dir=self.work)
         self.hive, self.log = run + "/hive.reg", run + "/tav.log"
@@ -94,7 +121,8 @@ class DesktopTest(e2e_test.SiteTest):
                            if browser else "REGEDIT4\n")
         with open(self.log, "w") as out:
             self.tav = self.start(
-                None, [os.path.join(BUILD_DIR, "tav"), *args], cwd=self.work,
+                None, [program or os.path.join(BUILD_DIR, "tav"), *args],
+                cwd=self.work,
                 env=dict(self.env, TAV_REGISTRY=self.hive, TMPDIR=self.tmp,
                          TAV_DEBUG=run + "/debug.log", **(env or {})),
                 stdout=out, stderr=subprocess.STDOUT,
@@ -159,7 +187,8 @@ class DesktopTest(e2e_test.SiteTest):
             self.assertIn(value, read(self.hive))
 
     def test_2_port_not_allowed_shows_108(self):
-        self.start_tav(user=65534, group=65534, extra_groups=[])  # nobody
+        self.start_tav(program=self.program_for(65534), user=65534,
+                       group=65534, extra_groups=[])  # nobody
         message = self.wait_window(MESSAGE_TITLE, 30)
         self.shot("message-108.png")
         self.assertIsNone(self.tav.poll())
