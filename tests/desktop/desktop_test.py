@@ -37,10 +37,10 @@ class DesktopTest(e2e_test.SiteTest):
             xvfb = cls.start(None, ["Xvfb", "-displayfd", "1", "-screen", "0",
                                     "1280x800x24", "-nolisten", "tcp", "-ac"],
                              stdout=subprocess.PIPE, stderr=cls.x_log)
-            cls.x_out = xvfb.stdout
             cls.env = {k: v for k, v in os.environ.items() if k not in
                        ("WAYLAND_DISPLAY", "TAV_UI", "BROWSER")}
-            cls.env["DISPLAY"] = ":" + cls.x_out.readline().decode().strip()
+            cls.env["DISPLAY"] = ":" + xvfb.stdout.readline().decode().strip()
+            xvfb.stdout.close()
             assert cls.env["DISPLAY"] != ":", "Xvfb did not start"
             cls.start(None, ["openbox"], env=cls.env, stdout=cls.x_log,
                       stderr=cls.x_log)
@@ -51,30 +51,25 @@ class DesktopTest(e2e_test.SiteTest):
     @classmethod
     def tearDownClass(cls):
         super().tearDownClass()
-        for f in (getattr(cls, "x_log", None), getattr(cls, "x_out", None)):
-            if f:
-                f.close()
+        if getattr(cls, "x_log", None):
+            cls.x_log.close()
 
     def tearDown(self):
         if self.tav:
             self.site.net.stop(self.tav, 10)
 
     def program_for(self, user):
-        """tav and its data files copied where `user` may run them (the
-        build tree may be in a home folder closed to others)."""
-        folder = os.path.join(self.work, f"bin-{user}")
-        if not os.path.isdir(folder):
-            os.mkdir(folder, 0o755)
-            for name in ("tav", "resc.cat", "tav.svg"):
-                shutil.copy2(os.path.join(BUILD_DIR, name), folder)
-        program = os.path.join(folder, "tav")
+        """A copy of tav and its data that `user` may run: the build tree
+        may lie in a home folder closed to others."""
+        os.mkdir(folder := os.path.join(self.work, "bin"), 0o755)
+        for name in ("tav", "resc.cat", "tav.svg"):
+            shutil.copy2(os.path.join(BUILD_DIR, name), folder)
         try:
-            subprocess.run([program, "--version"], user=user, group=user,
-                           extra_groups=[], capture_output=True, timeout=30)
+            subprocess.run([folder + "/tav", "--version"], user=user,
+                           capture_output=True, timeout=30)
         except PermissionError:
-            self.skipTest(f"no folder that user {user} may run tav from: "
-                          f"{self.work} is closed to it")
-        return program
+            self.skipTest(f"user {user} may not run tav from {folder}")
+        return folder + "/tav"
 
     def run_x(self, *argv):
         return subprocess.run(argv, env=self.env, text=True, timeout=30,
