@@ -5,9 +5,10 @@
 # build    compiler, CMake, Ninja, GTK 3 and GoogleTest
 # demo     Chromium (the demo's and the end-to-end tests' browser), a font,
 #          GTK's SVG loader and icons, and the network tools of the demo
-# test     clang (fuzz harnesses), benchmarks, clang-format, Xvfb, openbox,
-#          xdotool, ImageMagick and the accessibility bus (desktop tests),
-#          tshark (wire checks), lintian, desktop-file-utils, man-db, curl
+# test     clang (fuzz harnesses), benchmarks, clang-format, Xvfb (and
+#          xauth for xvfb-run), openbox, xdotool, ImageMagick and the
+#          accessibility bus (desktop tests), tshark (wire checks), lintian,
+#          desktop-file-utils, man-db, curl
 # package  dpkg-dev (hardening flags, library dependencies) and file (CPack)
 # It prints what it installs and how much that downloads, then installs as
 # root, without recommended packages; another user is given the one
@@ -20,8 +21,8 @@ declare -A part=(
   [demo]="python3 iproute2 procps util-linux chromium fonts-dejavu-core
           librsvg2-common adwaita-icon-theme"
   [test]="clang libclang-rt-14-dev libbenchmark-dev clang-format xvfb
-          xdotool openbox python3-pyatspi at-spi2-core imagemagick tshark
-          lintian desktop-file-utils libcap2-bin man-db curl"
+          xauth xdotool openbox python3-pyatspi at-spi2-core imagemagick
+          tshark lintian desktop-file-utils libcap2-bin man-db curl"
   [package]="dpkg-dev file"
 )
 parts=("$@")
