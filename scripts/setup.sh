@@ -57,4 +57,4 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 echo "setup: for ${parts[*]}: ${missing[*]}"
 echo "setup: with their dependencies: $(download)"
-apt-get install -y --no-install-recommends "${missing[@]}"
+apt-get install -y -q --no-install-recommends "${missing[@]}"
