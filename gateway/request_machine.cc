@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "gateway/endpoint.h"
+#include "gateway/own_answers.h"
 #include "gateway/refresh.h"
 #include "gateway/text.h"
 #include "platform/debug_log.h"
@@ -95,6 +96,9 @@ int get_request_header(GatewaySession* s) {
       DebugLog("ip2ipx_machine():  method or URL too long, ending session.\n");
     return GATEWAY_DEAD;
   }
+  std::memcpy(s->request_url, url, sizeof url);
+  if (OwnPage page = own_page_for(method, url); page != OwnPage::kNone)
+    return own_page_reply(s, page, std::strcmp(method, "HEAD") == 0);
   const char* path = take_unit_name(url, s->unit.unit_name);
   if (equal_nocase_n(s->unit.unit_name, kRefreshSegment,
                      std::strlen(kRefreshSegment) + 1))

@@ -69,12 +69,16 @@ struct SessionEndpoint {
   // bytes it has taken: the bound on a slow reader.
   int64_t send_waited_ms;
   int64_t sent_total;
+  // The status of the answer this side was sent, 0 before one (the log).
+  int32_t answer_status;
 };
 
 struct GatewaySession {
   int32_t in_use;
   int32_t running;
   char host_address[kHostAddressSize];
+  // The URL of the request line, for the request log.
+  char request_url[100];
   SessionEndpoint browser;
   SessionEndpoint unit;
 };

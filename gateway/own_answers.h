@@ -1,0 +1,26 @@
+// Where the gateway's own answers meet a session: its own pages, the
+// refusal of clients that the filter does not allow, and the request log.
+//
+// own_page_reply() and refuse_client() read the rest of the request's
+// header block (no longer than the request's time bound; a body is not
+// read), answer the browser side whole and return the request machine's
+// next state, GATEWAY_DEAD. log_session() writes the session's log line
+// (gateway/access_log.h) once the answer is out.
+//
+// Threading: each runs on its session's thread only.
+#ifndef TAV_GATEWAY_OWN_ANSWERS_H_
+#define TAV_GATEWAY_OWN_ANSWERS_H_
+
+#include <cstdint>
+
+#include "gateway/own_pages.h"
+#include "gateway/session.h"
+
+inline constexpr int kRefusedText = 136;
+
+int own_page_reply(GatewaySession* session, OwnPage page, bool head_only);
+int refuse_client(GatewaySession* session);
+void log_session(const GatewaySession* session, uint32_t client,
+                 int64_t start_ms);
+
+#endif  // TAV_GATEWAY_OWN_ANSWERS_H_
