@@ -1,5 +1,6 @@
 #include "gateway/own_answers.h"
 
+#include <cstdio>
 #include <string>
 
 #include "gateway/access_log.h"
@@ -36,6 +37,16 @@ int own_page_reply(GatewaySession* s, OwnPage page, bool head_only) {
 }
 
 int refuse_client(GatewaySession* s) {
+  // The request line's URL, for the log line.
+  char line[kEndpointBufferSize];
+  while (!endpoint_phase_too_long(&s->browser)) {
+    int n = read_line(&s->browser, line);
+    if (n < 0) return request_state::GATEWAY_DEAD;
+    if (n > 0) {
+      std::sscanf(line, " %*s %99s", s->request_url);
+      break;
+    }
+  }
   return answer(
       s, http_answer(403, "text/html", catalogue_text(kRefusedText), false));
 }

@@ -90,10 +90,11 @@ TEST_F(StartUpTest, PortCheckFallsBackToPort80ThenGivesUp) {
 
 // The tav executable's early exits, IP search off. With ports 34 and 80
 // taken only the normal run shows 108 (its port check); install mode shows
-// 110, the dialog neither. The mode is chosen by the whole tail of the
-// command line, without regard to case. Without units (IPX search off or
-// failing: no stack) the normal run shows 110 and writes no page; without
-// its catalogue tav ends silently.
+// 110, the dialog neither, and the service mode 108 (its port check) or,
+// before it, 135 for an allow list it cannot read. The mode is chosen by the
+// whole tail of the command line, without regard to case. Without units (IPX
+// search off or failing: no stack) the normal run shows 110 and writes no page;
+// without its catalogue tav ends silently.
 TEST_F(StartUpTest, CommandLineSelectsTheModeAndEarlyExits) {
   ScratchDir bare;
   std::filesystem::copy_file(build_dir() + "/tav", bare.file("tav"));
@@ -102,7 +103,10 @@ TEST_F(StartUpTest, CommandLineSelectsTheModeAndEarlyExits) {
     int status, message;
     std::string out;
     bool ports_taken = true, ipx_off = true, bare = false;
+    std::string allow = "";
   } cases[] = {{{"-INSTALL"}, 255, 110, ""},
+               {{"-serve"}, 255, 108, ""},
+               {{"-Serve"}, 255, 135, "", true, true, false, "10.0.0.0/33"},
                {{"-configure"}, 0, 0, ""},
                {{"-install", "now"}, 255, 108, ""},
                {{"--help"}, 0, 0, catalogue_text(201)},
@@ -125,7 +129,8 @@ TEST_F(StartUpTest, CommandLineSelectsTheModeAndEarlyExits) {
                     {{"TAV_REGISTRY", dir_.file("registry.reg")},
                      {"TAV_PAGE_DIR", dir_.path()},
                      {"TAV_IPX", "off"},
-                     {"BROWSER", "false"}});
+                     {"BROWSER", "false"},
+                     {c.allow.empty() ? "TAV_UI" : "TAV_ALLOW", c.allow}});
     std::string what = ::testing::PrintToString(c.args) +
                        std::to_string(c.ipx_off + 2 * c.bare);
     EXPECT_EQ(r.status, c.status) << what;
