@@ -52,6 +52,9 @@ int refuse_client(GatewaySession* s) {
 }
 
 void log_session(const GatewaySession* s, uint32_t client, int64_t start_ms) {
+  // A connection that never sent a byte (a browser's preconnect) made no
+  // request.
+  if (s->browser.got_data == 0) return;
   log_request({wall_clock_ms(), client, s->unit.unit_name, s->request_url,
                s->browser.answer_status, s->browser.sent_total,
                milliseconds_now() - start_ms});

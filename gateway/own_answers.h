@@ -5,7 +5,8 @@
 // header block (no longer than the request's time bound; a body is not
 // read), answer the browser side whole and return the request machine's
 // next state, GATEWAY_DEAD. log_session() writes the session's log line
-// (gateway/access_log.h) once the answer is out.
+// (gateway/access_log.h) once the answer is out, unless the browser sent
+// nothing at all.
 //
 // Threading: each runs on its session's thread only.
 #ifndef TAV_GATEWAY_OWN_ANSWERS_H_
