@@ -1,6 +1,7 @@
 #include "app/serve_mode.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "app/app.h"
 #include "discovery/driver.h"
@@ -21,6 +22,10 @@ constexpr int kPortCannotBeBound = 108;
 constexpr int kBadAllowList = 135;
 constexpr int kServing = 137;
 constexpr int kMaxInterfaces = 64;
+
+// Set once the first search is over: a rediscovery before that would run
+// beside it on the same lists.
+std::atomic<bool> g_serving{false};
 
 void rediscover_periodically() {
   for (;;) {
@@ -46,6 +51,7 @@ bool serve_client_networks(std::vector<AllowedNetwork>* out) {
 }
 
 void start_rediscovery() {
+  if (!g_serving.load()) return;
   int state = refresh_state.load();
   while (state != kRefreshRunning) {
     if (refresh_state.compare_exchange_weak(state, kRefreshRunning)) {
@@ -71,6 +77,7 @@ int run_serve_mode() {
                         help_page_path, 1);
   set_client_filter(std::move(allowed));
   set_access_log(true);
+  g_serving.store(true);
   uint32_t own = 0;
   char address[16] = "0.0.0.0";
   if (net::host_own_address(&own)) net::inet_ntoa(own, address, sizeof address);

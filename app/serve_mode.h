@@ -28,7 +28,8 @@ int run_serve_mode();
 // and loopback.
 bool serve_client_networks(std::vector<AllowedNetwork>* out);
 
-// Starts a rediscovery as a refresh request does, unless one runs already.
+// Starts a rediscovery as a refresh request does, unless one runs already
+// or the first search is not over yet.
 void start_rediscovery();
 
 #endif  // TAV_APP_SERVE_MODE_H_
