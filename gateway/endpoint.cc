@@ -64,13 +64,12 @@ void endpoint_end_phase(SessionEndpoint* ep) { ep->deadline_ms = 0; }
 
 int put(SessionEndpoint* ep, const char* data, int length) {
   while (length > 0) {
-    int k = std::min(length, kEndpointBufferSize - ep->send_count);
+    int k = std::min(length, kBlockSize - ep->send_count);
     std::memcpy(ep->send_buf + ep->send_count, data, static_cast<size_t>(k));
     ep->send_count += k;
     data += k;
     length -= k;
-    if (ep->send_count == kEndpointBufferSize && flush_buffer(ep) != 0)
-      return 1;
+    if (ep->send_count == kBlockSize && flush_buffer(ep) != 0) return 1;
   }
   return 0;
 }
@@ -125,7 +124,7 @@ int get_char(SessionEndpoint* ep, char* out) {
   }
   DebugLog("get_char():  End of buffer on %s side of connection.\n",
            side_name(ep));
-  int n = io().recv(ep->sock, ep->recv_buf, kEndpointBufferSize);
+  int n = io().recv(ep->sock, ep->recv_buf, kBlockSize);
   if (n > 0) {
     note_data(ep, n);
     ep->first_wait = 0;
@@ -157,7 +156,7 @@ int get_char(SessionEndpoint* ep, char* out) {
     reset_receive(ep);
     return 1;
   }
-  n = io().recv(ep->sock, ep->recv_buf, kEndpointBufferSize);
+  n = io().recv(ep->sock, ep->recv_buf, kBlockSize);
   if (n > 0) {
     note_data(ep, n);
     ep->recv_pos = 1;
@@ -171,15 +170,15 @@ int get_char(SessionEndpoint* ep, char* out) {
   return 1;
 }
 
-int read_line(SessionEndpoint* ep, char* out) {
-  // The rest of a cut line may be its line end alone.
-  const int shortest = ep->line_cut ? 1 : 2;
-  while (ep->line_length < shortest || (ep->line[ep->line_length - 1] != '\n' &&
-                                        ep->line_length < kLineLimit)) {
-    if (ep->line_length >= shortest && ep->recv_pos < ep->recv_count) {
+int read_line(SessionEndpoint* ep, char* out, int most) {
+  // A line ends at its LF (with or without CR before it), at the line
+  // limit, or after `most` characters.
+  const int limit = std::max(1, std::min(most, kLineLimit));
+  while (ep->line_length == 0 ||
+         (ep->line[ep->line_length - 1] != '\n' && ep->line_length < limit)) {
+    if (ep->line_length > 0 && ep->recv_pos < ep->recv_count) {
       // Received bytes are taken up to the line end in one move.
-      int k =
-          std::min(kLineLimit - ep->line_length, ep->recv_count - ep->recv_pos);
+      int k = std::min(limit - ep->line_length, ep->recv_count - ep->recv_pos);
       const char* from = ep->recv_buf + ep->recv_pos;
       if (const void* nl = std::memchr(from, '\n', static_cast<size_t>(k)))
         k = static_cast<int>(static_cast<const char*>(nl) - from) + 1;
@@ -200,7 +199,8 @@ int read_line(SessionEndpoint* ep, char* out) {
     }
     ep->line[ep->line_length++] = c;
   }
-  ep->line_cut = ep->line[ep->line_length - 1] != '\n';
+  ep->line_cut =
+      ep->line[ep->line_length - 1] != '\n' && ep->line_length == kLineLimit;
   if (ep->line_cut) DebugLog("read_line():  line overflows buffer.\n");
   return take_partial_line(ep, out);
 }
@@ -221,10 +221,10 @@ int get_buffer(SessionEndpoint* ep, char* dst, int wanted) {
     delivered = take_received(ep, dst, 0, wanted);
     if (delivered == wanted) return delivered;
   }
-  // Take what is there without waiting.
-  for (;;) {
+  // Takes what is there; waits (once) only when nothing is.
+  for (bool waited = false;;) {
     reset_receive(ep);
-    int n = io().recv(ep->sock, ep->recv_buf, kEndpointBufferSize);
+    int n = io().recv(ep->sock, ep->recv_buf, kBlockSize);
     if (n > 0) {
       ep->first_wait = 0;
       note_data(ep, n);
@@ -236,43 +236,19 @@ int get_buffer(SessionEndpoint* ep, char* dst, int wanted) {
       DebugLog("get_buffer():  recv() returned 0, assuming disconnect\n");
       return delivered > 0 ? delivered : -1;
     }
-    if (net::WSAGetLastError() == net::WSAEWOULDBLOCK) break;
-    DebugLog("get_buffer():  recv() encountered error %d.\n",
-             net::WSAGetLastError());
-    return -1;
-  }
-  // Nothing is there: wait, and return at the first quiet wait.
-  for (;;) {
-    reset_receive(ep);
+    if (net::WSAGetLastError() != net::WSAEWOULDBLOCK) {
+      DebugLog("get_buffer():  recv() encountered error %d.\n",
+               net::WSAGetLastError());
+      return delivered > 0 ? delivered : -1;
+    }
+    if (delivered > 0 || waited) return delivered;
     int ready = wait_for_data(ep);
-    if (ready == 0) return delivered;
+    if (ready == 0) return 0;
     if (ready < 0) {
       DebugLog("get_buffer():  select() encountered error %d.\n",
                net::WSAGetLastError());
       return -1;
     }
-    int n = io().recv(ep->sock, ep->recv_buf, kEndpointBufferSize);
-    if (n > 0) {
-      note_data(ep, n);
-      delivered = take_received(ep, dst, delivered, wanted);
-      if (delivered == wanted) return delivered;
-      continue;
-    }
-    if (n < 0 && net::WSAGetLastError() == net::WSAEWOULDBLOCK) continue;
-    if (n < 0) {
-      DebugLog("get_buffer():  recv() encountered error %d.\n",
-               net::WSAGetLastError());
-      return -1;
-    }
-    if (delivered > 0) {
-      DebugLog(
-          "get_buffer():  select() reports loss of connection, returning "
-          "error indication, returning left over data in buffer.\n");
-      return delivered;
-    }
-    DebugLog(
-        "get_buffer():  select() reports loss of connection, returning error "
-        "indication\n");
-    return -1;
+    waited = true;
   }
 }

@@ -11,12 +11,14 @@ namespace {
 // When the last browser connection was accepted (seconds_now()).
 std::atomic<int64_t> g_last_request{0};
 
+// Connections beyond the free slots wait in the kernel's queue.
+constexpr int kBacklog = 64;
+
 enum ListenerState {
   OPEN_LISTENER,
   POLL_LISTENER,
   START_SESSION,
   AWAIT_ACCEPT,
-  CLOSE_LISTENER,
   LISTENER_FAILED,
   BIND_FAILED,
 };
@@ -32,11 +34,19 @@ int open_listener(net::OwnedSocket& listener) {
   net::setsockopt_int(listener.get(), net::SockOpt::kReuseAddr, 1);
   if (net::bind(listener.get(), net::make_addr_in(0, kGatewayPort)) != 0)
     return BIND_FAILED;
-  net::listen(listener.get(), 5);
+  net::listen(listener.get(), kBacklog);
   return POLL_LISTENER;
 }
 
+// Takes and closes one waiting connection that no session can serve, so
+// that it does not keep the listener busy; the others stay queued.
+void turn_away(net::Socket listener) {
+  net::OwnedSocket(net::accept(listener)).reset();
+}
+
 int poll_listener(net::OwnedSocket& listener) {
+  // With every slot in use, nothing is accepted until one is free.
+  wait_for_free_slot();
   int r = net::wait_readable(listener.get(), 1000);
   if (r < 0) return LISTENER_FAILED;
   return r == 0 ? POLL_LISTENER : START_SESSION;
@@ -45,25 +55,19 @@ int poll_listener(net::OwnedSocket& listener) {
 int start_session(net::OwnedSocket& listener) {
   accept_status.store(kAcceptPending);
   net::Socket s = listener.get();
-  return start_detached_thread([s] { gateway_thread(s); }) ? AWAIT_ACCEPT
-                                                           : CLOSE_LISTENER;
+  if (start_detached_thread([s] { gateway_thread(s); })) return AWAIT_ACCEPT;
+  turn_away(s);
+  return POLL_LISTENER;
 }
 
 int await_accept(net::OwnedSocket&) {
-  Sleep(10);
-  int status = accept_status.load();
-  if (status == kAcceptPending) return AWAIT_ACCEPT;
-  return status == kAccepted ? POLL_LISTENER : CLOSE_LISTENER;
-}
-
-int close_listener(net::OwnedSocket& listener) {
-  listener.reset();
-  return OPEN_LISTENER;
+  wait_for_accept();
+  return POLL_LISTENER;
 }
 
 using Action = int (*)(net::OwnedSocket&);
 const Action kActions[] = {open_listener, poll_listener, start_session,
-                           await_accept, close_listener};
+                           await_accept};
 
 // One try of session start-up: with budget left it logs, uses one and
 // sleeps; false when the budget is spent.
@@ -75,16 +79,16 @@ bool retry(int* budget) {
   return true;
 }
 
-void reject(GatewaySession* s) {
+void reject(GatewaySession* s, net::Socket listen) {
   DebugLog("gateway_thread():  Retries exhausted.  Rejecting connect.\n");
-  accept_status.store(kRejected);
   release_session(s);
+  turn_away(listen);
+  set_accept_status(kRejected);
 }
 
 }  // namespace
 
 int isIpxPresent() {
-  Sleep(5);
   net::OwnedSocket s(
       net::socket(net::AF_IPX_, net::SOCK_DGRAM_, net::NSPROTO_IPX));
   if (!s) {
@@ -111,7 +115,8 @@ void gateway_thread(net::Socket listen) {
   GatewaySession* s = find_free_session();
   if (s == nullptr) {
     DebugLog("gateway_thread():  no unused connections available.\n");
-    accept_status.store(kRejected);
+    turn_away(listen);
+    set_accept_status(kRejected);
     return;
   }
   int id = next_session_id.fetch_add(1);
@@ -129,7 +134,7 @@ void gateway_thread(net::Socket listen) {
           "gateway_thread():  socket() for SPX socket encountered error "
           "0x%8.8X\n",
           static_cast<unsigned>(net::WSAGetLastError()));
-      if (!retry(&budget)) return reject(s);
+      if (!retry(&budget)) return reject(s, listen);
     }
     const net::SockAddrIpx any{net::AF_IPX_, {}, {}, 0};
     while (net::bind(s->unit.sock, any) != 0) {
@@ -137,13 +142,13 @@ void gateway_thread(net::Socket listen) {
           "gateway_thread():  bind() for SPX socket encountered error "
           "0x%8.8X\n",
           static_cast<unsigned>(net::WSAGetLastError()));
-      if (!retry(&budget)) return reject(s);
+      if (!retry(&budget)) return reject(s, listen);
     }
   }
   for (;;) {
     s->browser.sock = net::accept(listen);
     int err = net::WSAGetLastError();
-    accept_status.store(kAccepted);
+    set_accept_status(kAccepted);
     if (s->browser.sock != net::INVALID_SOCKET) {
       g_last_request.store(seconds_now());
       break;

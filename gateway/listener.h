@@ -2,11 +2,12 @@
 //
 // gateway_listener() serves the gateway on the calling thread and returns
 // only when it ends: 7 when port 34 cannot be bound, 0 after any other
-// failure. For every connection it starts one gateway_thread and waits
-// until that thread has accepted or rejected it; a rejected connection
-// (all 10 slots in use, or session start-up failed) makes the listener
-// close its socket and open a new one. isIpxPresent() is 1 when an IPX/SPX
-// stack is present.
+// failure. For every connection it starts one gateway_thread and blocks
+// until that thread has accepted it or turned it away (session start-up
+// failed: that one connection is closed). While all 10 slots are in use it
+// accepts nothing, so further browsers wait in the queue (64 deep); the
+// listening socket stays open all along. isIpxPresent() is 1 when an
+// IPX/SPX stack is present.
 #ifndef TAV_GATEWAY_LISTENER_H_
 #define TAV_GATEWAY_LISTENER_H_
 

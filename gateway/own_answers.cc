@@ -24,7 +24,6 @@ void read_rest_of_header(SessionEndpoint* b) {
 }
 
 int answer(GatewaySession* s, const std::string& text) {
-  read_rest_of_header(&s->browser);
   put(&s->browser, text.data(), static_cast<int>(text.size()));
   flush_buffer(&s->browser);
   return request_state::GATEWAY_DEAD;
@@ -32,8 +31,9 @@ int answer(GatewaySession* s, const std::string& text) {
 
 }  // namespace
 
-int own_page_reply(GatewaySession* s, OwnPage page, bool head_only) {
-  return answer(s, own_page_answer(page, head_only, s->host_address));
+int own_page_reply(GatewaySession* s) {
+  return answer(s, own_page_answer(static_cast<OwnPage>(s->own_page),
+                                   s->head_only != 0, s->host_address));
 }
 
 int refuse_client(GatewaySession* s) {
@@ -47,6 +47,7 @@ int refuse_client(GatewaySession* s) {
       break;
     }
   }
+  read_rest_of_header(&s->browser);
   return answer(
       s, http_answer(403, "text/html", catalogue_text(kRefusedText), false));
 }

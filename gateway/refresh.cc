@@ -43,11 +43,6 @@ void refresh_thread() {
 }
 
 int refresh_reply(GatewaySession* s) {
-  // Drained until the browser pauses, within the request's time bound.
-  char discard[kEndpointBufferSize];
-  while (!endpoint_phase_too_long(&s->browser) &&
-         get_buffer(&s->browser, discard, sizeof discard) > 0) {
-  }
   int done = kRefreshDone;
   if (refresh_state.compare_exchange_strong(done, kRefreshIdle)) {
     answer(s,

@@ -2,8 +2,8 @@
 // background and rewrites the discovery page.
 //
 // refresh_reply() serves a session whose request named the refresh
-// segment: it reads and drops the rest of the request (no longer than the
-// request's time bound, kPhaseLimitMs), then answers with
+// segment, once the request machine has read the whole request: it answers
+// with
 // catalogue text 118 while a rediscovery is being started or runs, or with
 // text 119 (the address of the page the gateway serves as %1) once one has
 // finished, and returns the request machine's next state (always GATEWAY_DEAD).

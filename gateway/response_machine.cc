@@ -11,12 +11,17 @@
 #include "gateway/request_machine.h"
 #include "gateway/text.h"
 #include "platform/debug_log.h"
+#include "platform/environment.h"
 
 namespace {
 
 using namespace response_state;
 
 constexpr int kHeaderLineSize = 1024;
+
+int64_t io_now(const SessionEndpoint* ep) {
+  return environment().socket_calls->now_ms(ep->sock);
+}
 
 int send_text(GatewaySession* s, const char* text) {
   return put(&s->browser, text, static_cast<int>(std::strlen(text)));
@@ -31,13 +36,22 @@ bool length_reached(const SessionEndpoint* u) {
   return u->content_length != -1 && u->body_count >= u->content_length;
 }
 
-// The unit's status line and headers must come within the phase bound; a
-// body without status line may not pause beyond the quiet bound.
+// Bytes of a declared length still due; INT_MAX when none was declared.
+int body_due(const SessionEndpoint* u) {
+  return u->content_length == -1 ? INT_MAX : u->content_length - u->body_count;
+}
+
+// The unit's status line and headers must come within the phase bound. A
+// body of declared length may pause up to the quiet bound, one without a
+// length up to kReplySilenceMs, which is then taken as its end.
 int bounded(GatewaySession* s, int state) {
   bool head = state == PROCESS_STATUS_LINE || state == PROCESS_HEADERS;
-  if (head ? !endpoint_phase_too_long(&s->unit)
-           : !endpoint_quiet_too_long(&s->unit))
-    return state;
+  const SessionEndpoint* u = &s->unit;
+  bool over = head ? endpoint_phase_too_long(u)
+              : u->content_length != -1
+                  ? endpoint_quiet_too_long(u)
+                  : io_now(u) - u->last_data_ms >= kReplySilenceMs;
+  if (!over) return state;
   DebugLog("ipx2ip_machine():  unit too slow, ending session.\n");
   return GATEWAY_DEAD;
 }
@@ -103,7 +117,6 @@ int point_at_gateway(GatewaySession* s, char* line, int length) {
 int end_of_headers(GatewaySession* s, const char* line, int length) {
   if (header_additions(s) != 0) return GATEWAY_DEAD;
   if (put(&s->browser, line, length) != 0) return GATEWAY_DEAD;
-  s->unit.idle_waits = 2;
   s->unit.body_count = 0;
   endpoint_end_phase(&s->unit);
   return s->unit.pass_through == 1 ? PROCESS_OTHER_DATA : PROCESS_HTML_DATA;
@@ -153,28 +166,23 @@ int process_headers(GatewaySession* s) {
   }
 }
 
-// An empty read in a body: the declared length, or the second silence,
-// ends the reply. A reply without status line has no silences to count
-// (idle_waits starts at 0), so only its quiet bound ends it.
+// An empty read in a body: what came is written out, and the reply ends
+// when its length is reached or its silence is too long.
 int body_quiet(GatewaySession* s, int state) {
   flush_buffer(&s->browser);
   if (length_reached(&s->unit)) return GATEWAY_DEAD;
-  if (--s->unit.idle_waits == 0) return GATEWAY_DEAD;
   return bounded(s, state);
 }
 
 int process_other_data(GatewaySession* s) {
   SessionEndpoint* u = &s->unit;
-  char block[kEndpointBufferSize];
+  char block[kBlockSize];
   for (;;) {
     if (length_reached(u)) {
       flush_buffer(&s->browser);
       return GATEWAY_DEAD;
     }
-    int wanted = kEndpointBufferSize;
-    if (u->content_length != -1)
-      wanted = std::min(wanted, u->content_length - u->body_count);
-    int n = get_buffer(u, block, wanted);
+    int n = get_buffer(u, block, std::min(kBlockSize, body_due(u)));
     if (n < 0) return GATEWAY_DEAD;
     if (n == 0) return body_quiet(s, PROCESS_OTHER_DATA);
     add_body_bytes(u, n);
@@ -198,7 +206,8 @@ int process_html_data(GatewaySession* s) {
   SessionEndpoint* u = &s->unit;
   char line[kRewriteLineSize];
   for (;;) {
-    int n = read_line(u, line);
+    // A last line without line end ends at the declared length.
+    int n = read_line(u, line, body_due(u));
     int next = n < 0 ? GATEWAY_DEAD : PROCESS_HTML_DATA;
     if (n == 0) next = body_quiet(s, PROCESS_HTML_DATA);
     if (next == GATEWAY_DEAD) {

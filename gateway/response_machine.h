@@ -9,15 +9,17 @@
 // ends every header block, followed by the unit's length again for a body that
 // is not HTML. HTML bodies are relayed line by line through link
 // rewriting, a line of 511 characters or more switches to raw relay; other
-// bodies are relayed raw. The relay ends at the declared length, at the
-// second quiet wait of the body, or when the unit closes. A last line
-// without line end, and an unfinished first line of a unit that closes or
-// is given up, are relayed too: nothing the unit sent is lost.
+// bodies are relayed raw. Lines may end with LF alone. A body of declared
+// length ends when that length is relayed (an unfinished last line counts),
+// when the unit closes or the connection breaks; pauses do not end it, up
+// to kQuietLimitMs of silence. A body without a length ends when the unit
+// closes, the connection breaks, or after kReplySilenceMs of silence. A
+// last line without line end, and an unfinished first line of a unit that
+// closes or is given up, are relayed too: nothing the unit sent is lost.
 //
-// Bounds beyond the design's waits: a unit whose status line and headers
-// are not in within kPhaseLimitMs of the request, or that pauses for
-// kQuietLimitMs in a body without status line, ends the session; a raw
-// relay of declared length reads no byte beyond that length.
+// Bounds: a unit whose status line and headers are not in within
+// kPhaseLimitMs of the request ends the session; a relay of declared
+// length reads no byte beyond that length.
 #ifndef TAV_GATEWAY_RESPONSE_MACHINE_H_
 #define TAV_GATEWAY_RESPONSE_MACHINE_H_
 

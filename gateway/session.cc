@@ -20,8 +20,28 @@ namespace {
 
 std::mutex g_table_mutex;
 GatewaySession session_table[kSessionSlots];
+// Counts releases, so that a waiter for a free slot can block on it.
+std::atomic<unsigned> g_releases{0};
 
 }  // namespace
+
+void set_accept_status(int status) {
+  accept_status.store(status);
+  accept_status.notify_all();
+}
+
+int wait_for_accept() {
+  accept_status.wait(kAcceptPending);
+  return accept_status.load();
+}
+
+void wait_for_free_slot() {
+  for (;;) {
+    unsigned seen = g_releases.load();
+    if (sessions_in_use() < kSessionSlots) return;
+    g_releases.wait(seen);  // returns at once if a release came since
+  }
+}
 
 GatewaySession* find_free_session() {
   std::lock_guard<std::mutex> lock(g_table_mutex);
@@ -41,8 +61,12 @@ void release_session(GatewaySession* session) {
   // closed, browser first, before the lock is taken.
   net::OwnedSocket(session->browser.sock).reset();
   net::OwnedSocket(session->unit.sock).reset();
-  std::lock_guard<std::mutex> lock(g_table_mutex);
-  std::memset(session, 0, sizeof *session);
+  {
+    std::lock_guard<std::mutex> lock(g_table_mutex);
+    std::memset(session, 0, sizeof *session);
+  }
+  g_releases.fetch_add(1);
+  g_releases.notify_all();
 }
 
 int sessions_in_use() {
@@ -66,7 +90,6 @@ void serve_session(GatewaySession* s) {
     } else if (s->browser.state == request_state::WAIT_FOR_DISCONNECT) {
       s->running = -1;  // nothing would ever relay the answer
     }
-    Sleep(1);
   }
   DebugLog("gateway_thread():  session %d terminated.\n", s->browser.id);
   flush_buffer(&s->browser);

@@ -19,7 +19,10 @@
 #include "platform/net.h"
 
 inline constexpr int kSessionSlots = 10;
+// A side's line buffer; its receive and send buffers are blocks large
+// enough that relaying a body is never held up by the gateway.
 inline constexpr int kEndpointBufferSize = 512;
+inline constexpr int kBlockSize = 16384;
 inline constexpr int kUnitNameSize = 80;
 inline constexpr int kHostAddressSize = 32;
 
@@ -34,6 +37,8 @@ inline constexpr int64_t kPhaseLimitMs = 60000;
 inline constexpr int64_t kBodyLimitMs = 600000;
 inline constexpr int64_t kQuietLimitMs = 60000;
 inline constexpr int64_t kMinSendRate = 512;
+// A reply without a declared length ends after this much unbroken silence.
+inline constexpr int64_t kReplySilenceMs = 5000;
 
 struct SessionEndpoint {
   int32_t id;
@@ -47,8 +52,8 @@ struct SessionEndpoint {
   int32_t state;
   char unit_name[kUnitNameSize];
   char line[kEndpointBufferSize];
-  char recv_buf[kEndpointBufferSize];
-  char send_buf[kEndpointBufferSize];
+  char recv_buf[kBlockSize];
+  char send_buf[kBlockSize];
   int32_t send_count;
   int32_t line_length;
   int32_t recv_pos;
@@ -69,6 +74,15 @@ struct SessionEndpoint {
   // bytes it has taken: the bound on a slow reader.
   int64_t send_waited_ms;
   int64_t sent_total;
+  // The browser's request body: its kind (request_body in
+  // request_machine.h), the bytes still due of a declared length, where a
+  // chunked body stands, and the answer the gateway gives itself instead of
+  // asking the unit (0 none).
+  int32_t body_kind;
+  int32_t chunk_state;
+  int64_t body_left;
+  int32_t local_answer;
+  int32_t expect_continue;
   // The status of the answer this side was sent, 0 before one (the log).
   int32_t answer_status;
 };
@@ -77,18 +91,29 @@ struct GatewaySession {
   int32_t in_use;
   int32_t running;
   char host_address[kHostAddressSize];
-  // The URL of the request line, for the request log.
+  // The URL of the request line (its first 99 bytes), for the request log;
+  // the gateway's own page it asks for (OwnPage) and whether it asked with
+  // HEAD.
   char request_url[100];
+  int32_t own_page;
+  int32_t head_only;
   SessionEndpoint browser;
   SessionEndpoint unit;
 };
 
-// The hand-over between the listener and the newest session thread.
+// The hand-over between the listener and the newest session thread: the
+// thread stores its status with set_accept_status(), which wakes a
+// listener blocked in wait_for_accept().
 inline constexpr int kAcceptPending = 0;
 inline constexpr int kAccepted = 1;
 inline constexpr int kRejected = 2;
 
 extern std::atomic<int> accept_status;
+void set_accept_status(int status);
+// Blocks until accept_status is no longer kAcceptPending; returns it.
+int wait_for_accept();
+// Blocks while all slots are in use (returns at once when one is free).
+void wait_for_free_slot();
 extern std::atomic<int> next_session_id;
 extern std::atomic<int> ipx_present;
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "sim/gallery_pages.h"
+
 namespace sim {
 namespace {
 
@@ -168,6 +170,7 @@ std::string web_body_text(const WebReply& reply) {
 
 WebReply make_web_reply(const WebUnitOptions& unit, const std::string& method,
                         const std::string& path, const std::string& request) {
+  if (WebReply g; gallery_reply(unit.name, path, &g)) return g;
   const std::string& u = unit.name;
   std::string p = path.substr(0, path.find('?'));
   if (p == "/" || p == "/index.htm") return fixed(html_head(), index_page(u));

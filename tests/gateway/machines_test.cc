@@ -4,6 +4,7 @@
 // until the test releases it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -48,19 +49,21 @@ TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
       {"  POST   /u-a-b/c?d=e", "POST /c?d=e HTTP/1.0", "u"},
       {"GET /" + seg + " HTTP/1.0", "GET " + seg.substr(79) + " HTTP/1.0",
        seg.substr(0, 79)},
-      {"GET /u/" + std::string(96, 'p'),
-       "GET /" + std::string(96, 'p') + " HTTP/1.0",
-       "u"},  // a URL of 99 characters still fits
+      {"GET /u/" + std::string(300, 'p'),
+       "GET /" + std::string(300, 'p') + " HTTP/1.0",
+       "u"},  // a URL takes up to the whole line
       {"GET /a%20b%23%3f%25%2Dx-HTML/i HTTP/1.0", "GET /i HTTP/1.0",
        "a b#?%-x"},  // names come percent-encoded
       {"GET /a%zz%0d%0A%4 HTTP/1.0", "GET / HTTP/1.0", "a%zz%0d%0A%4"},
       {"POST /unit7-HTML/i HTTP/1.1\r\nHost: 10.0.0.5:34\r\nUser-Agent: M\r\n"
        "Referer: x\r\nAccept: */*\r\nAccept-Encoding: gzip\r\nConnection: k"
        "\r\nKeep-Alive: 300\r\nContent-Type: a/b\r\nAccept-Language: de\r\n"
-       " Connection: indented\r\nHost: 10.0.0.6\r\n\r\n" +
+       " Connection: indented\r\nHost: 10.0.0.6\r\nContent-Length: 1504\r\n"
+       "\r\n" +
            form,
        "POST /i HTTP/1.0\r\nHost: unit7\r\nAccept-Language: de\r\n"
-       " Connection: indented\r\nHost: 10.0.0.6\r\n\r\n" +
+       " Connection: indented\r\nHost: 10.0.0.6\r\nContent-Length: 1504\r\n"
+       "\r\n" +
            form,
        "unit7"},
       // Lines longer than one read are kept, replaced or dropped whole.
@@ -73,7 +76,6 @@ TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
       // Requests that end the session without an answer.
       {"", "", ""},
       {"GET", "", ""},
-      {"GET /u/" + std::string(97, 'p') + " HTTP/1.0", "", ""},  // URL too long
       {std::string(100, 'M') + " /u/ HTTP/1.0", "", ""},  // method too long
   };
   for (const auto& c : cases) {
@@ -87,6 +89,70 @@ TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
       ASSERT_EQ(o.to_unit, dead ? "" : c.to_unit + "\r\n\r\n") << c.line << i;
       ASSERT_EQ(o.to_browser.empty(), dead) << c.line << " at " << i;
       ASSERT_EQ(o.s.unit.unit_name, c.name) << c.line << " at " << i;
+    }
+  }
+}
+
+// A request is complete when its body, framed as declared, is in: the
+// unit is asked at once, and no wait passes beyond the browser's own
+// pauses (an empty chunk each). Each case with its first chunk split in
+// two at every offset.
+TEST_F(MachinesTest, RequestBodiesGoAsFramed) {
+  const std::string reply = "HTTP/1.0 200 OK\r\n\r\nok";
+  const std::string answer = kHead + std::string("ok");
+  const std::string post = "POST /u/f HTTP/1.1\r\n";
+  const std::string chunks =
+      "5;x=y\r\nhello\r\nA\r\n0123456789\r\n0\r\nT: v\r\n\r\n";
+  std::string tail(10240, 'b');
+  const struct {
+    const char* what;
+    Chunks request;
+    std::string to_unit, to_browser;
+  } cases[] = {
+      {"a GET has no body", {kGet}, "GET /index.htm HTTP/1.0\r\n\r\n", answer},
+      {"nor does a zero length, with LF alone",
+       {post + "Content-Length: 0\n\nextra"},
+       "POST /f HTTP/1.0\r\nContent-Length: 0\n\n",
+       answer},
+      {"a body that follows its headers after 1.5 s",
+       {post + "Content-Length: 10240\r\n\r\n", "", "", "", tail, "more"},
+       "POST /f HTTP/1.0\r\nContent-Length: 10240\r\n\r\n" + tail,
+       answer},
+      {"chunked, through its last chunk",
+       {post + "Transfer-Encoding: chunked\r\n\r\n" + chunks + "extra"},
+       "POST /f HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks,
+       answer},
+      {"100-continue is the gateway's to answer",
+       {post + "Expect: 100-Continue\r\nContent-Length: 2\r\n\r\n", "", "ab"},
+       "POST /f HTTP/1.0\r\nContent-Length: 2\r\n\r\nab",
+       "HTTP/1.1 100 Continue\r\n\r\n" + answer},
+      {"a URL beyond the line",
+       {"GET /u/" + std::string(600, 'p') + " HTTP/1.1\r\nX: y\r\n\r\n"},
+       "",
+       "HTTP/1.0 414 URI Too Long\r\nConnection: close\r\n\r\n"},
+      {"a length that cannot be read",
+       {post + "Content-Length: x\r\n\r\n"},
+       "",
+       ""},
+      {"a chunk size that is not one",
+       {post + "Transfer-Encoding: chunked\r\n\r\nzz\r\n"},
+       "",
+       ""},
+  };
+  for (const auto& c : cases) {
+    int64_t pauses = std::count(c.request.begin(), c.request.end(), "");
+    for (size_t i = 0; i < c.request[0].size(); ++i) {
+      Chunks request = c.request;
+      if (i > 0) {
+        request.insert(request.begin() + 1, request[0].substr(i));
+        request[0].resize(i);
+      }
+      Outcome o = run_session(request, {reply});
+      ASSERT_EQ(o.to_unit, c.to_unit) << c.what << " at " << i;
+      ASSERT_EQ(o.to_browser, c.to_browser) << c.what << " at " << i;
+      if (!c.to_unit.empty()) {
+        ASSERT_EQ(o.browser.clock_ms - 1000000, 500 * pauses) << c.what << i;
+      }
     }
   }
 }
@@ -114,18 +180,22 @@ TEST_F(MachinesTest, SilentAndSlowPeersAreGivenUp) {
   // headers, a reply without status line that never ends: each ends after
   // the quiet limit (about 120 waits), not at its first quiet wait.
   EXPECT_GT(run_session({"GET /u/ HTTP/1.0\r\nHost: x\r\n"}, {}).passes, 100);
-  for (const char* reply : {"", "HTTP/1.0 200 OK\r\nX: y\r\n", "<html>\r\n"}) {
+  for (const char* reply : {"", "HTTP/1.0 200 OK\r\nX: y\r\n"}) {
     Outcome o = run_session({kGet}, {reply}, false);
     EXPECT_EQ(o.s.unit.state, response_state::GATEWAY_DEAD) << reply;
     EXPECT_GT(o.passes, 100) << reply;
   }
+  // A body without length ends after 5 s of silence.
+  EXPECT_EQ(run_session({kGet}, {"<html>\r\n"}, false).unit.clock_ms,
+            1000000 + kReplySilenceMs);
   // A body that keeps coming is forwarded whole past the request's minute,
   // up to a bound of minutes.
-  std::string head = "POST /u/ HTTP/1.0\r\n\r\n";
+  std::string head = "POST /u/ HTTP/1.0\r\nContent-Length: 9999\r\n\r\n";
   Chunks body(200, std::string(10, 'b'));
   body.insert(body.begin(), head);
   EXPECT_EQ(run_session(body, {}, true, 400).to_unit,
-            "POST / HTTP/1.0\r\n\r\n" + std::string(2000, 'b'));
+            "POST / HTTP/1.0\r\nContent-Length: 9999\r\n\r\n" +
+                std::string(2000, 'b'));
   body.resize(2000, "b");
   EXPECT_EQ(run_session(body, {}, true, 400).s.browser.state,
             request_state::GATEWAY_DEAD);
@@ -152,6 +222,7 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
     Chunks reply;
     std::string expected;
     std::string request = kGet;
+    int64_t unit_waits_ms = -1;  // when set: how long the unit was waited for
   } cases[] = {
       {"HTML: HTTP/1.0, no length, links rewritten, the form's capture kept",
        {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 78\r\n"
@@ -178,9 +249,25 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
        {"HTTP/1.0 200 OK\r\n\r\n<a href=\"b\">\r\n" + longline +
         "<a href=\"a\">\r\n"},
        kHead + via("<a href=\"@b\">\r\n") + longline + "<a href=\"a\">\r\n"},
-      {"the second pause ends the body",
+      {"pauses do not end a body",
        {"HTTP/1.0 200 OK\r\n\r\none\r\n", "", "two\r\n", "", "three\r\n"},
-       kHead + std::string("one\r\ntwo\r\n")},
+       kHead + std::string("one\r\ntwo\r\nthree\r\n")},
+      {"nor one of declared length, paused three times for 1 s",
+       {"HTTP/1.0 200 OK\r\nContent-Type: image/gif\r\nContent-Length: 12\r\n"
+        "\r\nabc",
+        "", "", "def", "", "", "ghi", "", "", "jkl", "more"},
+       "HTTP/1.0 200 OK\r\nContent-Type: image/gif\r\nConnection: close\r\n"
+       "Content-Length: 12\r\n\r\nabcdefghijkl"},
+      {"a last line without line end ends at its length",
+       {"HTTP/1.0 200 OK\r\nContent-Length: 17\r\n\r\n<a href=\"x\">\r\n<a ",
+        "more"},
+       kHead + via("<a href=\"@x\">\r\n<a "),
+       kGet,
+       0},
+      {"lines ended by LF alone",
+       {"HTTP/1.0 200 OK\nContent-Type: text/html\n\n<a href=\"x\">\n"},
+       "HTTP/1.0 200 OK\nContent-Type: text/html\nConnection: close\r\n\n" +
+           via("<a href=\"@x\">\n")},
       {"bad status line", {"HTTP/1.0\r\n\r\n"}, ""},
       {"a last line without line end",
        {"HTTP/1.0 200 OK\r\n\r\n<a href=\"x\">\r\n<a href=\"y\">"},
@@ -212,6 +299,9 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
       Outcome o = run_session({c.request}, reply, false);
       ASSERT_EQ(o.to_browser, c.expected) << c.what << " at " << i;
       ASSERT_EQ(o.s.unit.state, response_state::GATEWAY_DEAD) << c.what;
+      if (c.unit_waits_ms >= 0) {
+        ASSERT_EQ(o.unit.clock_ms - 1000000, c.unit_waits_ms) << c.what << i;
+      }
     }
   }
 }
@@ -299,9 +389,9 @@ TEST_F(RefreshTest, RequestIsDrainedAndRecognisedHoweverItArrives) {
       fake::run_session({"GET /$$REFRESH$/x HTTP/1.1\r\nContent-Length: 700",
                          "\r\n\r\n" + std::string(700, 'b'), "more"},
                         {});
-  EXPECT_EQ(o.to_browser, running_);
-  ASSERT_TRUE(o.browser.at_end());                 // all read, then
-  EXPECT_EQ(o.browser.wait_timeouts.back(), 500);  // one quiet wait
+  EXPECT_EQ(o.to_browser, running_);  // once the body is in, at once
+  EXPECT_EQ(o.browser.clock_ms, 1000000);
+  EXPECT_FALSE(o.browser.at_end());
   EXPECT_EQ(request(fake::single_bytes(kRequest)), running_);
   // A browser that keeps sending is answered within the request's bound.
   std::vector<std::string> endless(1000, std::string(512, 'x'));

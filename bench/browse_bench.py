@@ -1,0 +1,54 @@
+"""Browsing a unit directly, through an nginx reverse proxy and through
+tav, in one run on a private network (root only): the load event of the
+gallery page (20 images, 2 frames) in headless Chromium with its cache off,
+one GET's time to first byte, and the rate of a 20 MB binary after its
+first byte. Build first (scripts/build.sh release), then
+    python3 bench/browse_bench.py [build/release]"""
+
+import os
+import statistics
+import sys
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import gallery_site  # noqa: E402
+
+RUNS = 7
+
+
+def main():
+    build = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
+        gallery_site.SOURCE_DIR, "build", "release")
+    g = gallery_site.Gallery(build)
+    try:
+        browser = gallery_site.no_cache(g.browser)
+        ways = [w for w in ("direct", "nginx", "tav") if w in g.base]
+        rows = {}
+        for way in ways:
+            url = g.base[way] + "index.htm"
+            gallery_site.load(browser, url)  # warm-up
+            loads = [gallery_site.load(browser, url) for _ in range(RUNS)]
+            bad = [x for x in loads if x[1:] != (gallery_site.IMAGES,
+                                                 gallery_site.FRAMES)]
+            ttfb = [gallery_site.first_byte_ms(g.base[way] + "page.htm")
+                    for _ in range(20)]
+            rates = [gallery_site.rate_mb_s(g.root[way] + "big.bin")
+                     for _ in range(3)]
+            rows[way] = (statistics.median(x[0] for x in loads),
+                         statistics.median(ttfb), max(r for _, r in rates),
+                         len(bad), min(n for n, _ in rates))
+        print(f"{'':8} {'page load ms':>13} {'x direct':>9} "
+              f"{'first byte ms':>14} {'20 MB MB/s':>11} {'bad loads':>10}")
+        for way in ways:
+            load, ttfb, rate, bad, size = rows[way]
+            print(f"{way:8} {load:13.1f} {load / rows['direct'][0]:9.2f} "
+                  f"{ttfb:14.2f} {rate:11.0f} {bad:10d}")
+        print(f"(median of {RUNS} loads and 20 GETs, best of 3 binaries of "
+              f"at least {size} bytes)")
+    finally:
+        g.close()
+
+
+if __name__ == "__main__":
+    main()
