@@ -1,6 +1,6 @@
 // The gateway for the whole LAN: its own pages, which clients it answers,
-// and its request log.
-#include <gmock/gmock.h>
+// and its request log (the session's filter and log line on a real network
+// are the LAN end-to-end suite's).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,12 +8,10 @@
 
 #include "gateway/access_log.h"
 #include "gateway/client_filter.h"
-#include "gateway/listener.h"
 #include "gateway/own_pages.h"
 #include "page/page_writer.h"
 #include "platform/catalogue.h"
 #include "tests/gateway/fake_transport.h"
-#include "tests/gateway/harness.h"
 #include "tests/support/scratch.h"
 
 namespace {
@@ -160,51 +158,6 @@ TEST(AccessLogTest, LinesAndStatuses) {
                {"HTTP/1.0 20", 0},           {"<HTML>", 0},
                {"HTTP/1.0 2x0 OK", 0},       {"", 0}};
   for (const auto& c : cases) EXPECT_EQ(answer_status(c.head), c.status);
-}
-
-// On a real connection: a client outside the filter gets 403, one inside
-// its page, and each request one log line with the bytes it got.
-TEST(SessionAccessTest, FilterAndLogLineAtTheSession) {
-  ASSERT_TRUE(catalogue_load(tav_test::build_dir() + "/resc.cat"));
-  net::OwnedSocket l(net::socket(net::AF_INET_, net::SOCK_STREAM_, 0));
-  ASSERT_EQ(net::bind(l.get(), net::make_addr_in(addr("127.0.0.1"), 0)), 0);
-  ASSERT_EQ(net::listen(l.get(), 1), 0);
-  net::SockAddrIn bound{};
-  ASSERT_EQ(net::getsockname(l.get(), &bound), 0);
-  set_access_log(true);
-  for (const char* allow : {"10.0.0.0/8", "127.0.0.0/8,10.0.0.0/8"}) {
-    std::vector<AllowedNetwork> list;
-    ASSERT_TRUE(parse_allow_list(allow, &list));
-    set_client_filter(list);
-    int client = harness::connect_to(net::ntohs_(bound.sin_port));
-    const char request[] = "GET /units.json HTTP/1.0\r\nHost: x\r\n\r\n";
-    ASSERT_EQ(::send(client, request, sizeof request - 1, 0),
-              static_cast<ssize_t>(sizeof request - 1));
-    GatewaySession* s = find_free_session();
-    ASSERT_NE(s, nullptr);
-    s->browser.sock = net::accept(l.get());
-    net::ioctlsocket_fionbio(s->browser.sock, 1);
-    s->unit.is_unit_side = s->browser.connected = s->running = 1;
-    s->browser.first_wait = s->unit.first_wait = 1;
-    std::string log = tav_test::stdout_of([&] { serve_session(s); });
-    std::string answer;
-    char block[4096];
-    for (ssize_t n; (n = ::recv(client, block, sizeof block, 0)) > 0;)
-      answer.append(block, static_cast<size_t>(n));
-    ::close(client);
-    const bool refused = std::strlen(allow) < 12;
-    EXPECT_EQ(answer.substr(0, 12), refused ? "HTTP/1.0 403" : "HTTP/1.0 200");
-    if (refused) {
-      EXPECT_NE(answer.find(catalogue_text(136)), std::string::npos);
-    }
-    EXPECT_THAT(log,
-                ::testing::MatchesRegex(
-                    "[-0-9]{10}T[:0-9]{8}Z 127\\.0\\.0\\.1 - /units\\.json " +
-                    answer.substr(9, 3) + " " + std::to_string(answer.size()) +
-                    " [0-9]+\n"));
-  }
-  set_client_filter({{0, 0}});
-  set_access_log(false);
 }
 
 }  // namespace
