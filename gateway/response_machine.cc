@@ -206,6 +206,10 @@ int process_html_data(GatewaySession* s) {
   SessionEndpoint* u = &s->unit;
   char line[kRewriteLineSize];
   for (;;) {
+    if (length_reached(u)) {  // an empty body, or one read to its length
+      flush_buffer(&s->browser);
+      return GATEWAY_DEAD;
+    }
     // A last line without line end ends at the declared length.
     int n = read_line(u, line, body_due(u));
     int next = n < 0 ? GATEWAY_DEAD : PROCESS_HTML_DATA;
@@ -222,10 +226,6 @@ int process_html_data(GatewaySession* s) {
       return process_other_data(s);
     }
     if (relay_html_line(s, line, n) != 0) return GATEWAY_DEAD;
-    if (length_reached(u)) {
-      flush_buffer(&s->browser);
-      return GATEWAY_DEAD;
-    }
   }
 }
 

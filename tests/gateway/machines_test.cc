@@ -264,6 +264,11 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
        kHead + via("<a href=\"@x\">\r\n<a "),
        kGet,
        0},
+      {"an empty body of declared length",
+       {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", "more"},
+       kHead,
+       kGet,
+       0},
       {"lines ended by LF alone",
        {"HTTP/1.0 200 OK\nContent-Type: text/html\n\n<a href=\"x\">\n"},
        "HTTP/1.0 200 OK\nContent-Type: text/html\nConnection: close\r\n\n" +
