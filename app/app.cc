@@ -20,6 +20,7 @@
 #include "platform/signals.h"
 #include "platform/threads.h"
 #include "platform/ui.h"
+#include "units/gateway_url.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "platform/catalogue.h"
 #include "platform/environment.h"
 #include "platform/threads.h"
+#include "units/gateway_url.h"
 
 std::atomic<int> refresh_state{kRefreshIdle};
 

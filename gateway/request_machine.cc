@@ -10,6 +10,7 @@
 #include "gateway/text.h"
 #include "platform/debug_log.h"
 #include "platform/environment.h"
+#include "units/gateway_url.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "discovery/datagram_exchange.h"
+#include "discovery/exchange/datagram_exchange.h"
 #include "platform/net.h"
 #include "platform/threads.h"
 

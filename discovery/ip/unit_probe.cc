@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "discovery/datagram_exchange.h"
+#include "discovery/exchange/datagram_exchange.h"
 #include "discovery/ip/snmp_codec.h"
 #include "discovery/ip/unit_queries.h"
 #include "platform/debug_log.h"

@@ -11,8 +11,8 @@
 #include <cstdint>
 
 #include "discovery/ip/network_table.h"
-#include "discovery/units.h"
 #include "platform/net.h"
+#include "units/units.h"
 
 inline constexpr int kCandidateCapacity = 500;
 inline constexpr uint16_t kDiscardPort = 9;

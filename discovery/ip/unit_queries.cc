@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "discovery/datagram_exchange.h"
+#include "discovery/exchange/datagram_exchange.h"
 #include "discovery/ip/snmp_codec.h"
 #include "discovery/ip/unit_probe.h"
 #include "platform/threads.h"

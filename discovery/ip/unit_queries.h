@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "discovery/units.h"
 #include "platform/net.h"
+#include "units/units.h"
 
 // Asks every address of the candidate list (unit_probe.h) for its unit
 // number; returns the new unit count.
