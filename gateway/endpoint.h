@@ -33,7 +33,7 @@
 
 #include <cstdint>
 
-#include "gateway/session.h"
+#include "gateway/session_slots.h"
 #include "platform/net.h"
 
 inline constexpr int kFirstWaitMs = 5000;

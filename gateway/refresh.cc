@@ -4,8 +4,6 @@
 
 #include "discovery/driver.h"
 #include "gateway/endpoint.h"
-#include "gateway/listener.h"
-#include "gateway/request_machine.h"
 #include "page/page_writer.h"
 #include "platform/catalogue.h"
 #include "platform/environment.h"

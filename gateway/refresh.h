@@ -20,7 +20,7 @@
 
 #include <atomic>
 
-#include "gateway/session.h"
+#include "gateway/session_slots.h"
 #include "units/gateway_url.h"
 
 inline constexpr int kRefreshRunningText = 118;

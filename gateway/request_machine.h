@@ -32,17 +32,7 @@
 
 #include <cstdint>
 
-#include "gateway/session.h"
-
-namespace request_state {
-inline constexpr int GATEWAY_DEAD = -1;
-inline constexpr int INITIALIZE = 0;
-inline constexpr int NEW_REQUEST = 1;
-inline constexpr int GET_REQUEST_HEADER = 2;
-inline constexpr int GET_HEADER = 3;
-inline constexpr int GET_BODY = 4;
-inline constexpr int WAIT_FOR_DISCONNECT = 5;
-}  // namespace request_state
+#include "gateway/session_slots.h"
 
 // The longest method; a URL may take the whole line.
 inline constexpr int kRequestFieldSize = 100;

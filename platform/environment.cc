@@ -34,6 +34,13 @@ const Environment& environment() {
   return e != nullptr ? *e : real_environment();
 }
 
+// The runner and the client in force, declared beside their interfaces.
+CommandRunner& command_runner() { return *environment().command_runner; }
+
+nw::NetWareClient& nw::netware_client() {
+  return *environment().netware_client;
+}
+
 ScopedEnvironment::ScopedEnvironment(const Environment& replacement)
     : previous_(g_in_force.load(std::memory_order_acquire)) {
   in_force_ = previous_ != nullptr ? *previous_ : real_environment();

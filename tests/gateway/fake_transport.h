@@ -18,7 +18,7 @@
 #include "gateway/refresh.h"
 #include "gateway/request_machine.h"
 #include "gateway/response_machine.h"
-#include "gateway/session.h"
+#include "gateway/session_slots.h"
 #include "platform/environment.h"
 #include "platform/threads.h"
 
