@@ -49,6 +49,11 @@ int get_buffer(SessionEndpoint* ep, char* dst, int wanted);
 // bytes), as read_line would deliver it; its length, 0 when none is held.
 int take_partial_line(SessionEndpoint* ep, char* out);
 
+// For a side found readable once its request is in: takes what the peer
+// sent (and drops it, with whatever was left unread) without waiting; true
+// when the peer has hung up or the connection broke.
+bool endpoint_hung_up(SessionEndpoint* ep);
+
 // True when the endpoint has had no data for kQuietLimitMs, or when the
 // deadline of its phase has passed.
 bool endpoint_quiet_too_long(const SessionEndpoint* ep);

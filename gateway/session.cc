@@ -9,6 +9,20 @@
 #include "platform/service.h"
 #include "platform/threads.h"
 
+void session_pass(GatewaySession* s) {
+  ip2ipx_machine(s);
+  if (s->running != 1) return;  // the browser has gone or been answered
+  bool answering = s->browser.state == request_state::WAIT_FOR_DISCONNECT;
+  if (ipx_present.load() != 1) {
+    if (answering) s->running = -1;  // nothing would ever relay the answer
+    return;
+  }
+  // Once the request is in, the unit's waits watch the browser too, so
+  // that a browser that leaves is noticed while the unit is still silent.
+  s->unit.watched = answering ? &s->browser : nullptr;
+  ipx2ip_machine(s);
+}
+
 void serve_session(GatewaySession* s) {
   endpoint_mark_active(&s->browser);
   endpoint_mark_active(&s->unit);
@@ -16,14 +30,7 @@ void serve_session(GatewaySession* s) {
   peer_ipv4(s->browser.sock, &client);
   const int64_t start_ms = milliseconds_now();
   if (!client_allowed(client)) s->running = refuse_client(s);
-  while (s->running == 1) {
-    ip2ipx_machine(s);
-    if (ipx_present.load() == 1) {
-      ipx2ip_machine(s);
-    } else if (s->browser.state == request_state::WAIT_FOR_DISCONNECT) {
-      s->running = -1;  // nothing would ever relay the answer
-    }
-  }
+  while (s->running == 1) session_pass(s);
   DebugLog("gateway_thread():  session %d terminated.\n", s->browser.id);
   flush_buffer(&s->browser);
   log_session(s, client, start_ms);

@@ -9,4 +9,10 @@
 
 void serve_session(GatewaySession* session);
 
+// One pass of the loop: the request machine, then (with an IPX stack
+// present) the response machine, whose waits for the unit watch the
+// browser too once the request is in. Ends the session (running -1) when
+// there is no stack to relay an answer.
+void session_pass(GatewaySession* session);
+
 #endif  // TAV_GATEWAY_SESSION_H_

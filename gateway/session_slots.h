@@ -97,6 +97,11 @@ struct SessionEndpoint {
   int32_t expect_continue;
   // The status of the answer this side was sent, 0 before one (the log).
   int32_t answer_status;
+  // The other side, when every wait for data on this side watches it too
+  // (the browser while its answer is relayed), else null; watched_ready is
+  // set when a wait found it readable.
+  const SessionEndpoint* watched;
+  int32_t watched_ready;
 };
 
 struct GatewaySession {

@@ -10,8 +10,12 @@ namespace {
 
 int64_t clock_ms(net::Socket) { return milliseconds_now(); }
 
-const net::SocketCalls kSockets = {net::recv, net::send, net::wait_readable,
-                                   net::wait_writable, clock_ms};
+const net::SocketCalls kSockets = {net::recv,
+                                   net::send,
+                                   net::wait_readable,
+                                   net::wait_writable,
+                                   net::wait_readable_either,
+                                   clock_ms};
 
 const Environment& real_environment() {
   static const Environment real = {&platform_command_runner(),
