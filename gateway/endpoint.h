@@ -11,7 +11,8 @@
 // length). get_buffer hands out what has arrived at once, and waits only
 // when nothing has. An unfinished line of a peer that closes or
 // falls silent is handed out by take_partial_line(). Every wait for data is
-// bounded: 5 s for the first wait on a side, 0.5 s for later ones; running out
+// bounded: 5 s for the first wait on a side, 0.5 s for later ones (a wait
+// that watches the other side too ends when that one is readable); running out
 // of data within a wait is a result of its own, distinct from a lost
 // connection.
 //

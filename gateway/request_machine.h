@@ -12,7 +12,9 @@
 // bytes, a chunked body through its last chunk, none without either; then
 // the request is complete and the unit is asked. A browser that expects
 // "100-continue" gets "HTTP/1.1 100 Continue" from the gateway before its
-// body. Every failure ends the session without an answer.
+// body. Every failure ends the session without an answer. Once the request
+// is in, a browser that hangs up while its answer is relayed ends the
+// session (the unit's waits watch it, gateway/session.h).
 //
 // Answers the gateway gives itself, once the request (and its body) is in,
 // without connecting a unit: the name "$$Refresh$" gets the refresh reply,
