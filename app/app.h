@@ -20,8 +20,7 @@
 
 #include <string>
 
-inline constexpr int kExitFailure = -1;
-inline constexpr int kExitSuccess = 0;
+#include "app/port_check.h"
 
 enum class RunMode { kNormal, kInstall, kConfigure, kServe, kHelp, kVersion };
 
@@ -36,12 +35,6 @@ int route_startup_message(int error);
 // address (message 133 when there is none), runs the route command through
 // command_runner(), stops the library.
 void add_link_local_route();
-
-// Binds TCP port 34 (with SO_REUSEADDR, as the listener), else after
-// 2000 ms port 80, and releases it. Returns 0
-// when one was bound; kExitFailure after message 108 (neither port) or 109
-// (no socket library or socket). Leaves the socket library started.
-int port_check();
 
 // The normal run: port check, discovery under a progress window, message
 // 110 when no unit is found (a failed search counts as none), the

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "discovery/units.h"
+#include "units/units.h"
 
 inline constexpr const char* kUnitListFileName = "ipunit.dat";
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "app/app.h"
+#include "app/port_check.h"
 #include "discovery/driver.h"
 #include "gateway/access_log.h"
 #include "gateway/listener.h"
@@ -18,7 +18,6 @@
 namespace {
 
 constexpr int kNoUnitFound = 110;
-constexpr int kPortCannotBeBound = 108;
 constexpr int kBadAllowList = 135;
 constexpr int kServing = 137;
 constexpr int kMaxInterfaces = 64;

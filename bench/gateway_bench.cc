@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "bench/relay.h"
-#include "discovery/units.h"
 #include "gateway/listener.h"
 #include "platform/net.h"
 #include "platform/threads.h"
@@ -26,6 +25,7 @@
 #include "sim/sides.h"
 #include "tests/gateway/harness.h"
 #include "tests/support/netns.h"
+#include "units/units.h"
 
 namespace {
 

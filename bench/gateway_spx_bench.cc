@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "bench/relay.h"
-#include "discovery/units.h"
 #include "gateway/listener.h"
 #include "platform/net.h"
 #include "platform/threads.h"
@@ -27,6 +26,7 @@
 #include "tests/gateway/harness.h"
 #include "tests/platform/ipx_test_lan.h"
 #include "tests/support/netns.h"
+#include "units/units.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "discovery/ipx/ipx_discovery.h"
-#include "discovery/units.h"
 #include "sim/ipx_side.h"
 #include "tests/support/netns.h"
+#include "units/units.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "discovery/driver.h"
 
 #include "discovery/ip/network_table.h"
+#include "discovery/ip/route_probe.h"
 #include "discovery/ip/snmp_codec.h"
 #include "discovery/ip/unit_probe.h"
 #include "discovery/ip/unit_queries.h"

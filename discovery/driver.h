@@ -6,13 +6,13 @@
 // discover_units_using_ip() runs IP discovery alone (also used by install
 // mode) and returns the IP unit count. Each call holds a DiscoveryRun, so
 // runs from different threads never overlap; both publish the lists they
-// rebuilt (discovery/units.h).
+// rebuilt (units/units.h).
 #ifndef TAV_DISCOVERY_DRIVER_H_
 #define TAV_DISCOVERY_DRIVER_H_
 
 #include <cstdint>
 
-#include "discovery/units.h"
+#include "units/units.h"
 
 void discover_units(int* ipx_count, int* ip_count);
 int discover_units_using_ip(uint32_t hop_limit);

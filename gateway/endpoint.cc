@@ -22,7 +22,12 @@ int wait_for_data(SessionEndpoint* ep) {
   if (endpoint_phase_too_long(ep)) return 0;
   int timeout = ep->first_wait ? kFirstWaitMs : kLaterWaitMs;
   ep->first_wait = 0;
-  return io().wait_readable(ep->sock, timeout);
+  if (ep->watched == nullptr) return io().wait_readable(ep->sock, timeout);
+  int ready = 0;
+  int r =
+      io().wait_readable_either(ep->sock, ep->watched->sock, timeout, &ready);
+  if (ready & 2) ep->watched_ready = 1;
+  return r == 1 ? ready & 1 : r;
 }
 
 void note_data(SessionEndpoint* ep, int n) {
@@ -115,6 +120,12 @@ int flush_buffer(SessionEndpoint* ep) {
     ep->send_waited_ms += io().now_ms(ep->sock) - before;
   }
   return 0;
+}
+
+bool endpoint_hung_up(SessionEndpoint* ep) {
+  reset_receive(ep);
+  int n = io().recv(ep->sock, ep->recv_buf, kBlockSize);
+  return n == 0 || (n < 0 && net::WSAGetLastError() != net::WSAEWOULDBLOCK);
 }
 
 int get_char(SessionEndpoint* ep, char* out) {

@@ -11,7 +11,8 @@
 // length). get_buffer hands out what has arrived at once, and waits only
 // when nothing has. An unfinished line of a peer that closes or
 // falls silent is handed out by take_partial_line(). Every wait for data is
-// bounded: 5 s for the first wait on a side, 0.5 s for later ones; running out
+// bounded: 5 s for the first wait on a side, 0.5 s for later ones (a wait
+// that watches the other side too ends when that one is readable); running out
 // of data within a wait is a result of its own, distinct from a lost
 // connection.
 //
@@ -33,7 +34,7 @@
 
 #include <cstdint>
 
-#include "gateway/session.h"
+#include "gateway/session_slots.h"
 #include "platform/net.h"
 
 inline constexpr int kFirstWaitMs = 5000;
@@ -48,6 +49,11 @@ int get_buffer(SessionEndpoint* ep, char* dst, int wanted);
 // The unfinished line held in the endpoint, NUL-terminated into out (512
 // bytes), as read_line would deliver it; its length, 0 when none is held.
 int take_partial_line(SessionEndpoint* ep, char* out);
+
+// For a side found readable once its request is in: takes what the peer
+// sent (and drops it, with whatever was left unread) without waiting; true
+// when the peer has hung up or the connection broke.
+bool endpoint_hung_up(SessionEndpoint* ep);
 
 // True when the endpoint has had no data for kQuietLimitMs, or when the
 // deadline of its phase has passed.

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "gateway/forms_capture.h"
-#include "gateway/listener.h"
 #include "gateway/text.h"
+#include "units/gateway_url.h"
 
 namespace {
 

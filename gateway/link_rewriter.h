@@ -17,7 +17,7 @@
 #ifndef TAV_GATEWAY_LINK_REWRITER_H_
 #define TAV_GATEWAY_LINK_REWRITER_H_
 
-#include "gateway/session.h"
+#include "gateway/session_slots.h"
 
 inline constexpr int kRewriteLineSize = 1024;
 inline constexpr int kLinkPathSize = 512;

@@ -5,6 +5,7 @@
 #include "gateway/session.h"
 #include "platform/debug_log.h"
 #include "platform/threads.h"
+#include "units/gateway_url.h"
 
 namespace {
 

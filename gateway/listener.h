@@ -14,8 +14,7 @@
 #include <cstdint>
 
 #include "platform/net.h"
-
-inline constexpr int kGatewayPort = 34;
+#include "units/gateway_url.h"
 
 int gateway_listener();
 int isIpxPresent();

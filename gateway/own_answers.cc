@@ -5,7 +5,6 @@
 
 #include "gateway/access_log.h"
 #include "gateway/endpoint.h"
-#include "gateway/request_machine.h"
 #include "platform/catalogue.h"
 #include "platform/service.h"
 #include "platform/threads.h"

@@ -17,7 +17,7 @@
 #include <cstdint>
 
 #include "gateway/own_pages.h"
-#include "gateway/session.h"
+#include "gateway/session_slots.h"
 
 inline constexpr int kRefusedText = 136;
 

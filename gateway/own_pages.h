@@ -23,7 +23,7 @@
 #include <string>
 #include <string_view>
 
-#include "discovery/units.h"
+#include "units/units.h"
 
 enum class OwnPage { kNone, kDiscovery, kHelp, kUnitsJson };
 

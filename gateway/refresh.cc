@@ -4,12 +4,11 @@
 
 #include "discovery/driver.h"
 #include "gateway/endpoint.h"
-#include "gateway/listener.h"
-#include "gateway/request_machine.h"
 #include "page/page_writer.h"
 #include "platform/catalogue.h"
 #include "platform/environment.h"
 #include "platform/threads.h"
+#include "units/gateway_url.h"
 
 std::atomic<int> refresh_state{kRefreshIdle};
 

@@ -20,9 +20,9 @@
 
 #include <atomic>
 
-#include "gateway/session.h"
+#include "gateway/session_slots.h"
+#include "units/gateway_url.h"
 
-inline constexpr const char* kRefreshSegment = "$$Refresh$";
 inline constexpr int kRefreshRunningText = 118;
 inline constexpr int kRefreshDoneText = 119;
 

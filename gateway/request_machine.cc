@@ -10,6 +10,7 @@
 #include "gateway/text.h"
 #include "platform/debug_log.h"
 #include "platform/environment.h"
+#include "units/gateway_url.h"
 
 namespace {
 
@@ -367,7 +368,16 @@ int get_body(GatewaySession* s) {
   return finish_request(s);
 }
 
-int wait_for_disconnect(GatewaySession*) { return WAIT_FOR_DISCONNECT; }
+// The answer is being relayed: a browser that hangs up meanwhile (the
+// unit's waits watch it) ends the session at once; what else it sends is
+// dropped.
+int wait_for_disconnect(GatewaySession* s) {
+  if (s->unit.watched_ready == 0) return WAIT_FOR_DISCONNECT;
+  s->unit.watched_ready = 0;
+  if (!endpoint_hung_up(&s->browser)) return WAIT_FOR_DISCONNECT;
+  DebugLog("ip2ipx_machine():  browser hung up, ending session.\n");
+  return GATEWAY_DEAD;
+}
 
 using Handler = int (*)(GatewaySession*);
 const Handler kHandlers[] = {initialize, initialize, get_request_header,

@@ -12,7 +12,9 @@
 // bytes, a chunked body through its last chunk, none without either; then
 // the request is complete and the unit is asked. A browser that expects
 // "100-continue" gets "HTTP/1.1 100 Continue" from the gateway before its
-// body. Every failure ends the session without an answer.
+// body. Every failure ends the session without an answer. Once the request
+// is in, a browser that hangs up while its answer is relayed ends the
+// session (the unit's waits watch it, gateway/session.h).
 //
 // Answers the gateway gives itself, once the request (and its body) is in,
 // without connecting a unit: the name "$$Refresh$" gets the refresh reply,
@@ -32,17 +34,7 @@
 
 #include <cstdint>
 
-#include "gateway/session.h"
-
-namespace request_state {
-inline constexpr int GATEWAY_DEAD = -1;
-inline constexpr int INITIALIZE = 0;
-inline constexpr int NEW_REQUEST = 1;
-inline constexpr int GET_REQUEST_HEADER = 2;
-inline constexpr int GET_HEADER = 3;
-inline constexpr int GET_BODY = 4;
-inline constexpr int WAIT_FOR_DISCONNECT = 5;
-}  // namespace request_state
+#include "gateway/session_slots.h"
 
 // The longest method; a URL may take the whole line.
 inline constexpr int kRequestFieldSize = 100;

@@ -7,11 +7,11 @@
 
 #include "gateway/endpoint.h"
 #include "gateway/link_rewriter.h"
-#include "gateway/listener.h"
 #include "gateway/request_machine.h"
 #include "gateway/text.h"
 #include "platform/debug_log.h"
 #include "platform/environment.h"
+#include "units/gateway_url.h"
 
 namespace {
 

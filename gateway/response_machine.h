@@ -23,7 +23,7 @@
 #ifndef TAV_GATEWAY_RESPONSE_MACHINE_H_
 #define TAV_GATEWAY_RESPONSE_MACHINE_H_
 
-#include "gateway/session.h"
+#include "gateway/session_slots.h"
 
 namespace response_state {
 inline constexpr int GATEWAY_DEAD = -1;

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "discovery/units.h"
 #include "gateway/text.h"
 #include "platform/debug_log.h"
 #include "platform/files.h"
+#include "units/units.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #ifndef TAV_GATEWAY_UNIT_CONNECTION_H_
 #define TAV_GATEWAY_UNIT_CONNECTION_H_
 
-#include "gateway/session.h"
+#include "gateway/session_slots.h"
 
 int connect_to_unit(SessionEndpoint* ep);
 

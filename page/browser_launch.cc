@@ -4,7 +4,6 @@
 #include <cstring>
 #include <map>
 
-#include "discovery/units.h"
 #include "page/page_writer.h"
 #include "platform/browser_choice.h"
 #include "platform/catalogue.h"
@@ -13,6 +12,7 @@
 #include "platform/settings_store.h"
 #include "platform/threads.h"
 #include "platform/ui.h"
+#include "units/units.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include <cstring>
 #include <mutex>
 
-#include "discovery/units.h"
-#include "gateway/text.h"
 #include "platform/catalogue.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/net.h"
 #include "platform/ui.h"
+#include "units/gateway_url.h"
+#include "units/units.h"
 
 char discovery_page_path[kPagePathSize];
 char help_page_path[kPagePathSize];
@@ -27,8 +27,6 @@ std::string g_served_page;
 
 constexpr const char* kPageFileName = "tav-disc.htm";
 constexpr const char* kHelpFileName = "tavhelp.htm";
-constexpr int kGatewayPort = 34;
-constexpr const char* kRefreshSegmentText = "$$Refresh$";
 constexpr size_t kCopyBlock = 512;
 
 std::string dotted(uint32_t addr) {
@@ -118,7 +116,7 @@ std::string url_name(const char* name, size_t max_length) {
 std::string gateway_unit_link(const std::string& address,
                               const char (&name)[48]) {
   return "http://" + address + ":" + std::to_string(kGatewayPort) + "/" +
-         url_name(name, sizeof name) + "-HTML/";
+         url_name(name, sizeof name) + kUnitSuffix + "/";
 }
 
 void remove_page_files_and_exit(const std::string& page_path,
@@ -166,7 +164,7 @@ std::string discovery_page_text(int ip_count, int ipx_count,
   // conversion.
   const std::string head = format_inserts_and_args(
       catalogue_text(113), catalogue_text(114), help_link,
-      {address, kGatewayPort, kRefreshSegmentText});
+      {address, kGatewayPort, kRefreshSegment});
 
   std::shared_ptr<const IpUnitSnapshot> ip = published_ip_units();
   std::shared_ptr<const IpxUnitSnapshot> ipx = published_ipx_units();

@@ -19,26 +19,18 @@
 // - catalogue_load() returns false when the file is missing or unreadable,
 //   or holds a block without its end.
 // - catalogue_text() of an absent number is the empty text.
-// - fill_inserts() replaces %1 and %2; the inserted texts are never scanned
-//   again.
-// - format_inserts_and_args() does both in one pass, for texts that carry
-//   inserts and printf conversions (the discovery page head): an insert that
-//   holds '%' stays literal, which filling first and formatting the result
-//   would not guarantee.
-// - format_text() uses a catalogue text as a printf-style format with typed
-//   arguments. Only %d %i %u %x %X %c %s %% with flags, width and precision
-//   are honoured; a conversion whose argument is missing or of the wrong
-//   kind is written out as it stands. Input is never used as a format.
+// - The texts are filled and formatted by platform/text_format.h.
 // Safe for concurrent use after loading.
 #ifndef TAV_PLATFORM_CATALOGUE_H_
 #define TAV_PLATFORM_CATALOGUE_H_
 
 #include <cstdint>
-#include <initializer_list>
 #include <map>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/text_format.h"
 
 bool catalogue_load(const std::string& path);
 // Finds resc.cat: $TAV_CATALOGUE, beside the executable, ../share/tav.
@@ -46,27 +38,6 @@ std::string catalogue_default_path();
 bool catalogue_loaded();
 
 std::string catalogue_text(int id);
-
-struct FormatArg {
-  FormatArg(int v) : is_text(false), number(v) {}
-  FormatArg(long v) : is_text(false), number(v) {}
-  FormatArg(long long v) : is_text(false), number(v) {}
-  FormatArg(unsigned v) : is_text(false), number(v) {}
-  FormatArg(const char* v) : is_text(true), text(v ? v : "") {}
-  FormatArg(const std::string& v) : is_text(true), text(v) {}
-  bool is_text;
-  long long number = 0;
-  std::string_view text;
-};
-
-std::string fill_inserts(const std::string& text, const std::string& insert1,
-                         const std::string& insert2 = std::string());
-std::string format_text(const std::string& format,
-                        std::initializer_list<FormatArg> args);
-std::string format_inserts_and_args(const std::string& format,
-                                    const std::string& insert1,
-                                    const std::string& insert2,
-                                    std::initializer_list<FormatArg> args);
 
 // A control of a dialog template.
 struct DialogControlTemplate {

@@ -10,8 +10,12 @@ namespace {
 
 int64_t clock_ms(net::Socket) { return milliseconds_now(); }
 
-const net::SocketCalls kSockets = {net::recv, net::send, net::wait_readable,
-                                   net::wait_writable, clock_ms};
+const net::SocketCalls kSockets = {net::recv,
+                                   net::send,
+                                   net::wait_readable,
+                                   net::wait_writable,
+                                   net::wait_readable_either,
+                                   clock_ms};
 
 const Environment& real_environment() {
   static const Environment real = {&platform_command_runner(),
@@ -32,6 +36,13 @@ std::atomic<const Environment*> g_in_force{nullptr};
 const Environment& environment() {
   const Environment* e = g_in_force.load(std::memory_order_acquire);
   return e != nullptr ? *e : real_environment();
+}
+
+// The runner and the client in force, declared beside their interfaces.
+CommandRunner& command_runner() { return *environment().command_runner; }
+
+nw::NetWareClient& nw::netware_client() {
+  return *environment().netware_client;
 }
 
 ScopedEnvironment::ScopedEnvironment(const Environment& replacement)

@@ -39,6 +39,7 @@ struct SocketCalls {
   int (*send)(Socket s, const void* data, int len);
   int (*wait_readable)(Socket s, int timeout_ms);
   int (*wait_writable)(Socket s, int timeout_ms);
+  int (*wait_readable_either)(Socket a, Socket b, int timeout_ms, int* ready);
   int64_t (*now_ms)(Socket s);
 };
 

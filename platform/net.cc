@@ -1,12 +1,10 @@
-// The socket calls of platform/net.h, the Winsock numbers, host identity
-// and IPv4. IPX is handed to net_ipx_ipv4.cc or net_ipx_ethernet.cc.
+// The socket calls of platform/net.h, the Winsock numbers and IPv4; host
+// identity is in net_host.cc. IPX is handed to net_ipx_ipv4.cc or
+// net_ipx_ethernet.cc.
 #include "platform/net.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -62,85 +60,6 @@ int wait_for(Socket s, short events, int timeout_ms) {
   }
   // Errors and hang-ups count as ready: the following call reports them.
   return 1;
-}
-
-// The interface holding the default route, from /proc/net/route.
-bool default_route_interface(char* name, size_t size) {
-  FILE* f = std::fopen("/proc/net/route", "r");
-  if (f == nullptr) return false;
-  char line[256];
-  bool found = false;
-  if (std::fgets(line, sizeof line, f) != nullptr) {  // header
-    while (std::fgets(line, sizeof line, f) != nullptr) {
-      char ifname[64];
-      unsigned long dest = 1;
-      if (std::sscanf(line, "%63s %lx", ifname, &dest) == 2 && dest == 0) {
-        std::snprintf(name, size, "%s", ifname);
-        found = true;
-        break;
-      }
-    }
-  }
-  std::fclose(f);
-  return found;
-}
-
-struct IfaceMatch {
-  uint32_t addr = 0;
-  uint32_t mask = 0;
-  char name[IFNAMSIZ] = {};
-};
-
-bool first_up_non_loopback(IfaceMatch* out) {
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return false;
-  char preferred[64] = {};
-  bool have_pref = default_route_interface(preferred, sizeof preferred);
-  bool found = false;
-  for (int pass = have_pref ? 0 : 1; pass < 2 && !found; ++pass) {
-    for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
-      if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
-      if ((i->ifa_flags & IFF_UP) == 0 || (i->ifa_flags & IFF_LOOPBACK))
-        continue;
-      if (pass == 0 && std::strcmp(i->ifa_name, preferred) != 0) continue;
-      out->addr = reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
-      out->mask =
-          i->ifa_netmask
-              ? reinterpret_cast<sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr
-              : 0;
-      std::snprintf(out->name, sizeof out->name, "%s", i->ifa_name);
-      found = true;
-      break;
-    }
-  }
-  freeifaddrs(list);
-  return found;
-}
-
-bool find_interface(uint32_t addr, IfaceMatch* out) {
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return false;
-  // An exact match first; else the interface whose network holds the
-  // address (127.0.1.1 from the resolver lies on the loopback's network).
-  bool found = false;
-  for (int pass = 0; pass < 2 && !found; ++pass) {
-    for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
-      if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
-      uint32_t a = reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
-      uint32_t m =
-          i->ifa_netmask
-              ? reinterpret_cast<sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr
-              : 0;
-      if (pass == 0 ? a != addr : (m == 0 || (a & m) != (addr & m))) continue;
-      out->addr = addr;
-      out->mask = m;
-      std::snprintf(out->name, sizeof out->name, "%s", i->ifa_name);
-      found = true;
-      break;
-    }
-  }
-  freeifaddrs(list);
-  return found;
 }
 
 }  // namespace
@@ -416,6 +335,20 @@ int wait_writable(Socket s, int timeout_ms) {
   return wait_for(s, POLLOUT, timeout_ms);
 }
 
+int wait_readable_either(Socket a, Socket b, int timeout_ms, int* ready) {
+  *ready = 0;
+  pollfd p[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
+  int n;
+  do {
+    n = ::poll(p, 2, timeout_ms);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return fail_with_errno();
+  if (n == 0) return 0;
+  if ((p[0].revents | p[1].revents) & POLLNVAL) return fail(10038);
+  *ready = (p[0].revents != 0 ? 1 : 0) | (p[1].revents != 0 ? 2 : 0);
+  return 1;
+}
+
 uint32_t inet_addr(const char* text) {
   in_addr a{};
   if (text == nullptr || ::inet_aton(text, &a) == 0) return INADDR_NONE;
@@ -433,107 +366,6 @@ SockAddrIn make_addr_in(uint32_t addr_net, uint16_t port_host) {
   a.sin_port = htons(port_host);
   a.sin_addr = addr_net;
   return a;
-}
-
-int gethostname(char* name, int size) {
-  if (::gethostname(name, static_cast<size_t>(size)) == 0) {
-    name[size - 1] = '\0';
-    return 0;
-  }
-  return fail_with_errno();
-}
-
-bool host_own_address(uint32_t* addr) {
-  IfaceMatch m;
-  if (first_up_non_loopback(&m)) {
-    *addr = m.addr;
-    return true;
-  }
-  char name[256];
-  if (::gethostname(name, sizeof name) == 0) {
-    name[sizeof name - 1] = '\0';
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* res = nullptr;
-    if (::getaddrinfo(name, nullptr, &hints, &res) == 0 && res != nullptr) {
-      *addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
-      ::freeaddrinfo(res);
-      return true;
-    }
-  }
-  *addr = htonl(INADDR_LOOPBACK);
-  return true;
-}
-
-uint32_t interface_mask_of(uint32_t addr) {
-  IfaceMatch m;
-  return find_interface(addr, &m) ? m.mask : 0;
-}
-
-void interface_name_of(uint32_t addr, char* out, size_t size) {
-  IfaceMatch m;
-  if (find_interface(addr, &m)) {
-    std::snprintf(out, size, "%s", m.name);
-  } else if (size > 0) {
-    out[0] = '\0';
-  }
-}
-
-bool resolve_host(const char* name, uint32_t* addr) {
-  char own[256];
-  if (::gethostname(own, sizeof own) == 0) {
-    own[sizeof own - 1] = '\0';
-    if (std::strcmp(own, name) == 0) return host_own_address(addr);
-  }
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  addrinfo* res = nullptr;
-  if (::getaddrinfo(name, nullptr, &hints, &res) != 0 || res == nullptr) {
-    fail(11001);  // WSAHOST_NOT_FOUND
-    return false;
-  }
-  *addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
-  ::freeaddrinfo(res);
-  return true;
-}
-
-bool reverse_lookup(uint32_t addr, char* out, size_t size) {
-  sockaddr_in n{};
-  n.sin_family = AF_INET;
-  n.sin_addr.s_addr = addr;
-  char host[NI_MAXHOST];
-  if (::getnameinfo(reinterpret_cast<sockaddr*>(&n), sizeof n, host,
-                    sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
-    return false;
-  std::snprintf(out, size, "%s", host);
-  return true;
-}
-
-int list_interfaces(ConfiguredInterface* out, int max) {
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return 0;
-  int n = 0;
-  for (ifaddrs* i = list; i != nullptr && n < max; i = i->ifa_next) {
-    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
-    if ((i->ifa_flags & IFF_UP) == 0) continue;
-    out[n].address =
-        reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
-    out[n].mask =
-        i->ifa_netmask
-            ? reinterpret_cast<sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr
-            : 0;
-    ++n;
-  }
-  freeifaddrs(list);
-  return n;
-}
-
-void local_ipx_network(uint8_t out[4]) {
-  if (ipx_mode() == IpxMode::kEthernet) {
-    internal::ethernet::local_network(out);
-  } else {
-    internal::ipv4::local_network(out);
-  }
 }
 
 int socket_error(Socket s) {

@@ -196,6 +196,10 @@ int recvfrom(Socket s, void* data, int len, SockAddrIpx* from);
 // A negative timeout waits without bound.
 int wait_readable(Socket s, int timeout_ms);
 int wait_writable(Socket s, int timeout_ms);
+// Waits for the first of two sockets to be readable (or to fail or hang
+// up): 1 with *ready telling which (1: a, 2: b, 3: both), 0 on time-out,
+// SOCKET_ERROR on error (*ready 0 unless 1 is returned).
+int wait_readable_either(Socket a, Socket b, int timeout_ms, int* ready);
 
 // Dotted text to an address in network byte order; 0xFFFFFFFF (INADDR_NONE)
 // when the text is not a dotted address.

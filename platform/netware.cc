@@ -1,7 +1,5 @@
 #include "platform/netware.h"
 
-#include "platform/environment.h"
-
 namespace nw {
 namespace {
 
@@ -29,8 +27,6 @@ class AbsentClient : public NetWareClient {
 };
 
 }  // namespace
-
-NetWareClient& netware_client() { return *environment().netware_client; }
 
 NetWareClient& platform_netware_client() {
   static AbsentClient client;

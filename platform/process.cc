@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <thread>
 
-#include "platform/environment.h"
-
 extern char** environ;
 
 namespace {
@@ -53,8 +51,6 @@ class PosixRunner : public CommandRunner {
 };
 
 }  // namespace
-
-CommandRunner& command_runner() { return *environment().command_runner; }
 
 CommandRunner& platform_command_runner() {
   static PosixRunner runner;

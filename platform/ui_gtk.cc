@@ -342,8 +342,7 @@ int progress_open() {
     gtk_window_set_title(GTK_WINDOW(p.window), t ? t->title.c_str() : "");
     gtk_window_set_resizable(GTK_WINDOW(p.window), FALSE);
     gtk_window_set_deletable(GTK_WINDOW(p.window), FALSE);
-    gtk_window_set_type_hint(GTK_WINDOW(p.window),
-                             GDK_WINDOW_TYPE_HINT_DIALOG);
+    gtk_window_set_type_hint(GTK_WINDOW(p.window), GDK_WINDOW_TYPE_HINT_DIALOG);
     gtk_window_set_position(GTK_WINDOW(p.window), GTK_WIN_POS_CENTER);
     gtk_window_set_default_size(GTK_WINDOW(p.window), 380, -1);
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);

@@ -34,7 +34,7 @@ import cdp  # noqa: E402
 import tavnet  # noqa: E402
 
 CDP_PORT = 9222  # on the loopback of the private namespace
-GATEWAY_PORT = 34
+GATEWAY_PORT = 34  # kGatewayPort in units/gateway_url.h
 CHROMIUM_FLAGS = [
     "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
     "--no-first-run", "--disable-background-networking",

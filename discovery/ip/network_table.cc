@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "discovery/ip/route_probe.h"
 #include "platform/net.h"
 #include "platform/settings_store.h"
 
@@ -50,14 +49,6 @@ uint32_t natural_mask_of(uint32_t address) {
   if ((first & 0x80) == 0) return net::htonl_(0xFF000000u);
   if ((first & 0xC0) == 0x80) return net::htonl_(0xFFFF0000u);
   return net::htonl_(0xFFFFFF00u);
-}
-
-int build_network_table(NetworkEntry* table, int capacity, uint32_t hop_limit) {
-  int count = find_local_interface(table);
-  const int local_entries = count;
-  for (int i = 0; i < local_entries; ++i)
-    count = probe_routes(table, i, count, capacity, hop_limit);
-  return count;
 }
 
 int set_local_interface(NetworkEntry* table, bool have_address,

@@ -36,11 +36,6 @@ inline uint32_t broadcast_address_of(const NetworkEntry& e) {
 // other address (classes C, D and E).
 uint32_t natural_mask_of(uint32_t address);
 
-// Fills entry 0 with the local interface and runs the route probe on it;
-// returns the number of entries (0 when the host has no address: nothing
-// is then probed).
-int build_network_table(NetworkEntry* table, int capacity, uint32_t hop_limit);
-
 // Fills entry 0 from the host's own address and the configured interfaces;
 // returns 1, or 0 (entry 0 zeroed) when the host's address is unknown.
 int find_local_interface(NetworkEntry* table);

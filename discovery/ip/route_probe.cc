@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "discovery/datagram_exchange.h"
+#include "discovery/exchange/datagram_exchange.h"
 #include "platform/net.h"
 #include "platform/threads.h"
 
@@ -154,4 +154,12 @@ void refine_guessed_mask(NetworkEntry* table, int index, int first_new,
   probed.mask = mask;
   for (int i = first_new; i < count; ++i)
     if (table[i].natural_mask == probed.natural_mask) table[i].mask = mask;
+}
+
+int build_network_table(NetworkEntry* table, int capacity, uint32_t hop_limit) {
+  int count = find_local_interface(table);
+  const int local_entries = count;
+  for (int i = 0; i < local_entries; ++i)
+    count = probe_routes(table, i, count, capacity, hop_limit);
+  return count;
 }

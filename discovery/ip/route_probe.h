@@ -43,6 +43,11 @@ void build_route_request(uint8_t out[kRouteRequestSize]);
 // fills *out with the entries before the first incomplete one.
 bool parse_route_reply(const uint8_t* data, int length, RouteReply* out);
 
+// Fills entry 0 with the local interface and runs the route probe on it;
+// returns the number of entries (0 when the host has no address: nothing
+// is then probed).
+int build_network_table(NetworkEntry* table, int capacity, uint32_t hop_limit);
+
 // Sends the request to the broadcast address of entry `index`, takes the
 // replies for about a second and returns the new count (unchanged when the
 // socket, bind or send fails).

@@ -2,14 +2,10 @@
 
 #include <cstring>
 
-#include "discovery/datagram_exchange.h"
+#include "discovery/exchange/datagram_exchange.h"
 #include "discovery/ip/snmp_codec.h"
-#include "discovery/ip/unit_queries.h"
 #include "platform/debug_log.h"
 #include "platform/threads.h"
-
-net::SockAddrIn candidate_list[kCandidateCapacity];
-int candidate_count = 0;
 
 namespace {
 

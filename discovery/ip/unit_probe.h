@@ -11,15 +11,12 @@
 #include <cstdint>
 
 #include "discovery/ip/network_table.h"
-#include "discovery/units.h"
+#include "discovery/ip/unit_queries.h"
 #include "platform/net.h"
+#include "units/units.h"
 
-inline constexpr int kCandidateCapacity = 500;
 inline constexpr uint16_t kDiscardPort = 9;
 inline constexpr int kWakeUpSize = 100;
-
-extern net::SockAddrIn candidate_list[kCandidateCapacity];
-extern int candidate_count;
 
 // Returns the new unit count; writes "Found %d units out of %d packets
 // received.\n" to standard output. With no network nothing is sent.

@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "discovery/datagram_exchange.h"
+#include "discovery/exchange/datagram_exchange.h"
 #include "discovery/ip/snmp_codec.h"
-#include "discovery/ip/unit_probe.h"
 #include "platform/threads.h"
+
+net::SockAddrIn candidate_list[kCandidateCapacity];
+int candidate_count = 0;
 
 namespace {
 

@@ -9,11 +9,17 @@
 
 #include <cstdint>
 
-#include "discovery/units.h"
 #include "platform/net.h"
+#include "units/units.h"
 
-// Asks every address of the candidate list (unit_probe.h) for its unit
-// number; returns the new unit count.
+// Devices that answered the broadcast probe (unit_probe.h) without a
+// unit's hardware address: asked for a unit number.
+inline constexpr int kCandidateCapacity = 500;
+extern net::SockAddrIn candidate_list[kCandidateCapacity];
+extern int candidate_count;
+
+// Asks every address of the candidate list for its unit number; returns
+// the new unit count.
 int query_unit_numbers(UnitRecord* list, int capacity, int count);
 void query_unit_ports(UnitRecord* list, int count);
 void query_unit_names(UnitRecord* list, int count);

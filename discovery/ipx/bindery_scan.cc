@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "discovery/units.h"
 #include "platform/files.h"
 #include "platform/netware.h"
+#include "units/units.h"
 
 std::atomic<bool> bindery_log_enabled{false};
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "discovery/datagram_exchange.h"
+#include "discovery/exchange/datagram_exchange.h"
 #include "discovery/ipx/bindery_scan.h"
 #include "discovery/ipx/probe.h"
 #include "platform/debug_log.h"

@@ -11,9 +11,9 @@
 
 #include <cstdint>
 
-#include "discovery/units.h"
 #include "ipx/wire/sap.h"
 #include "platform/net.h"
+#include "units/units.h"
 
 inline constexpr uint16_t kLocatorSocket = 0x8449;
 inline constexpr uint16_t kUnitServiceType = 0x0414;

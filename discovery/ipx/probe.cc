@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "discovery/units.h"
 #include "platform/threads.h"
+#include "units/units.h"
 
 std::atomic<int> probes_running{0};
 std::atomic<int> probe_limit{kInitialProbeLimit};

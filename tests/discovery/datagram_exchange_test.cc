@@ -1,7 +1,7 @@
 // The listening half of discovery's exchanges over the loopback: each way
 // a listen ends, and above all that a sender that never falls silent
 // cannot hold it past its deadline.
-#include "discovery/datagram_exchange.h"
+#include "discovery/exchange/datagram_exchange.h"
 
 #include <gtest/gtest.h>
 

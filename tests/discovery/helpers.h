@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "discovery/ip/network_table.h"
-#include "discovery/units.h"
 #include "platform/net.h"
 #include "sim/config.h"
 #include "sim/rip_responder.h"
 #include "sim/snmp_agent.h"
 #include "tests/support/netns.h"
 #include "tests/support/scratch.h"
+#include "units/units.h"
 
 namespace tav_test {
 

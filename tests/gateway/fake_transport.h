@@ -19,6 +19,7 @@
 #include "gateway/request_machine.h"
 #include "gateway/response_machine.h"
 #include "gateway/session.h"
+#include "gateway/session_slots.h"
 #include "platform/environment.h"
 #include "platform/threads.h"
 
@@ -77,6 +78,22 @@ inline int wait_readable(net::Socket s, int timeout_ms) {
   return p->ready = !quiet;
 }
 
+// A wait for a that watches b too: a peer b that has closed after its
+// script is seen at once, without a's wait.
+inline int wait_readable_either(net::Socket a, net::Socket b, int timeout_ms,
+                                int* ready) {
+  Peer* pb = find(b);
+  if (find(a) == nullptr && pb == nullptr)
+    return net::wait_readable_either(a, b, timeout_ms, ready);
+  if (pb != nullptr && pb->at_end() && pb->close_at_end) {
+    *ready = 2;
+    return 1;
+  }
+  int r = wait_readable(a, timeout_ms);
+  *ready = r == 1 ? 1 : 0;
+  return r;
+}
+
 inline int send(net::Socket s, const void* data, int len) {
   Peer* p = find(s);
   if (p == nullptr) return net::send(s, data, len);
@@ -102,8 +119,8 @@ inline int64_t now(net::Socket s) {
   return find(s) != nullptr ? find(s)->clock_ms : milliseconds_now();
 }
 
-inline const net::SocketCalls kSockets = {recv, send, wait_readable,
-                                          wait_writable, now};
+inline const net::SocketCalls kSockets = {
+    recv, send, wait_readable, wait_writable, wait_readable_either, now};
 
 }  // namespace detail
 
@@ -126,11 +143,11 @@ struct Outcome {
 
 // Steps both machines as the session loop does, the unit side already
 // connected, until the session ends. The browser stays silent after its
-// script; the unit closes after its reply or stays silent.
+// script, or hangs up; the unit closes after its reply or stays silent.
 inline Outcome run_session(std::vector<std::string> request,
                            std::vector<std::string> reply,
                            bool unit_closes = true, int64_t ms_per_chunk = 0,
-                           bool streams = false) {
+                           bool streams = false, bool browser_leaves = false) {
   Outcome o;
   GatewaySession& s = o.s;
   std::memset(&s, 0, sizeof s);
@@ -145,12 +162,9 @@ inline Outcome run_session(std::vector<std::string> request,
     ep.connected = ep.first_wait = 1;
     endpoint_mark_active(&ep);
   };
-  connect(o.browser, s.browser, request, false);
+  connect(o.browser, s.browser, request, browser_leaves);
   connect(o.unit, s.unit, reply, unit_closes);
-  for (; s.running == 1; ++o.passes) {
-    ip2ipx_machine(&s);
-    if (ipx_present.load() == 1) ipx2ip_machine(&s);
-  }
+  for (; s.running == 1; ++o.passes) session_pass(&s);
   flush_buffer(&s.browser);  // as the session end does
   for (auto* ep : {&s.browser, &s.unit}) detach(ep->sock);
   o.to_unit = o.unit.sent;

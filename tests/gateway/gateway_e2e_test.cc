@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "gateway/listener.h"
-#include "gateway/session.h"
+#include "gateway/session_slots.h"
 #include "platform/threads.h"
 #include "sim/ipx_units.h"
 #include "sim/sides.h"

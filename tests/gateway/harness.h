@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "discovery/units.h"
 #include "platform/net.h"
+#include "units/units.h"
 
 namespace harness {
 

@@ -208,6 +208,12 @@ TEST_F(MachinesTest, SilentAndSlowPeersAreGivenUp) {
   o = run_session({kGet}, fake::single_bytes("HTTP/1.0 200 OK\r\n" + endless),
                   false, 400);
   EXPECT_EQ(o.to_browser, "HTTP/1.0 200 OK\r\n");
+  // A browser that hangs up while the unit pauses ends the session at the
+  // unit's next wait, not after the reply's silence.
+  o = run_session({kGet}, {"HTTP/1.0 200 OK\r\n\r\none\r\n", "", "two\r\n"},
+                  false, 0, false, true);
+  EXPECT_EQ(o.to_browser, kHead + std::string("one\r\n"));
+  EXPECT_EQ(o.unit.clock_ms, 1000000);
 }
 
 // Each case whole and with its first chunk split in two at every offset.

@@ -10,12 +10,12 @@
 
 #include <cstdlib>
 
-#include "discovery/units.h"
 #include "page/page_writer.h"
 #include "platform/catalogue.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "tests/support/scratch.h"
+#include "units/units.h"
 
 namespace page_test {
 

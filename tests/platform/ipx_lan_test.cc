@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "discovery/ipx/ipx_discovery.h"
-#include "discovery/units.h"
 #include "gateway/listener.h"
 #include "ipx/spx/connection.h"
 #include "platform/catalogue.h"
@@ -28,6 +27,7 @@
 #include "tests/platform/ipx_test_lan.h"
 #include "tests/support/netns.h"
 #include "tests/support/scratch.h"
+#include "units/units.h"
 
 namespace {
 

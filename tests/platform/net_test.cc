@@ -124,4 +124,28 @@ TEST(OwnedSocket, ClosesWhatItHoldsOnce) {
   EXPECT_FALSE(open(b));
 }
 
+// A two-socket wait says which of them have something to read, and fails
+// on a closed descriptor as the one-socket wait does.
+TEST(WaitReadableEither, SaysWhichSocketIsReady) {
+  OwnedSocket a(socket(AF_INET_, SOCK_DGRAM_, 0)),
+      b(socket(AF_INET_, SOCK_DGRAM_, 0));
+  SockAddrIn at[2];
+  for (int i = 0; i < 2; ++i) {
+    Socket s = i == 0 ? a.get() : b.get();
+    ASSERT_EQ(bind(s, make_addr_in(inet_addr("127.0.0.1"), 0)), 0);
+    ASSERT_EQ(getsockname(s, &at[i]), 0);
+  }
+  int ready = -1;
+  EXPECT_EQ(wait_readable_either(a.get(), b.get(), 0, &ready), 0);
+  EXPECT_EQ(ready, 0);
+  for (int expected : {2, 3}) {
+    ASSERT_EQ(sendto(a.get(), "x", 1, at[expected == 2 ? 1 : 0]), 1);
+    EXPECT_EQ(wait_readable_either(a.get(), b.get(), 2000, &ready), 1);
+    EXPECT_EQ(ready, expected);
+  }
+  Socket gone = a.release();
+  closesocket(gone);
+  EXPECT_EQ(wait_readable_either(gone, b.get(), 0, &ready), SOCKET_ERROR);
+}
+
 }  // namespace

@@ -8,8 +8,8 @@
 // install mode) take the published snapshot, which is never changed after
 // publication, so they see either the old list or the new one, never a mix,
 // and the count never exceeds what is filled.
-#ifndef TAV_DISCOVERY_UNITS_H_
-#define TAV_DISCOVERY_UNITS_H_
+#ifndef TAV_UNITS_UNITS_H_
+#define TAV_UNITS_UNITS_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -103,4 +103,4 @@ void sort_units(UnitRecord* list, int count);
 void sort_ipx_units(IpxUnitRecord* list, int count);
 int compare_unit_names(const char* a, const char* b, size_t field_size);
 
-#endif  // TAV_DISCOVERY_UNITS_H_
+#endif  // TAV_UNITS_UNITS_H_

@@ -1,6 +1,6 @@
 // The unit lists: add_unit's names, duplicate check and overflow, the
 // naming modes, the byte-wise sort, and the published snapshots.
-#include "discovery/units.h"
+#include "units/units.h"
 
 #include <gtest/gtest.h>
 

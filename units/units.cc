@@ -1,4 +1,4 @@
-#include "discovery/units.h"
+#include "units/units.h"
 
 #include <algorithm>
 #include <cstdio>

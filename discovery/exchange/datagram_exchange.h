@@ -7,8 +7,8 @@
 //
 // Each call works on its own socket; safe for concurrent use on different
 // sockets.
-#ifndef TAV_DISCOVERY_DATAGRAM_EXCHANGE_H_
-#define TAV_DISCOVERY_DATAGRAM_EXCHANGE_H_
+#ifndef TAV_DISCOVERY_EXCHANGE_DATAGRAM_EXCHANGE_H_
+#define TAV_DISCOVERY_EXCHANGE_DATAGRAM_EXCHANGE_H_
 
 #include <cstdint>
 #include <functional>
@@ -40,4 +40,4 @@ ListenEnd listen_for_datagrams(net::Socket s, const ListenLimits& limits,
 ListenEnd listen_for_datagrams(net::Socket s, const ListenLimits& limits,
                                const DatagramHandler<net::SockAddrIpx>& handle);
 
-#endif  // TAV_DISCOVERY_DATAGRAM_EXCHANGE_H_
+#endif  // TAV_DISCOVERY_EXCHANGE_DATAGRAM_EXCHANGE_H_

@@ -1,4 +1,4 @@
-#include "discovery/datagram_exchange.h"
+#include "discovery/exchange/datagram_exchange.h"
 
 #include <algorithm>
 
