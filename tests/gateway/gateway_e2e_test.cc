@@ -91,7 +91,7 @@ TEST(GatewayEndToEnd, RelaysWholeAndHoldsTenSessionsAtOnce) {
   ASSERT_EQ(sessions_in_use(), 10);
   // An eleventh waits in the queue, unanswered, until a slot is free.
   int waiting = connect_to(34);
-  ::send(waiting, "GET /VEM_1-HTML/status.htm HTTP/1.0\r\n\r\n", 41,
+  ::send(waiting, "GET /VEM_1-HTML/status.htm HTTP/1.0\r\n\r\n", 39,
          MSG_NOSIGNAL);
   Sleep(300);
   EXPECT_EQ(sessions_in_use(), 10);
