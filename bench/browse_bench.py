@@ -2,7 +2,8 @@
 tav, in one run on a private network (root only): the load event of the
 gallery page (20 images, 2 frames) in headless Chromium with its cache off,
 one GET's time to first byte, and the rate of a 20 MB binary after its
-first byte. Build first (scripts/build.sh release), then
+first byte. Install nginx and build first (scripts/setup.sh build demo
+bench; scripts/build.sh release), then
     python3 bench/browse_bench.py [build/release]"""
 
 import os

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages TAV needs, in parts; each caller names the
 # parts it uses (none named: all of them).
-#   scripts/setup.sh [build] [demo] [test] [package]
+#   scripts/setup.sh [build] [demo] [test] [package] [bench]
 # build    compiler, CMake, Ninja, GTK 3 and GoogleTest
 # demo     Chromium (the demo's and the end-to-end tests' browser), a font,
 #          GTK's SVG loader and icons, and the network tools of the demo
 # test     clang (fuzz harnesses), benchmarks, clang-format, Xvfb (and
 #          xauth for xvfb-run), openbox, xdotool, ImageMagick and the
 #          accessibility bus (desktop tests), tshark (wire checks), lintian,
-#          desktop-file-utils, man-db, curl
+#          desktop-file-utils, man-db, curl, systemd (systemd-analyze checks
+#          the service unit)
 # package  dpkg-dev (hardening flags, library dependencies) and file (CPack)
+# bench    nginx, the reverse proxy the browsing benchmark sets beside tav
+#          (not part of "all": the tests do not need it)
 # It prints what it installs and how much that downloads, then installs as
 # root, without recommended packages; another user is given the one
 # apt-get line to run.
@@ -22,8 +25,9 @@ declare -A part=(
           librsvg2-common adwaita-icon-theme"
   [test]="clang libclang-rt-14-dev libbenchmark-dev clang-format xvfb
           xauth xdotool openbox python3-pyatspi at-spi2-core imagemagick
-          tshark lintian desktop-file-utils libcap2-bin man-db curl"
+          tshark lintian desktop-file-utils libcap2-bin man-db curl systemd"
   [package]="dpkg-dev file"
+  [bench]="nginx-light"
 )
 parts=("$@")
 [[ ${#parts[@]} -eq 0 ]] && parts=(build demo test package)
