@@ -100,8 +100,7 @@ void Connection::end(State s, int error) {
   error_ = error;
   pending_.clear();
   unacked_.clear();
-  retransmit_at_ = probe_at_ = connect_at_ = watchdog_at_ = reopen_at_ =
-      kNever;
+  retransmit_at_ = probe_at_ = connect_at_ = watchdog_at_ = reopen_at_ = kNever;
   if (s != State::kLinger) linger_until_ = kNever;
 }
 
@@ -118,6 +117,10 @@ void Connection::transmit(Unacked& u, int64_t now) {
 void Connection::resend_all(int64_t now) {
   for (Unacked& u : unacked_) transmit(u, now);
   retransmit_at_ = now + rto(backoff_);
+  // Copies resent needlessly come back as repeated acks of the first
+  // packet after them: those tell of no gap until that one is acknowledged.
+  recovering_ = true;
+  recover_ = next_seq_;
 }
 
 void Connection::pump(int64_t now) {
@@ -187,13 +190,14 @@ void Connection::take_ack(uint16_t ack, uint16_t allocation, bool system,
     unacked_.pop_front();
     advanced = true;
   }
+  if (recovering_ && before(recover_, ack)) recovering_ = false;
   if (advanced) {
     tries_ = 0;
     repeated_acks_ = 0;
     retransmit_at_ = unacked_.empty() ? kNever : now + rto(backoff_);
     if (end_sent_ && unacked_.empty()) end(State::kClosed, 0);
-  } else if (system && !unacked_.empty() && !window_moved &&
-             ++repeated_acks_ == 2) {
+  } else if (system && !(recovering_ && ack == recover_) && !unacked_.empty() &&
+             !window_moved && ++repeated_acks_ == 2) {
     resend_all(now);  // the peer told us of a gap
   }
 }
@@ -272,9 +276,8 @@ size_t Connection::read(std::span<uint8_t> out, int64_t now) {
     uint16_t shut = static_cast<uint16_t>(next_expected_ - 1);
     uint16_t now_alloc = allocation();
     bool reopens = advertised_ == shut && now_alloc != shut;
-    if (reopens ||
-        static_cast<uint16_t>(now_alloc - advertised_) >=
-            limits_.receive_packets / 2)
+    if (reopens || static_cast<uint16_t>(now_alloc - advertised_) >=
+                       limits_.receive_packets / 2)
       send_ack();
     // A lost reopening ack would leave the peer waiting for its watchdog:
     // repeat it, backed off, until data comes.

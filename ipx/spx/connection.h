@@ -176,6 +176,8 @@ class Connection {
   int tries_ = 0;              // timer rounds without progress
   int backoff_ = 0;            // doublings, kept until a fresh sample
   int probes_ = 0;             // shut-window probes, backed off alike
+  bool recovering_ = false;    // resent up to recover_: repeats are no news
+  uint16_t recover_ = 0;
   int64_t srtt_ = -1;
   int64_t rttvar_ = 0;
 
