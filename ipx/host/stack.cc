@@ -285,7 +285,8 @@ void Stack::poll_once(std::unique_lock<std::mutex>& lock) {
     if (b == bridges_.end() || m == nullptr || b->second.stack_end != p.fd)
       continue;
     b->second.service(*m, p.revents & (POLLIN | POLLHUP | POLLERR),
-                      p.revents & POLLOUT, now);
+                      p.revents & POLLOUT, now,
+                      p.revents & (POLLHUP | POLLERR));
   }
   iface_.poll(now, fault_);
   update(now);
