@@ -244,7 +244,13 @@ void Connection::receive_data(const ipx::SpxHeader& h,
     ++next_expected_;
     peer_ended_ = true;
     send_system(0, kSpxEndOfConnectionAck);
-    end(State::kLinger, 0);
+    // What we wrote and the peer never took is lost with the connection:
+    // say so rather than end as if it had all arrived.
+    bool lost = !pending_.empty() ||
+                std::any_of(unacked_.begin(), unacked_.end(), [](auto& u) {
+                  return u.packet.header.datastream_type != kSpxEndOfConnection;
+                });
+    end(State::kLinger, lost ? kConnectionReset : 0);
     linger_until_ = now + timing_.linger;
     return;
   }
@@ -302,7 +308,8 @@ void Connection::close(int64_t now) {
 void Connection::tick(int64_t now) {
   if (now >= linger_until_) {
     linger_until_ = kNever;
-    if (state_ == State::kLinger) end(State::kClosed, 0);
+    if (state_ == State::kLinger)
+      end(error_ != 0 ? State::kBroken : State::kClosed, error_);
   }
   if (now >= connect_at_) {
     if (connect_tries_ >= timing_.connect_tries) {

@@ -32,7 +32,9 @@
 //   datastream type FE; its acknowledgement (the peer's FF) ends the
 //   connection. A received FE ends the reading side, is answered with FF,
 //   and the connection lingers to answer a repeated FE, then ends; what
-//   reaches it while it lingers moves no timer.
+//   reaches it while it lingers moves no timer. Data of ours the peer had
+//   not taken when its FE came is lost: the connection then ends broken
+//   (10054).
 //
 // Memory is bounded: `send_bytes` of data not yet sent, `window` packets
 // waiting for acks, `receive_packets` full packets of received data.
@@ -121,7 +123,7 @@ class Connection {
 
   State state() const { return state_; }
   // 10060 for an open that was never answered, 10054 for a broken
-  // connection, else 0.
+  // connection (also while lingering when our data was lost), else 0.
   int error() const { return error_; }
   bool finished() const {
     return state_ == State::kClosed || state_ == State::kBroken;
