@@ -61,9 +61,10 @@ ipx::Stack* unit_stack(const Config& config, const Entity& e,
     *error = "unit " + name + ": bad frame " + e.get("frame");
     return nullptr;
   }
-  options.interface = global(config, "ipx-interface");
+  // A unit's own keys put it on another segment (behind a router).
+  options.interface = e.get("ipx-interface", global(config, "ipx-interface"));
   if (options.interface.empty()) options.interface = net::own_interface_name();
-  std::string network = global(config, "ipx-network");
+  std::string network = e.get("ipx-network", global(config, "ipx-network"));
   if (!network.empty() && !parse_hex(network, options.network.data(), 4)) {
     *error = "bad --ipx-network " + network;
     return nullptr;

@@ -108,7 +108,7 @@ void Router::answer_sap(size_t port, const Frame& f) {
   if (decode_sap_response(f.data, &op, &entries)) {
     for (SapEntry& e : entries) {
       if (is_zero(e.address.network)) e.address.network = ports_[port].network;
-      auto key = std::make_pair(e.address.node, e.server_type);
+      auto key = std::make_pair(e.name, e.server_type);
       if (servers_.size() < kMaxServers || servers_.count(key) != 0)
         servers_[key] = {e, port};
     }

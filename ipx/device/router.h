@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "ipx/device/device.h"
@@ -54,7 +55,7 @@ class Router {
   const Mac mac_;
   std::vector<RouterPort> ports_;
   const uint16_t ticks_;
-  std::map<std::pair<Mac, uint16_t>, Heard> servers_;
+  std::map<std::pair<std::string, uint16_t>, Heard> servers_;  // name, type
   int64_t next_broadcast_ = 0;
   size_t forwarded_ = 0;
 };

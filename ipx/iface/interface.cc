@@ -396,7 +396,9 @@ void Interface::flush(Conn& c) {
 FrameTypes Interface::destination_of(const Address& to, Mac* mac) {
   *mac = to.node;
   if (to.node == kBroadcastMac) return config_.broadcast_types;
-  if (!local(to.network)) {
+  // Knowing none of our networks, we cannot tell another from ours: a LAN
+  // without routers, as far as we know yet.
+  if (!local(to.network) && first_learnt_ >= 0) {
     auto r = routes_.find(to.network);
     if (r == routes_.end()) {
       ask_route(to.network);

@@ -24,6 +24,7 @@
 // source MAC and type); a route not heard for 3 minutes is dropped. A packet
 // for a network with no route is dropped and a RIP request for it is
 // broadcast (once per 0.5 s, the SPX open's retry, which then gets through).
+// While none of our networks is known, every network is taken for ours.
 //
 // Calls return 0 or a count on success, or a negative error number (the
 // Winsock numbers below). External synchronization required.

@@ -174,10 +174,7 @@ void Connection::take_ack(uint16_t ack, uint16_t allocation, bool system,
   while (!unacked_.empty() &&
          before(unacked_.front().packet.header.sequence, ack)) {
     const Unacked& u = unacked_.front();
-    if (u.sends == 1) {
-      // Karn: a resent packet gives no sample, and the back-off holds
-      // until a packet sent once is acknowledged.
-      backoff_ = 0;
+    if (u.sends == 1) {  // Karn: a resent packet gives no sample
       int64_t sample = now - u.sent_at;
       if (srtt_ < 0) {
         srtt_ = sample;
@@ -193,6 +190,10 @@ void Connection::take_ack(uint16_t ack, uint16_t allocation, bool system,
   if (recovering_ && before(recover_, ack)) recovering_ = false;
   if (advanced) {
     tries_ = 0;
+    // Karn: until a round trip is measured, the back-off holds (else a
+    // slow peer gets every packet twice and no sample ever forms); then the
+    // measured time is the base again.
+    if (srtt_ >= 0 || !recovering_) backoff_ = 0;
     repeated_acks_ = 0;
     retransmit_at_ = unacked_.empty() ? kNever : now + rto(backoff_);
     if (end_sent_ && unacked_.empty()) end(State::kClosed, 0);

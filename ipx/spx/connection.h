@@ -17,8 +17,9 @@
 // - Retransmission: after a time from the measured round trip (at least
 //   rto_min, at most rto_first_max for the first try), doubling up to
 //   rto_max; the 8th round without progress breaks the connection (10054).
-//   Karn's rule: a resent packet gives no round-trip sample, and the
-//   doubling holds until a packet sent once is acknowledged. A shut window
+//   Karn's rule: a resent packet gives no round-trip sample, and until a
+//   round trip is measured the doubling holds until a packet sent after
+//   the resends is acknowledged (then any progress resets it). A shut window
 //   is probed on the same backed-off times; after close(), a window still
 //   shut after 8 probes gives up what is queued (10054).
 // - Allocations: only those from one below the peer's last acknowledgement
