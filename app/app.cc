@@ -6,6 +6,7 @@
 
 #include "app/config_dialog.h"
 #include "app/install_mode.h"
+#include "app/serve_mode.h"
 #include "discovery/driver.h"
 #include "gateway/listener.h"
 #include "page/browser_launch.h"
@@ -14,6 +15,7 @@
 #include "platform/debug_log.h"
 #include "platform/net.h"
 #include "platform/process.h"
+#include "platform/service.h"
 #include "platform/settings_hive.h"
 #include "platform/signals.h"
 #include "platform/threads.h"
@@ -63,6 +65,12 @@ void end_on_signal(int /*signal_number*/) {
   remove_page_files_and_exit(discovery_page_path, help_page_path, 1);
 }
 
+// SIGINT and SIGTERM end the service mode as a clean stop: exit code 0.
+void end_service(int /*signal_number*/) {
+  hold_hive_writes();
+  remove_page_files_and_exit(discovery_page_path, help_page_path, 0);
+}
+
 }  // namespace
 
 RunMode choose_run_mode(const std::string& command_tail) {
@@ -70,6 +78,7 @@ RunMode choose_run_mode(const std::string& command_tail) {
   if (equal_ignoring_case(command_tail, "-Configure")) {
     return RunMode::kConfigure;
   }
+  if (equal_ignoring_case(command_tail, "-Serve")) return RunMode::kServe;
   if (command_tail == "--help") return RunMode::kHelp;
   if (command_tail == "--version") return RunMode::kVersion;
   return RunMode::kNormal;
@@ -193,6 +202,8 @@ int TavApp::InitInstance() {
     case RunMode::kConfigure:
       run_configuration_dialog();
       return kExitSuccess;
+    case RunMode::kServe:
+      return run_serve_mode();
     default:
       return run_normal_mode();
   }
@@ -209,7 +220,12 @@ int run_tav(const std::string& command_tail) {
     }
     return kExitSuccess;
   }
-  watch_end_signals(end_on_signal);
+  if (mode == RunMode::kServe) {
+    use_console_ui();
+    watch_serve_signals(end_service, start_rediscovery);
+  } else {
+    watch_end_signals(end_on_signal);
+  }
   TavApp app(command_tail);
   return app.InitInstance();
 }

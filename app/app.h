@@ -4,16 +4,17 @@
 // 169.254.0.0/16 through the interface of the host's own address (hidden,
 // not waited for, its outcome not examined). InitInstance() then loads the
 // catalogue and runs the mode that the whole command-line tail selects,
-// compared without regard to case: "-install", "-Configure", or anything
-// else for the normal run. "--help" and "--version" print a text and change
-// nothing (no route step).
+// compared without regard to case: "-install", "-Configure", "-Serve"
+// (app/serve_mode.h), or anything else for the normal run. "--help" and
+// "--version" print a text and change nothing (no route step).
 //
 // Everything here runs on the main thread. Functions return the exit code
 // of the process instead of ending it, so that main() is the one place that
 // ends it; kExitFailure (-1) is exit status 255. The browser watcher thread
 // ends a normal run itself, with exit code 1, and so does SIGINT, SIGTERM or
-// SIGHUP in every mode (page files and private page folder removed, no hive
-// write cut short).
+// SIGHUP in every mode but -Serve (page files and private page folder
+// removed, no hive write cut short); in -Serve SIGINT and SIGTERM end it so
+// with exit code 0, and SIGHUP starts a rediscovery.
 #ifndef TAV_APP_APP_H_
 #define TAV_APP_APP_H_
 
@@ -22,7 +23,7 @@
 inline constexpr int kExitFailure = -1;
 inline constexpr int kExitSuccess = 0;
 
-enum class RunMode { kNormal, kInstall, kConfigure, kHelp, kVersion };
+enum class RunMode { kNormal, kInstall, kConfigure, kServe, kHelp, kVersion };
 
 // The mode selected by the whole command-line tail.
 RunMode choose_run_mode(const std::string& command_tail);

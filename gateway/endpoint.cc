@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "gateway/access_log.h"
 #include "gateway/unit_connection.h"
 #include "platform/debug_log.h"
 #include "platform/environment.h"
@@ -83,6 +84,9 @@ bool send_stalled(const SessionEndpoint* ep, int64_t last_progress) {
 
 int flush_buffer(SessionEndpoint* ep) {
   if (ep->is_unit_side && !ep->connected && connect_to_unit(ep) != 0) return 1;
+  if (ep->sent_total == 0 && ep->send_count > 0)
+    ep->answer_status =
+        answer_status({ep->send_buf, static_cast<size_t>(ep->send_count)});
   int sent = 0;
   int64_t last_progress = io().now_ms(ep->sock);
   while (ep->send_count != 0) {

@@ -4,6 +4,7 @@
 
 #include "discovery/driver.h"
 #include "gateway/endpoint.h"
+#include "gateway/listener.h"
 #include "gateway/request_machine.h"
 #include "page/page_writer.h"
 #include "platform/catalogue.h"
@@ -22,15 +23,11 @@ void rediscover() {
                         help_page_path, 0);
 }
 
-// The page's path as it stands inside a file URL: D:\tav-disc.htm gives
-// D|/tav-disc.htm.
-std::string page_path_for_url() {
-  std::string path(discovery_page_path);
-  for (char& c : path) {
-    if (c == ':') c = '|';
-    if (c == '\\') c = '/';
-  }
-  return path;
+// The page as the gateway serves it: a browser on an http: page follows
+// no file link.
+std::string served_page_url(const GatewaySession* s) {
+  return "http://" + std::string(s->host_address) + ":" +
+         std::to_string(kGatewayPort) + "/";
 }
 
 void answer(GatewaySession* s, const std::string& text) {
@@ -49,7 +46,7 @@ int refresh_reply(GatewaySession* s) {
   int done = kRefreshDone;
   if (refresh_state.compare_exchange_strong(done, kRefreshIdle)) {
     answer(s,
-           fill_inserts(catalogue_text(kRefreshDoneText), page_path_for_url()));
+           fill_inserts(catalogue_text(kRefreshDoneText), served_page_url(s)));
   } else {
     answer(s, catalogue_text(kRefreshRunningText));
     int idle = kRefreshIdle;

@@ -5,8 +5,8 @@
 // segment, once the request machine has read the whole request: it answers
 // with
 // catalogue text 118 while a rediscovery is being started or runs, or with
-// text 119 (the page's path in file-URL form as %1) once one has finished,
-// and returns the request machine's next state (always GATEWAY_DEAD).
+// text 119 (the address of the page the gateway serves as %1) once one has
+// finished, and returns the request machine's next state (always GATEWAY_DEAD).
 // refresh_thread() runs the rediscovery: discover_units(), then
 // write_discovery_files() with the copy flag clear, then marks it done;
 // environment().refresh_work, when set, runs in place of both.

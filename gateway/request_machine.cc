@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "gateway/endpoint.h"
+#include "gateway/own_answers.h"
 #include "gateway/refresh.h"
 #include "gateway/text.h"
 #include "platform/debug_log.h"
@@ -113,9 +114,18 @@ int get_request_header(GatewaySession* s) {
       DebugLog("ip2ipx_machine():  method too long, ending session.\n");
     return GATEWAY_DEAD;
   }
+  const size_t logged = std::min(std::strlen(url), sizeof s->request_url - 1);
+  std::memcpy(s->request_url, url, logged);  // for the request log
+  s->request_url[logged] = '\0';
   if (b->line_cut && *p == '\0') {
     // The URL runs on beyond the line limit: refused once the request is in.
     b->local_answer = local_answer::kUriTooLong;
+    return get_header(s);
+  }
+  if (OwnPage page = own_page_for(method, url); page != OwnPage::kNone) {
+    s->own_page = static_cast<int32_t>(page);
+    s->head_only = std::strcmp(method, "HEAD") == 0;
+    b->local_answer = local_answer::kOwnPage;
     return get_header(s);
   }
   const char* path = take_unit_name(url, s->unit.unit_name);
@@ -200,6 +210,8 @@ int finish_request(GatewaySession* s) {
   switch (s->browser.local_answer) {
     case local_answer::kRefresh:
       return refresh_reply(s);
+    case local_answer::kOwnPage:
+      return own_page_reply(s);
     case local_answer::kUriTooLong:
       put(&s->browser, kUriTooLong, sizeof kUriTooLong - 1);
       return GATEWAY_DEAD;

@@ -16,7 +16,8 @@
 //
 // Answers the gateway gives itself, once the request (and its body) is in,
 // without connecting a unit: the name "$$Refresh$" gets the refresh reply,
-// a URL that runs on beyond the 511-character line gets "414 URI Too Long".
+// a URL that runs on beyond the 511-character line gets "414 URI Too Long",
+// and the gateway's own pages (gateway/own_pages.h) are answered.
 // A request line sets local_answer; finish_request() answers.
 //
 // Bounds beyond the waits of the endpoints: a method longer than 99
@@ -59,6 +60,7 @@ namespace local_answer {
 inline constexpr int kAskUnit = 0;
 inline constexpr int kRefresh = 1;
 inline constexpr int kUriTooLong = 2;
+inline constexpr int kOwnPage = 3;  // GatewaySession::own_page
 }  // namespace local_answer
 
 // One step of the request machine.

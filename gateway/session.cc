@@ -3,10 +3,14 @@
 #include <cstring>
 #include <mutex>
 
+#include "gateway/client_filter.h"
 #include "gateway/endpoint.h"
+#include "gateway/own_answers.h"
 #include "gateway/request_machine.h"
 #include "gateway/response_machine.h"
 #include "platform/debug_log.h"
+#include "platform/service.h"
+#include "platform/threads.h"
 
 std::atomic<int> accept_status{kAcceptPending};
 std::atomic<int> next_session_id{0};
@@ -75,6 +79,10 @@ int sessions_in_use() {
 void serve_session(GatewaySession* s) {
   endpoint_mark_active(&s->browser);
   endpoint_mark_active(&s->unit);
+  uint32_t client = 0;
+  peer_ipv4(s->browser.sock, &client);
+  const int64_t start_ms = milliseconds_now();
+  if (!client_allowed(client)) s->running = refuse_client(s);
   while (s->running == 1) {
     ip2ipx_machine(s);
     if (ipx_present.load() == 1) {
@@ -85,5 +93,6 @@ void serve_session(GatewaySession* s) {
   }
   DebugLog("gateway_thread():  session %d terminated.\n", s->browser.id);
   flush_buffer(&s->browser);
+  log_session(s, client, start_ms);
   release_session(s);
 }

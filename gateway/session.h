@@ -83,12 +83,20 @@ struct SessionEndpoint {
   int64_t body_left;
   int32_t local_answer;
   int32_t expect_continue;
+  // The status of the answer this side was sent, 0 before one (the log).
+  int32_t answer_status;
 };
 
 struct GatewaySession {
   int32_t in_use;
   int32_t running;
   char host_address[kHostAddressSize];
+  // The URL of the request line (its first 99 bytes), for the request log;
+  // the gateway's own page it asks for (OwnPage) and whether it asked with
+  // HEAD.
+  char request_url[100];
+  int32_t own_page;
+  int32_t head_only;
   SessionEndpoint browser;
   SessionEndpoint unit;
 };

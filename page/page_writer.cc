@@ -21,6 +21,9 @@ namespace {
 
 // Serialises writing the page files with deleting them at the end.
 std::mutex g_page_files_mutex;
+// The page as the gateway serves it, from the last write.
+std::mutex g_served_page_mutex;
+std::string g_served_page;
 
 constexpr const char* kPageFileName = "tav-disc.htm";
 constexpr const char* kHelpFileName = "tavhelp.htm";
@@ -112,6 +115,12 @@ std::string url_name(const char* name, size_t max_length) {
                  kNameKeeps);
 }
 
+std::string gateway_unit_link(const std::string& address,
+                              const char (&name)[48]) {
+  return "http://" + address + ":" + std::to_string(kGatewayPort) + "/" +
+         url_name(name, sizeof name) + "-HTML/";
+}
+
 void remove_page_files_and_exit(const std::string& page_path,
                                 const std::string& help_path, int code) {
   // Held until the process ends: no page write can follow the deletion.
@@ -150,16 +159,14 @@ void copy_help_page(const char* dest) {
   }
 }
 
-int write_discovery_page(const char* page_path, int ip_count, int ipx_count,
-                         const char* help_path) {
-  const std::string insert2 = file_url_path(help_path);
-  const std::string insert1 = catalogue_text(114);
-  const std::string address = gateway_address(help_path);
+std::string discovery_page_text(int ip_count, int ipx_count,
+                                const std::string& help_link,
+                                const std::string& address) {
   // One pass, so that a percent sign in an insert is never read as a
   // conversion.
-  const std::string head =
-      format_inserts_and_args(catalogue_text(113), insert1, insert2,
-                              {address, kGatewayPort, kRefreshSegmentText});
+  const std::string head = format_inserts_and_args(
+      catalogue_text(113), catalogue_text(114), help_link,
+      {address, kGatewayPort, kRefreshSegmentText});
 
   std::shared_ptr<const IpUnitSnapshot> ip = published_ip_units();
   std::shared_ptr<const IpxUnitSnapshot> ipx = published_ipx_units();
@@ -181,14 +188,41 @@ int write_discovery_page(const char* page_path, int ip_count, int ipx_count,
     for (int i = 0; i < ipx_count; ++i) {
       const IpxUnitRecord& u = ipx->units[i];
       if (u.address.sa_socket == 0) continue;
-      page += "<A HREF=\"http://" + address + ":" +
-              std::to_string(kGatewayPort) + "/" +
-              url_name(u.name, sizeof u.name) + "-HTML/\">" +
+      page += "<A HREF=\"" + gateway_unit_link(address, u.name) + "\">" +
               html_escape(u.name, sizeof u.name) + "</A> " +
               html_escape(u.description, sizeof u.description) + "<br>\n";
     }
   }
-  page += "</BODY></HTML>\n";
+  return page + "</BODY></HTML>\n";
+}
+
+std::string served_discovery_page() {
+  std::lock_guard<std::mutex> lock(g_served_page_mutex);
+  return g_served_page;
+}
+
+bool read_help_page(std::string* out) {
+  File source = open_help_source();
+  if (!source.is_open()) return false;
+  out->clear();
+  char block[kCopyBlock];
+  size_t n;
+  while ((n = source.read(block, sizeof block)) > 0) out->append(block, n);
+  return true;
+}
+
+int write_discovery_page(const char* page_path, int ip_count, int ipx_count,
+                         const char* help_path) {
+  const std::string address = gateway_address(help_path);
+  {
+    // The gateway's copy links the help page it serves itself.
+    std::string served =
+        discovery_page_text(ip_count, ipx_count, kHelpFileName, address);
+    std::lock_guard<std::mutex> lock(g_served_page_mutex);
+    g_served_page = std::move(served);
+  }
+  const std::string page = discovery_page_text(
+      ip_count, ipx_count, "file://" + file_url_path(help_path), address);
 
   File f = open_file(page_path, "w");
   if (!f.is_open()) {

@@ -22,7 +22,8 @@
 //   with exit code 1.
 //
 // Threading: start-up calls write_discovery_files() once; afterwards only
-// the refresh thread calls it (never two at once). The units come from the
+// the refresh thread calls it (never two at once); served_discovery_page()
+// and read_help_page() are safe from any thread. The units come from the
 // published unit lists, so gateway sessions may read the lists meanwhile.
 #ifndef TAV_PAGE_PAGE_WRITER_H_
 #define TAV_PAGE_PAGE_WRITER_H_
@@ -53,6 +54,23 @@ int write_discovery_page(const char* page_path, int ip_count, int ipx_count,
 // catalogue, else beside the executable) to dest. Shows message 111 when
 // no source can be read, 112 when the copy cannot be made.
 void copy_help_page(const char* dest);
+
+// The page's text for the first ip_count and ipx_count published units,
+// with help_link as the help link (insert %2 of message 113) and address as
+// the gateway address: the one writer of the file and of the gateway's
+// copy. The file links the help copy by a file URL; the gateway's copy
+// links "tavhelp.htm", which the gateway serves beside it.
+std::string discovery_page_text(int ip_count, int ipx_count,
+                                const std::string& help_link,
+                                const std::string& address);
+// The gateway's copy of the page from the last write (made even when the
+// file could not be written); empty before the first. Any thread.
+std::string served_discovery_page();
+// The help page's source, whole; false when none can be read.
+bool read_help_page(std::string* out);
+// An IPX unit's link through the gateway at address.
+std::string gateway_unit_link(const std::string& address,
+                              const char (&name)[48]);
 
 // Replaces & < > " ' by their character references; other bytes stay.
 std::string html_escape(const char* text, size_t max_length);

@@ -23,7 +23,8 @@ void on_end_signal(int number) {
 
 }  // namespace
 
-bool watch_end_signals(std::function<void(int)> on_signal) {
+bool watch_serve_signals(std::function<void(int)> on_end,
+                         std::function<void()> on_hangup) {
   static std::once_flag once;
   static bool ready = false;
   std::call_once(once, [&] {
@@ -33,13 +34,18 @@ bool watch_end_signals(std::function<void(int)> on_signal) {
     g_wake_fd = fds[1];
     int read_fd = fds[0];
     try {
-      std::thread([read_fd, fn = std::move(on_signal)] {
-        unsigned char byte = 0;
-        ssize_t n;
-        do {
-          n = ::read(read_fd, &byte, 1);
-        } while (n < 0 && errno == EINTR);
-        if (n == 1) fn(byte);
+      std::thread([read_fd, end = std::move(on_end),
+                   hangup = std::move(on_hangup)] {
+        for (;;) {
+          unsigned char byte = 0;
+          ssize_t n;
+          do {
+            n = ::read(read_fd, &byte, 1);
+          } while (n < 0 && errno == EINTR);
+          if (n != 1) return;
+          if (byte != SIGHUP || !hangup) return end(byte);
+          hangup();
+        }
       }).detach();
     } catch (...) {
       return;
@@ -53,4 +59,8 @@ bool watch_end_signals(std::function<void(int)> on_signal) {
       if (::sigaction(number, &action, nullptr) != 0) ready = false;
   });
   return ready;
+}
+
+bool watch_end_signals(std::function<void(int)> on_signal) {
+  return watch_serve_signals(std::move(on_signal), nullptr);
 }

@@ -2,10 +2,12 @@
 # Builds the Debian package tav_<version>_<arch>.deb into build/package/:
 # a release build of tav with Debian's hardening flags (build/package/tree),
 # installed under /usr and packed by CPack from the same install rules that
-# `cmake --install` follows. The simulator is not in the package.
+# `cmake --install` follows. The simulator is not in the package. It first
+# installs what it needs (scripts/setup.sh build package).
 #   scripts/package.sh [extra cmake options...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/setup.sh build package
 
 if [[ -z ${CMAKE_CXX_COMPILER_LAUNCHER:-} ]] && command -v ccache >/dev/null; then
   export CMAKE_CXX_COMPILER_LAUNCHER=ccache

@@ -9,6 +9,7 @@ entered with nsenter, so a user other than root gets the same network, raw
 Ethernet frames included. Nothing is attached to the machine's own network
 and its routing is never touched. Everything is torn down by close()."""
 
+import contextlib
 import ctypes
 import os
 import signal
@@ -149,6 +150,25 @@ class Network:
         answers directed broadcasts."""
         run(*self._ip(ns), "addr", "add", address, "broadcast", "+",
             "dev", device)
+
+    @contextlib.contextmanager
+    def inside(self, ns):
+        """This thread in namespace ns for the block: the sockets it makes
+        there stay there (a client on another host of the network)."""
+        libc = ctypes.CDLL(None, use_errno=True)
+        path = (f"/proc/{self.holders[ns].pid}/ns/net" if ns in self.holders
+                else f"/run/netns/{ns}")
+        own = os.open("/proc/thread-self/ns/net", os.O_RDONLY)
+        there = os.open(path, os.O_RDONLY)
+        try:
+            if libc.setns(there, CLONE_NEWNET) != 0:
+                raise RuntimeError(f"setns {ns}: "
+                                   f"{os.strerror(ctypes.get_errno())}")
+            yield
+        finally:
+            libc.setns(own, CLONE_NEWNET)
+            os.close(there)
+            os.close(own)
 
     # -- running ----------------------------------------------------------
 

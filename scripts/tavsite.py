@@ -256,8 +256,9 @@ class Site:
             visible.append("--no-sandbox")  # Chromium refuses root without
         return visible
 
-    def start_tav(self, own_browser=True):
-        """Starts tav. own_browser False: the settings name no browser, so
+    def start_tav(self, own_browser=True, args=(), env=None):
+        """Starts tav with the command line `args` and `env` added to its
+        environment. own_browser False: the settings name no browser, so
         tav takes the desktop's ($BROWSER, else the default for HTML)."""
         self.wrapper = wrapper = os.path.join(self.work_dir, "browser")
         write_file(wrapper, wrapper_text(self.browser_argv()), 0o755)
@@ -269,12 +270,32 @@ class Site:
         e = dict(os.environ)
         e.update({"TAV_REGISTRY": self.hive, "TAV_PAGE_DIR": self.page_dir,
                   "TAV_DEBUG": self.debug_log})
+        e.update(env or {})
         with open(self.tav_log, "w") as out:
             self.tav = subprocess.Popen(
-                [os.path.join(self.build_dir, "tav")], cwd=self.work_dir,
+                [os.path.join(self.build_dir, "tav"), *args], cwd=self.work_dir,
                 env=e, stdout=out, stderr=subprocess.STDOUT,
                 stdin=subprocess.DEVNULL, start_new_session=True)
         return self.tav
+
+    def add_client(self, name, segment, address):
+        """Another host on segment "a" or "b" (full site only), for a
+        browser or a client of its own; its namespace."""
+        prefix = address.rsplit(".", 1)[0]
+        return self.net.host(name, (self.segments[segment], address + "/24"),
+                             gateway=prefix + ".1")
+
+    def client_browser(self, ns, url, timeout=120):
+        """Headless Chromium on host ns, showing url; its first page,
+        driven from this process through a connection made inside ns."""
+        argv = self.browser_argv() + [url]
+        e = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
+        log = open(os.path.join(self.work_dir, f"browser-{ns}.log"), "w")
+        with log:
+            self.net.popen(ns, argv, stdout=log, stderr=log, env=e)
+        with self.net.inside(ns):
+            return cdp.Browser(CDP_PORT, timeout=timeout).first_page(
+                match=lambda u: u.startswith("http"))
 
     @property
     def page_path(self):

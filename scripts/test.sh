@@ -9,7 +9,7 @@
 # networks of several test hosts. Nothing is sent outside them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh build demo test package
 
 builds=("$@")
 [[ ${#builds[@]} -eq 0 ]] && builds=(debug asan tsan fuzz package)

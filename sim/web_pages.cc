@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "sim/gallery_pages.h"
 
@@ -33,8 +34,123 @@ std::string html_head(const char* status = "HTTP/1.0 200 OK") {
   return std::string(status) + "\r\nContent-Type: text/html\r\n\r\n";
 }
 
-std::string index_page(const std::string& u) {
-  return "<HTML><HEAD><TITLE>" + u +
+// Text for HTML: markup characters as entities.
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else if (c == '"')
+      out += "&quot;";
+    else
+      out += c;
+  }
+  return out;
+}
+
+// A unit's own page: its banner (logo, name, model), a menu, and `content`.
+std::string unit_page(const WebUnitOptions& unit, const std::string& title,
+                      const std::string& heading, const std::string& content) {
+  const std::string font = "<FONT FACE=\"Arial,Helvetica\"";
+  return "<HTML><HEAD><TITLE>" + escaped(title) +
+         "</TITLE></HEAD>\n"
+         "<BODY BGCOLOR=\"#FFFFFF\" LINK=\"#1F3A93\" VLINK=\"#1F3A93\">\n"
+         "<TABLE WIDTH=\"100%\" BORDER=0 CELLPADDING=6 CELLSPACING=0 "
+         "BGCOLOR=\"#1F3A93\"><TR>\n"
+         "<TD WIDTH=40><img src=\"logo.gif\" "
+         "WIDTH=32 HEIGHT=16 "
+         "ALT=\"logo\"></TD>\n<TD>" +
+         font + " COLOR=\"#FFFFFF\" SIZE=5><B>" + escaped(unit.name) +
+         "</B></FONT><BR>\n" + font + " COLOR=\"#FFFFFF\" SIZE=2>" +
+         escaped(unit.model) +
+         "</FONT></TD></TR></TABLE>\n"
+         "<TABLE WIDTH=\"100%\" BORDER=0 CELLPADDING=8 CELLSPACING=0><TR>\n"
+         "<TD VALIGN=top WIDTH=140 BGCOLOR=\"#E8ECF6\">" +
+         font +
+         " SIZE=2>\n"
+         "<A HREF=\"index.htm\">Home</A><BR>\n"
+         "<a href=\"status.htm\">Status</a><BR>\n"
+         "<A HREF=\"config.htm\">Configuration</A><BR>\n"
+         "<A HREF=\"help.htm\">Help</A></FONT></TD>\n"
+         "<TD VALIGN=top>" +
+         font + " SIZE=3><B>" + heading + "</B></FONT>\n" + content +
+         "<HR NOSHADE SIZE=1>" + font + " SIZE=1>Firmware 4.02 &middot; " +
+         escaped(unit.name) + "</FONT></TD></TR></TABLE>\n</BODY></HTML>\n";
+}
+
+// A two-column table of name and value rows (values are HTML).
+std::string rows_table(
+    const std::vector<std::pair<std::string, std::string>>& rows) {
+  std::string t =
+      "<TABLE BORDER=1 CELLPADDING=4 CELLSPACING=0 WIDTH=\"90%\">\n";
+  for (const auto& [name, value] : rows)
+    t += "<TR><TD WIDTH=\"35%\" BGCOLOR=\"#E8ECF6\"><FONT "
+         "FACE=\"Arial,Helvetica\" SIZE=2>" +
+         name + "</FONT></TD><TD><FONT FACE=\"Arial,Helvetica\" SIZE=2>" +
+         value + "</FONT></TD></TR>\n";
+  return t + "</TABLE>\n";
+}
+
+// Counters that differ from unit to unit and stay the same between runs.
+unsigned name_number(const std::string& name) {
+  unsigned h = 2166136261u;
+  for (unsigned char c : name) h = (h ^ c) * 16777619u;
+  return h;
+}
+
+std::string home_page(const WebUnitOptions& unit) {
+  unsigned n = name_number(unit.name);
+  std::string pages = std::to_string(10000 + n % 90000);
+  pages.insert(pages.size() - 3, ",");
+  return unit_page(
+      unit, unit.name, "Printer status",
+      "<P>\n" +
+          rows_table(
+              {{"Printer", "<FONT COLOR=\"#008000\"><B>Ready</B></FONT>"},
+               {"Toner", std::to_string(35 + n % 60) + "% remaining"},
+               {"Paper", "Tray 1: A4, loaded<BR>Tray 2: Letter, low"},
+               {"Pages printed", pages},
+               {"Description", escaped(unit.description)},
+               {"Up time", std::to_string(1 + n % 40) + " days"}}) +
+          "<P>\n");
+}
+
+std::string config_page(const WebUnitOptions& unit) {
+  return unit_page(
+      unit, "Configuration of " + unit.name, "Configuration",
+      "<P><FORM METHOD=\"post\" ACTION=\"config.htm\">\n" +
+          rows_table(
+              {{"Unit name", "<INPUT NAME=\"name\" SIZE=20 VALUE=\"" +
+                                 escaped(unit.name) + "\">"},
+               {"Description", "<INPUT NAME=\"desc\" SIZE=30 VALUE=\"" +
+                                   escaped(unit.description) + "\">"},
+               {"IPX frame type",
+                "<SELECT NAME=\"frame\"><OPTION>Automatic<OPTION>Ethernet II"
+                "<OPTION>802.3<OPTION>802.2<OPTION>SNAP</SELECT>"},
+               {"Protocols",
+                "<INPUT TYPE=checkbox NAME=\"ipx\" CHECKED> IPX/SPX "
+                "<INPUT TYPE=checkbox NAME=\"ip\" CHECKED> TCP/IP"}}) +
+          "<P><INPUT TYPE=submit VALUE=\"Save\"> "
+          "<INPUT TYPE=reset VALUE=\"Undo\"></FORM>\n");
+}
+
+std::string help_page(const WebUnitOptions& unit) {
+  return unit_page(
+      unit, "Help for " + unit.name, "Help",
+      "<P><FONT FACE=\"Arial,Helvetica\" SIZE=2>The <B>Status</B> page "
+      "shows the printer, its toner and paper and the jobs printed. "
+      "<B>Configuration</B> sets the unit's name, its description and the "
+      "network protocols it uses; changes take effect when the unit "
+      "restarts.</FONT>\n");
+}
+
+// Every kind of link a gateway in front of the unit must rewrite or keep.
+std::string links_page(const std::string& u) {
+  return "<HTML><HEAD><TITLE>Links of " + u +
          "</TITLE></HEAD>\n"
          "<BODY>\n"
          "<a name=\"top\"></a>\n"
@@ -173,11 +289,21 @@ WebReply make_web_reply(const WebUnitOptions& unit, const std::string& method,
   if (WebReply g; gallery_reply(unit.name, path, &g)) return g;
   const std::string& u = unit.name;
   std::string p = path.substr(0, path.find('?'));
-  if (p == "/" || p == "/index.htm") return fixed(html_head(), index_page(u));
+  if (p == "/" || p == "/index.htm") return fixed(html_head(), home_page(unit));
+  if (p == "/config.htm") return fixed(html_head(), config_page(unit));
+  if (p == "/help.htm") return fixed(html_head(), help_page(unit));
+  if (p == "/test/links.htm") return fixed(html_head(), links_page(u));
   if (p == "/status.htm") {
-    std::string body =
-        "<html><body>Status of " + u +
-        ": ready. <a href=\"index.htm\">Home</a></body></html>\n";
+    unsigned n = name_number(u);
+    std::string body = unit_page(
+        unit, "Status of " + u, "Status of " + escaped(u) + ": ready",
+        "<P>\n" +
+            rows_table({{"Jobs waiting", "0"},
+                        {"Last job", std::to_string(1 + n % 9) + " pages"},
+                        {"Paper jams", std::to_string(n % 4)},
+                        {"IPX/SPX", "Enabled"},
+                        {"TCP/IP", "Enabled"}}) +
+            "<P>\n");
     return fixed(
         "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
         "Content-Length: " +

@@ -20,6 +20,8 @@ struct WebReply;
 
 struct WebUnitOptions {
   std::string name = "VEM_1";
+  std::string model = "VEM 4 network print server";  // shown on its pages
+  std::string description = "Simulated print server";
   long pause_ms = 1000;          // length of each pause of the pause pages
   long big_bin_size = 20000000;  // bytes of /big.bin
   long big_htm_size = 5000000;   // bytes of /big.htm

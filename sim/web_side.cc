@@ -159,6 +159,7 @@ bool start_web_side(const Config& config) {
     if (e.kind != "unit" || !e.has("http")) continue;
     WebUnitOptions unit;
     unit.name = e.get("name", unit.name);
+    unit.description = e.get("desc", e.get("description", unit.description));
     unit.pause_ms = e.get_number("pause", unit.pause_ms);
     unit.big_bin_size = e.get_number("bigbin", unit.big_bin_size);
     unit.big_htm_size = e.get_number("bightm", unit.big_htm_size);

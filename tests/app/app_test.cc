@@ -90,10 +90,11 @@ TEST_F(StartUpTest, PortCheckFallsBackToPort80ThenGivesUp) {
 
 // The tav executable's early exits, IP search off. With ports 34 and 80
 // taken only the normal run shows 108 (its port check); install mode shows
-// 110, the dialog neither. The mode is chosen by the whole tail of the
-// command line, without regard to case. Without units (IPX search off or
-// failing: no stack) the normal run shows 110 and writes no page; without
-// its catalogue tav ends silently.
+// 110, the dialog neither, and the service mode 108 (its port check) or,
+// before it, 135 for an allow list it cannot read. The mode is chosen by the
+// whole tail of the command line, without regard to case. Without units (IPX
+// search off or failing: no stack) the normal run shows 110 and writes no page;
+// without its catalogue tav ends silently.
 TEST_F(StartUpTest, CommandLineSelectsTheModeAndEarlyExits) {
   ScratchDir bare;
   std::filesystem::copy_file(build_dir() + "/tav", bare.file("tav"));
@@ -102,7 +103,10 @@ TEST_F(StartUpTest, CommandLineSelectsTheModeAndEarlyExits) {
     int status, message;
     std::string out;
     bool ports_taken = true, ipx_off = true, bare = false;
+    std::string allow = "";
   } cases[] = {{{"-INSTALL"}, 255, 110, ""},
+               {{"-serve"}, 255, 108, ""},
+               {{"-Serve"}, 255, 135, "", true, true, false, "10.0.0.0/33"},
                {{"-configure"}, 0, 0, ""},
                {{"-install", "now"}, 255, 108, ""},
                {{"--help"}, 0, 0, catalogue_text(201)},
@@ -120,12 +124,14 @@ TEST_F(StartUpTest, CommandLineSelectsTheModeAndEarlyExits) {
     std::optional<PortHolder> gateway, web;
     ASSERT_TRUE(!c.ports_taken ||
                 (gateway.emplace(34).bound() && web.emplace(80).bound()));
-    TavRun r =
-        run_program(c.bare ? bare.file("tav") : build_dir() + "/tav", c.args,
-                    {{"TAV_REGISTRY", dir_.file("registry.reg")},
-                     {"TAV_PAGE_DIR", dir_.path()},
-                     {"TAV_IPX", "off"},
-                     {"BROWSER", "false"}});
+    std::map<std::string, std::string> env{
+        {"TAV_REGISTRY", dir_.file("registry.reg")},
+        {"TAV_PAGE_DIR", dir_.path()},
+        {"TAV_IPX", "off"},
+        {"BROWSER", "false"}};
+    if (!c.allow.empty()) env["TAV_ALLOW"] = c.allow;
+    TavRun r = run_program(c.bare ? bare.file("tav") : build_dir() + "/tav",
+                           c.args, env);
     std::string what = ::testing::PrintToString(c.args) +
                        std::to_string(c.ipx_off + 2 * c.bare);
     EXPECT_EQ(r.status, c.status) << what;
@@ -134,6 +140,11 @@ TEST_F(StartUpTest, CommandLineSelectsTheModeAndEarlyExits) {
       EXPECT_EQ(c.message < 0 ? r.out + r.err : r.err,
                 c.message < 0 ? "" : shown(c.message))
           << what;
+    }
+    if (!c.allow.empty()) {
+      EXPECT_NE(r.err.find(fill_inserts(catalogue_text(135), c.allow)),
+                std::string::npos)
+          << r.err;
     }
     for (int id : {108, 110})
       EXPECT_EQ(r.err.find(shown(id)) != std::string::npos, id == c.message)

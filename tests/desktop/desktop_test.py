@@ -40,6 +40,7 @@ class DesktopTest(e2e_test.SiteTest):
             cls.env = {k: v for k, v in os.environ.items() if k not in
                        ("WAYLAND_DISPLAY", "TAV_UI", "BROWSER")}
             cls.env["DISPLAY"] = ":" + xvfb.stdout.readline().decode().strip()
+            xvfb.stdout.close()
             assert cls.env["DISPLAY"] != ":", "Xvfb did not start"
             cls.start(None, ["openbox"], env=cls.env, stdout=cls.x_log,
                       stderr=cls.x_log)
@@ -47,9 +48,28 @@ class DesktopTest(e2e_test.SiteTest):
         cls.open_site("tav-desktop-", "chromium", "openbox", "xdotool",
                       "import", "convert", then=start_desktop)
 
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+        if getattr(cls, "x_log", None):
+            cls.x_log.close()
+
     def tearDown(self):
         if self.tav:
             self.site.net.stop(self.tav, 10)
+
+    def program_for(self, user):
+        """A copy of tav and its data that `user` may run: the build tree
+        may lie in a home folder closed to others."""
+        os.mkdir(folder := os.path.join(self.work, "bin"), 0o755)
+        for name in ("tav", "resc.cat", "tav.svg"):
+            shutil.copy2(os.path.join(BUILD_DIR, name), folder)
+        try:
+            subprocess.run([folder + "/tav", "--version"], user=user,
+                           capture_output=True, timeout=30)
+        except PermissionError:
+            self.skipTest(f"user {user} may not run tav from {folder}")
+        return folder + "/tav"
 
     def run_x(self, *argv):
         return subprocess.run(argv, env=self.env, text=True, timeout=30,
@@ -80,8 +100,10 @@ class DesktopTest(e2e_test.SiteTest):
         return self.run_x("convert", path, "-format", "%c",
                           "histogram:info:-").upper()
 
-    def start_tav(self, *args, browser=None, env=None, **popen_args):
-        """tav with a hive naming `browser` (an argv); page folder self.tmp."""
+    def start_tav(self, *args, browser=None, env=None, program=None,
+                  **popen_args):
+        """tav (or `program`) with a hive naming `browser` (an argv); page
+        folder self.tmp."""
         self.tearDown()  # a run a failed case left
         run = tempfile.mkdtemp(prefix=self._testMethodName[:7], dir=self.work)
         self.hive, self.log = run + "/hive.reg", run + "/tav.log"
@@ -94,7 +116,8 @@ class DesktopTest(e2e_test.SiteTest):
                            if browser else "REGEDIT4\n")
         with open(self.log, "w") as out:
             self.tav = self.start(
-                None, [os.path.join(BUILD_DIR, "tav"), *args], cwd=self.work,
+                None, [program or os.path.join(BUILD_DIR, "tav"), *args],
+                cwd=self.work,
                 env=dict(self.env, TAV_REGISTRY=self.hive, TMPDIR=self.tmp,
                          TAV_DEBUG=run + "/debug.log", **(env or {})),
                 stdout=out, stderr=subprocess.STDOUT,
@@ -159,7 +182,8 @@ class DesktopTest(e2e_test.SiteTest):
             self.assertIn(value, read(self.hive))
 
     def test_2_port_not_allowed_shows_108(self):
-        self.start_tav(user=65534, group=65534, extra_groups=[])  # nobody
+        self.start_tav(program=self.program_for(65534), user=65534,
+                       group=65534, extra_groups=[])  # nobody
         message = self.wait_window(MESSAGE_TITLE, 30)
         self.shot("message-108.png")
         self.assertIsNone(self.tav.poll())

@@ -138,10 +138,14 @@ class NormalRunTest(SiteTest):
         self.assertEqual(os.path.getsize(  # the unit's IPX address, kept
             os.path.join(self.site.work_dir, "address")), 14)
         self.page.screenshot(artifact("e2e", "unit-page.png"))
-        for link in ("/status.htm", "/index.htm", "/dir/x.htm"):
-            self.page.click_link(link)
-            self.assertEqual(self.page.url(),
-                             f"http://{self.gateway}:34/{unit.name}{link}")
+        for link in ("/status.htm", "/index.htm", "/test/links.htm",
+                     "/dir/x.htm"):
+            at = f"http://{self.gateway}:34/{unit.name}{link}"
+            if link.startswith("/test/"):  # every kind of link, by path
+                self.page.navigate(at)
+            else:
+                self.page.click_link(link)
+            self.assertEqual(self.page.url(), at)
             self.assert_on_gateway_for(unit)
 
     def test_5_refresh_finds_a_unit_started_meanwhile(self):

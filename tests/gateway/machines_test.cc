@@ -386,7 +386,7 @@ TEST_F(RefreshTest, AnswersFollowTheRediscovery) {
   EXPECT_EQ(g_runs.load(), 1);
   // (That the next request starts a new one is the end-to-end suite's.)
   EXPECT_EQ(request({kRequest}), fill_inserts(catalogue_text(kRefreshDoneText),
-                                              "D|/pg/tav-disc.htm"));
+                                              "http://10.0.0.5:34/"));
 }
 
 TEST_F(RefreshTest, RequestIsDrainedAndRecognisedHoweverItArrives) {

@@ -54,6 +54,17 @@ xvfb-run -a -s "-screen 0 360x180x24" env -u XDG_DATA_DIRS -u XDG_DATA_HOME \
   /usr/bin/python3 tests/package/menu_entries.py "$shot" || fail "menu entries"
 echo "menu entries with their icon: $shot"
 
+echo "--- service"
+unit=$(grep '/tav.service$' "$work/files") || fail "no tav.service"
+systemd-analyze verify "$unit" || fail "systemd-analyze verify $unit"
+[[ ! -e /etc/systemd/system/multi-user.target.wants/tav.service ]] ||
+  fail "tav.service is enabled"
+score=$(systemd-analyze security --offline=yes "$unit" 2>&1 |
+  sed -n 's/.*Overall exposure level for tav.service: \([0-9.]*\).*/\1/p')
+echo "systemd-analyze security: $score"
+awk -v s="$score" 'BEGIN { exit !(s != "" && s < 3.0) }' ||
+  fail "exposure $score, not below 3.0"
+
 echo "--- normal run as user $user on a private network (IPX over $ipx)"
 # tav's host .10 and the units' host .50 and .100, joined by a veth pair.
 useradd --system --no-create-home --shell /usr/sbin/nologin "$user"

@@ -47,6 +47,11 @@ class PageWriterTest : public PageTest {
               HasSubstr("HREF=\"file://" + help_ + "\""),
               Not(ContainsRegex("%[sd12]")), Not(HasSubstr(ip_)),
               Not(HasSubstr(ipx_)), Not(HasSubstr(catalogue_text(117)))));
+    // The gateway's copy: the same page, linking the help page it serves.
+    const std::string link = "HREF=\"file://" + help_ + "\"";
+    std::string served = page;
+    served.replace(served.find(link), link.size(), "HREF=\"tavhelp.htm\"");
+    EXPECT_EQ(served_discovery_page(), served);
   }
   const std::string ip_ = catalogue_text(115), ipx_ = catalogue_text(116);
 };
