@@ -10,7 +10,6 @@
 #include "platform/net.h"
 
 namespace sim {
-namespace {
 
 // Hex digits to bytes, skipping '-' and ':'; false unless exactly `n`.
 bool parse_hex(const std::string& text, uint8_t* out, size_t n) {
@@ -27,6 +26,8 @@ bool parse_hex(const std::string& text, uint8_t* out, size_t n) {
   }
   return true;
 }
+
+namespace {
 
 std::string global(const Config& config, const char* key) {
   auto it = config.globals.find(key);

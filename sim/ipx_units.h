@@ -28,6 +28,9 @@
 
 namespace sim {
 
+// Hex digits to bytes, skipping '-' and ':'; false unless exactly `n`.
+bool parse_hex(const std::string& text, uint8_t* out, size_t n);
+
 // True when the simulator plays IPX in Ethernet frames.
 bool ipx_in_frames();
 
