@@ -80,6 +80,11 @@ class Unit:
 IPX_NETWORK_A, IPX_NETWORK_B = "00A00001", "00B00002"
 
 
+def ipx_in_frames():
+    """IPX runs in Ethernet frames (the default), not mapped onto IPv4."""
+    return os.environ.get("TAV_IPX", "") not in ("ipv4", "off")
+
+
 def site_units(full):
     """The units at start and the units started later (for a refresh)."""
     a, b = ("10.77.1", "10.77.2") if full else ("127.0.0", "127.0.0")
@@ -99,10 +104,11 @@ def site_units(full):
              frame="802.2+snap"),
         Unit("ipx", f"{a}.52", "VEM_002345", "Colour laser, 2nd floor",
              frame="snap"),
-        # On segment B, a second IPX network behind the IPX router.
-        Unit("ipx", f"{b}.{b_low + 50}", "Upstairs", "Routed print server",
-             network=IPX_NETWORK_B),
     ]
+    if full and ipx_in_frames():
+        # On segment B, a second IPX network behind the IPX router.
+        start.append(Unit("ipx", f"{b}.{b_low + 50}", "Upstairs",
+                          "Routed print server", network=IPX_NETWORK_B))
     late = [Unit("ipx", f"{a}.60", "Mailroom", "Print Server",
                  frame="802.3")]
     return start, late
@@ -229,13 +235,16 @@ class Site:
             return
         a = [u for u in self.units if u.address.startswith("10.77.1.")]
         b = [u for u in self.units if u.address.startswith("10.77.2.")]
-        # First the IPX router, so that the units learn their networks.
-        self._start_sim(self.rt, [
-            "--ipxrouter",
-            f"ports=ethernet_ii:{IPX_NETWORK_A}@eth0;"
-            f"ethernet_ii:{IPX_NETWORK_B}@eth1"], "ipxrouter")
         self._start_sim(self.hosts["ua"], self._unit_args(a), "a")
         self._start_sim(self.hosts["ub"], self._unit_args(b), "b")
+        # The IPX router last: it asks for the units' services as it starts
+        # (and every 60 s), and its first RIP broadcast tells segment A's
+        # units their network.
+        if ipx_in_frames():
+            self._start_sim(self.rt, [
+                "--ipxrouter",
+                f"ports=ethernet_ii:{IPX_NETWORK_A}@eth0;"
+                f"ethernet_ii:{IPX_NETWORK_B}@eth1"], "ipxrouter")
         self._start_sim(self.rip, ["--router",
                                    "ip=10.77.1.2,version=1,"
                                    "routes=10.77.2.0/1"], "rip")
