@@ -1,11 +1,13 @@
 #include "sim/ipx_units.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 
 #include "platform/net.h"
 
@@ -69,6 +71,20 @@ ipx::Stack* unit_stack(const Config& config, const Entity& e,
   if (!network.empty() && !parse_hex(network, options.network.data(), 4)) {
     *error = "bad --ipx-network " + network;
     return nullptr;
+  }
+  std::istringstream per_type(e.get("ipx-networks"));
+  for (std::string item; std::getline(per_type, item, ';');) {
+    size_t colon = item.find(':');
+    ipx::FrameTypes t =
+        colon == std::string::npos
+            ? 0
+            : ipx::parse_frame_types(item.substr(0, colon).c_str());
+    if (std::popcount(t) != 1 ||
+        !parse_hex(item.substr(colon + 1),
+                   options.type_networks[std::countr_zero(t)].data(), 4)) {
+      *error = "unit " + name + ": bad ipx-networks " + item;
+      return nullptr;
+    }
   }
   std::string loss = global(config, "ipx-loss");
   int drop = 0, reorder = 0;

@@ -11,7 +11,8 @@
 // and `frame` (the frame types, as TAV_IPX_FRAMES: a list of ethernet_ii,
 // 802.3, 802.2, snap joined by '+' or ';'; default ethernet_ii), and
 // `ipx-interface` and `ipx-network` as the globals below, for this unit (a
-// unit on a segment behind a router). Globals:
+// unit on a segment behind a router), and `ipx-networks` (a `;` list of
+// FRAME:HEX: the network of each of its frame types). Globals:
 // `--ipx-interface=NAME` (default: the interface of the host's own
 // address) and `--ipx-network=HEX` (the network number the units know from
 // the start; default: learned from the LAN, 0 until then) and

@@ -25,6 +25,7 @@ InterfaceConfig config_of(const StackOptions& o, const Mac& node) {
   InterfaceConfig c;
   c.node = node;
   c.network = o.network;
+  c.type_networks = o.type_networks;
   c.broadcast_types = o.broadcast_types;
   c.receive_types = o.receive_types;
   c.timing = o.timing;

@@ -30,10 +30,14 @@ Interface::Interface(const InterfaceConfig& config)
     : config_(config), next_connection_id_(config.first_connection_id) {
   if (config_.broadcast_types == 0) config_.broadcast_types = kAllFrameTypes;
   if (config_.receive_types == 0) config_.receive_types = kAllFrameTypes;
-  if (!is_zero(config_.network)) {
-    networks_.fill(config_.network);
-    first_learnt_ = std::countr_zero(config_.broadcast_types);
-  } else {
+  if (!is_zero(config_.network)) networks_.fill(config_.network);
+  for (int t = 0; t < kFrameTypeCount; ++t)
+    if (!is_zero(config_.type_networks[t]))
+      networks_[t] = config_.type_networks[t];
+  for (int t = 0; t < kFrameTypeCount && first_learnt_ < 0; ++t)
+    if ((config_.broadcast_types & (1u << t)) && !is_zero(networks_[t]))
+      first_learnt_ = t;
+  if (first_learnt_ < 0) {
     // Ask the routers for the network numbers.
     send_packet({{}, kBroadcastMac, kRipSocket}, kPacketTypeRip, kRipSocket,
                 encode_rip_request());

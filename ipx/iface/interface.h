@@ -68,6 +68,9 @@ enum class SocketKind { kDatagram, kStream };
 struct InterfaceConfig {
   Mac node{};               // the node number it answers to and sends from
   NetworkNumber network{};  // non-zero: known from the start
+  // Non-zero entries: the network of that frame type, known from the start
+  // (a node bound to several frame types, each its own network).
+  std::array<NetworkNumber, kFrameTypeCount> type_networks{};
   FrameTypes broadcast_types = kAllFrameTypes;
   FrameTypes receive_types = kAllFrameTypes;
   spx::Timing timing{};

@@ -267,8 +267,9 @@ TEST_F(IpxUnitsInEthernetFrames, AUnitThatVanishesMidPageEndsTheSession) {
 
 // A site of several IPX networks: a router between the host's LAN (kNet,
 // Ethernet II) and network 77 on a second segment, where unit Far is; unit
-// Raw3 is on the host's wire in 802.3 only, its network 00BEEF02. Both are
-// found (Far by the router's SAP answer), described and served, Far's
+// Raw3 is on the host's wire in 802.3 only, its network 00BEEF02; unit Two
+// in Ethernet II (kNet) and 802.2 (00BEEF03). Each is found once (Far by
+// the router's SAP answer), described and served, Far's
 // packets going to the router's MAC, every frame dissecting cleanly; then
 // a 5 MB page crosses the router from a lossy, reordering unit.
 TEST_F(IpxUnitsInEthernetFrames, UnitsOfOtherNetworksAreFoundThroughARouter) {
@@ -282,7 +283,11 @@ TEST_F(IpxUnitsInEthernetFrames, UnitsOfOtherNetworksAreFoundThroughARouter) {
                  std::string(far.name(1)),
              "--unit",
              "name=Raw3,ip=10.79.0.21,ipx=on,http=16385,frame=802.3,"
-             "desc=Raw,ipx-network=00BEEF02"});
+             "desc=Raw,ipx-network=00BEEF02",
+             "--unit",
+             "name=Two,ip=10.79.0.22,ipx=on,http=16385,desc=Two networks,"
+             "frame=ethernet_ii+802.2,"
+             "ipx-networks=ethernet_ii:00BEEF01;802.2:00BEEF03"});
   sim::IpxSide side(config);
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;
@@ -310,16 +315,16 @@ TEST_F(IpxUnitsInEthernetFrames, UnitsOfOtherNetworksAreFoundThroughARouter) {
   ASSERT_GE(capture, 0);
   Sleep(300);  // the router has asked its networks for their servers
 
-  ASSERT_EQ((DiscoveryRun(), discover_units_using_ipx()), 2);
+  ASSERT_EQ((DiscoveryRun(), discover_units_using_ipx()), 3);
   auto snap = published_ipx_units();
   std::string got;
   for (int i = 0; i < snap->count; ++i)
     got += std::string(snap->units[i].name) + " " + snap->units[i].description +
            "\n";
-  EXPECT_EQ(got, "Far Routed\nRaw3 Raw\n");
+  EXPECT_EQ(got, "Far Routed\nRaw3 Raw\nTwo Two networks\n");
   EXPECT_EQ(std::memcmp(snap->units[0].address.sa_netnum, far_net.data(), 4),
             0);
-  for (const char* name : {"Far", "Raw3"})
+  for (const char* name : {"Far", "Raw3", "Two"})
     EXPECT_NE(
         read_page(ask_gateway(std::string("/") + name + "-HTML/status.htm"))
             .find(std::string("Status of ") + name),
