@@ -45,16 +45,18 @@ CHROMIUM_FLAGS = [
 class Unit:
     """One simulated unit. kind "ip": found over SNMP, web pages on port 80
     of its address; kind "ipx": found by locator and SAP, web pages over
-    SPX, in Ethernet frames of type `frame` where IPX runs in frames.
+    SPX, in Ethernet frames of type `frame` where IPX runs in frames
+    (`network`: the IPX network it knows, for a unit behind an IPX router).
     `shown` is the description the page shows for it."""
 
     def __init__(self, kind, address, name, description, shown=None,
-                 number=None, frame="ethernet_ii"):
+                 number=None, frame="ethernet_ii", network=None):
         self.kind, self.address, self.name = kind, address, name
         self.description = description
         self.shown = shown or description
         self.number = number
         self.frame = frame
+        self.network = network
 
     def sim_arg(self):
         if self.kind == "ip":
@@ -63,14 +65,24 @@ class Unit:
                     'description="%s",http=80' % (
                         self.name, self.address, (hw >> 16) & 0xFF,
                         (hw >> 8) & 0xFF, hw & 0xFF, self.description))
-        return ('name=%s,ip=%s,ipx=on,snmp=off,desc="%s",http=16385,'
-                'frame=%s' % (self.name, self.address, self.description,
-                              self.frame))
+        arg = ('name=%s,ip=%s,ipx=on,snmp=off,desc="%s",http=16385,'
+               'frame=%s' % (self.name, self.address, self.description,
+                             self.frame))
+        return arg + (f",ipx-network={self.network}" if self.network else "")
 
     def link(self, gateway):
         if self.kind == "ip":
             return f"http://{self.address}/"
         return f"http://{gateway}:{GATEWAY_PORT}/{self.name}-HTML/"
+
+
+# The IPX networks of the two segments, joined by the IPX router on "rt".
+IPX_NETWORK_A, IPX_NETWORK_B = "00A00001", "00B00002"
+
+
+def ipx_in_frames():
+    """IPX runs in Ethernet frames (the default), not mapped onto IPv4."""
+    return os.environ.get("TAV_IPX", "") not in ("ipv4", "off")
 
 
 def site_units(full):
@@ -93,6 +105,10 @@ def site_units(full):
         Unit("ipx", f"{a}.52", "VEM_002345", "Colour laser, 2nd floor",
              frame="snap"),
     ]
+    if full and ipx_in_frames():
+        # On segment B, a second IPX network behind the IPX router.
+        start.append(Unit("ipx", f"{b}.{b_low + 50}", "Upstairs",
+                          "Routed print server", network=IPX_NETWORK_B))
     late = [Unit("ipx", f"{a}.60", "Mailroom", "Print Server",
                  frame="802.3")]
     return start, late
@@ -169,8 +185,8 @@ class Site:
         n = self.net
         sw_a, sw_b = n.segment("a"), n.segment("b")
         self.segments = {"a": sw_a, "b": sw_b}
-        n.host("rt", (sw_a, "10.77.1.1/24"), (sw_b, "10.77.2.1/24"),
-               forward=True)
+        self.rt = n.host("rt", (sw_a, "10.77.1.1/24"), (sw_b, "10.77.2.1/24"),
+                         forward=True)
         # The RIP responder needs a host of its own: the router forwards
         # directed broadcasts for the host's subnet instead of taking them.
         self.rip = n.host("rip", (sw_a, "10.77.1.2/24"))
@@ -221,6 +237,14 @@ class Site:
         b = [u for u in self.units if u.address.startswith("10.77.2.")]
         self._start_sim(self.hosts["ua"], self._unit_args(a), "a")
         self._start_sim(self.hosts["ub"], self._unit_args(b), "b")
+        # The IPX router last: it asks for the units' services as it starts
+        # (and every 60 s), and its first RIP broadcast tells segment A's
+        # units their network.
+        if ipx_in_frames():
+            self._start_sim(self.rt, [
+                "--ipxrouter",
+                f"ports=ethernet_ii:{IPX_NETWORK_A}@eth0;"
+                f"ethernet_ii:{IPX_NETWORK_B}@eth1"], "ipxrouter")
         self._start_sim(self.rip, ["--router",
                                    "ip=10.77.1.2,version=1,"
                                    "routes=10.77.2.0/1"], "rip")

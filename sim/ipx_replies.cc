@@ -64,8 +64,10 @@ IpxQuery read_ipx_query(const uint8_t* data, size_t size, bool locator,
 }
 
 bool answers_sap(const IpxUnit& u, uint16_t sap_type) {
-  return u.sap && sap_type == (u.file_server ? ipx::kSapFileServerType
-                                             : kUnitServiceType);
+  // 0xFFFF asks for servers of every type, as routers do.
+  return u.sap && (sap_type == 0xFFFF ||
+                   sap_type == (u.file_server ? ipx::kSapFileServerType
+                                              : kUnitServiceType));
 }
 
 std::vector<uint8_t> locator_reply(const IpxUnit& u) {

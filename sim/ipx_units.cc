@@ -1,16 +1,17 @@
 #include "sim/ipx_units.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 
 #include "platform/net.h"
 
 namespace sim {
-namespace {
 
 // Hex digits to bytes, skipping '-' and ':'; false unless exactly `n`.
 bool parse_hex(const std::string& text, uint8_t* out, size_t n) {
@@ -27,6 +28,8 @@ bool parse_hex(const std::string& text, uint8_t* out, size_t n) {
   }
   return true;
 }
+
+namespace {
 
 std::string global(const Config& config, const char* key) {
   auto it = config.globals.find(key);
@@ -61,12 +64,27 @@ ipx::Stack* unit_stack(const Config& config, const Entity& e,
     *error = "unit " + name + ": bad frame " + e.get("frame");
     return nullptr;
   }
-  options.interface = global(config, "ipx-interface");
+  // A unit's own keys put it on another segment (behind a router).
+  options.interface = e.get("ipx-interface", global(config, "ipx-interface"));
   if (options.interface.empty()) options.interface = net::own_interface_name();
-  std::string network = global(config, "ipx-network");
+  std::string network = e.get("ipx-network", global(config, "ipx-network"));
   if (!network.empty() && !parse_hex(network, options.network.data(), 4)) {
     *error = "bad --ipx-network " + network;
     return nullptr;
+  }
+  std::istringstream per_type(e.get("ipx-networks"));
+  for (std::string item; std::getline(per_type, item, ';');) {
+    size_t colon = item.find(':');
+    ipx::FrameTypes t =
+        colon == std::string::npos
+            ? 0
+            : ipx::parse_frame_types(item.substr(0, colon).c_str());
+    if (std::popcount(t) != 1 ||
+        !parse_hex(item.substr(colon + 1),
+                   options.type_networks[std::countr_zero(t)].data(), 4)) {
+      *error = "unit " + name + ": bad ipx-networks " + item;
+      return nullptr;
+    }
   }
   std::string loss = global(config, "ipx-loss");
   int drop = 0, reorder = 0;

@@ -9,7 +9,10 @@
 // program). Keys: `ipx-node` (12 hex digits, '-' or ':' allowed; default
 // 00 00 followed by the unit's IPv4 address, the node it has over IPv4 too)
 // and `frame` (the frame types, as TAV_IPX_FRAMES: a list of ethernet_ii,
-// 802.3, 802.2, snap joined by '+' or ';'; default ethernet_ii). Globals:
+// 802.3, 802.2, snap joined by '+' or ';'; default ethernet_ii), and
+// `ipx-interface` and `ipx-network` as the globals below, for this unit (a
+// unit on a segment behind a router), and `ipx-networks` (a `;` list of
+// FRAME:HEX: the network of each of its frame types). Globals:
 // `--ipx-interface=NAME` (default: the interface of the host's own
 // address) and `--ipx-network=HEX` (the network number the units know from
 // the start; default: learned from the LAN, 0 until then) and
@@ -25,6 +28,9 @@
 #include "sim/config.h"
 
 namespace sim {
+
+// Hex digits to bytes, skipping '-' and ':'; false unless exactly `n`.
+bool parse_hex(const std::string& text, uint8_t* out, size_t n);
 
 // True when the simulator plays IPX in Ethernet frames.
 bool ipx_in_frames();

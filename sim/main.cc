@@ -7,6 +7,7 @@
 
 #include "platform/threads.h"
 #include "sim/config.h"
+#include "sim/ipx_router.h"
 #include "sim/sides.h"
 #include "sim/sim.h"
 
@@ -21,7 +22,8 @@ void usage() {
       "usage: tav-sim [--lifetime=SECONDS] [--ready-file=PATH]\n"
       "               [--KIND key=value,key=value ...]...\n"
       "Plays units on the network it runs in. KIND is unit, router,\n"
-      "fileserver or hostile; see sim/README.md for the keys of each.\n");
+      "ipxrouter, fileserver or hostile; see sim/README.md for the keys of\n"
+      "each.\n");
 }
 
 }  // namespace
@@ -49,7 +51,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   if (!sim::start_web_side(config) || !sim::start_snmp_side(config) ||
       !sim::start_rip_side(config) || !sim::start_ipx_side(config) ||
-      !sim::start_hostile_side(config)) {
+      !sim::start_hostile_side(config) || !sim::start_ipx_routers(config)) {
     return 1;
   }
   auto it = config.globals.find("ready-file");

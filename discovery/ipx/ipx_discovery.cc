@@ -178,6 +178,12 @@ void accept_locator_reply(IpxUnitRecord* list, int* count, int capacity,
                           const net::SockAddrIpx& source) {
   LocatorReply reply;
   if (!parse_locator_reply(data, length, &reply) || *count >= capacity) return;
+  // A unit bound to several frame types answers under each one's network.
+  for (int i = 0; i < *count; ++i)
+    if (std::memcmp(list[i].address.sa_nodenum, source.sa_nodenum, 6) == 0 &&
+        list[i].address.sa_socket == reply.http_port &&
+        std::strncmp(list[i].name, reply.name, kNameSize) == 0)
+      return;
   IpxUnitRecord& u = append(list, count, reply.name);
   u.address = source;
   u.address.sa_family = net::AF_IPX_;

@@ -60,7 +60,8 @@ void send_locator_query(net::Socket s, net::SockAddrIpx destination);
 // one and at most about 4 s in all; closes the socket.
 void collect_locator_replies(IpxUnitRecord* list, net::OwnedSocket s,
                              int* count, int capacity);
-// Adds the unit of one locator reply from `source` when the list has room.
+// Adds the unit of one locator reply from `source` when the list has room
+// and the same node has not answered the same (under another network).
 void accept_locator_reply(IpxUnitRecord* list, int* count, int capacity,
                           const uint8_t* data, int length,
                           const net::SockAddrIpx& source);

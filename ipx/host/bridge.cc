@@ -38,24 +38,44 @@ int make_pair(int type, int out[2]) {
 
 int Bridge::events(const spx::Connection& m) const {
   int e = 0;
-  if (!app_done && (m.writable() > 0 || m.finished())) e |= POLLIN;
+  if (!app_done && unsent.empty() && (m.writable() > 0 || m.finished()))
+    e |= POLLIN;
   if (staged_at < staged.size() || m.readable() > 0) e |= POLLOUT;
   return e == 0 && (app_done || shut) ? -1 : e;
 }
 
 bool Bridge::service(spx::Connection& m, bool readable, bool writable,
-                     int64_t now) {
+                     int64_t now, bool hung_up) {
   uint8_t buf[8192];
   if (readable && !app_done) {
-    size_t room =
-        m.finished() ? sizeof buf : std::min(sizeof buf, m.writable());
+    size_t room = m.finished() || hung_up ? sizeof buf
+                                          : std::min(sizeof buf, m.writable());
     ssize_t r = room > 0 ? ::recv(stack_end, buf, room, MSG_DONTWAIT) : -1;
-    if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+    if (r == 0 ||
+        (r < 0 && room > 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
       app_done = true;
-      m.close(now);
     } else if (r > 0 && !m.finished()) {
-      m.write({buf, static_cast<size_t>(r)}, now);
+      unsent.insert(unsent.end(), buf, buf + r);
     }
+    // A closed program's end reports a hang-up on every poll: take what it
+    // left (no more than the pair holds) and stop polling it.
+    while (hung_up && !app_done) {
+      r = ::recv(stack_end, buf, sizeof buf, MSG_DONTWAIT);
+      if (r > 0) {
+        unsent.insert(unsent.end(), buf, buf + r);
+      } else {
+        app_done = true;
+      }
+    }
+  }
+  if (m.finished()) unsent.clear();
+  if (unsent_at < unsent.size())
+    unsent_at +=
+        m.write({unsent.data() + unsent_at, unsent.size() - unsent_at}, now);
+  if (unsent_at == unsent.size()) {
+    unsent.clear();
+    unsent_at = 0;
+    if (app_done) m.close(now);
   }
   if (!writable) return false;
   for (;;) {

@@ -26,14 +26,21 @@ struct Bridge {
   bool shut = false;            // the end was passed on to the program
   std::vector<uint8_t> staged;  // read from the machine, not yet passed on
   size_t staged_at = 0;
+  // What the program wrote before it closed, taken off the pair at once so
+  // that the hung-up end leaves the poll; it goes to the machine as the
+  // machine takes it, then the close.
+  std::vector<uint8_t> unsent;
+  size_t unsent_at = 0;
 
   // The poll() events to wait for on stack_end; -1 when there is nothing
   // to wait for (an end that is shut reports a hang-up on every poll).
   int events(const spx::Connection& m) const;
-  // Moves what the program wrote into the machine (`readable`), and what
-  // the machine received to the program (`writable`); passes the end on.
-  // True when it passed the end on just now.
-  bool service(spx::Connection& m, bool readable, bool writable, int64_t now);
+  // Moves what the program wrote into the machine (`readable`; `hung_up`:
+  // the program closed), and what the machine received to the program
+  // (`writable`); passes the end on. True when it passed the end on just
+  // now.
+  bool service(spx::Connection& m, bool readable, bool writable, int64_t now,
+               bool hung_up = false);
   // True when the bridge is done with the machine: closes stack_end.
   // *program_error is set when the program should see the machine's error.
   bool retire(const spx::Connection& m, bool* program_error);

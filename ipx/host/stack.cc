@@ -25,6 +25,7 @@ InterfaceConfig config_of(const StackOptions& o, const Mac& node) {
   InterfaceConfig c;
   c.node = node;
   c.network = o.network;
+  c.type_networks = o.type_networks;
   c.broadcast_types = o.broadcast_types;
   c.receive_types = o.receive_types;
   c.timing = o.timing;
@@ -285,7 +286,8 @@ void Stack::poll_once(std::unique_lock<std::mutex>& lock) {
     if (b == bridges_.end() || m == nullptr || b->second.stack_end != p.fd)
       continue;
     b->second.service(*m, p.revents & (POLLIN | POLLHUP | POLLERR),
-                      p.revents & POLLOUT, now);
+                      p.revents & POLLOUT, now,
+                      p.revents & (POLLHUP | POLLERR));
   }
   iface_.poll(now, fault_);
   update(now);

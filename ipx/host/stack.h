@@ -42,8 +42,10 @@ struct StackOptions {
   // Frame types of broadcasts (and of unicasts to a node not yet heard);
   // 0: all four.
   FrameTypes broadcast_types = 0;
-  // Non-zero: the network number, known from the start.
+  // Non-zero: the network number, known from the start; per frame type
+  // (non-zero entries) for a node bound to several.
   NetworkNumber network{};
+  std::array<NetworkNumber, kFrameTypeCount> type_networks{};
   // Non-zero: the node number the stack answers to and sends from instead
   // of the interface's own MAC (a simulator plays several nodes on one
   // interface); the interface is then put in promiscuous mode.

@@ -1,6 +1,7 @@
 #include "ipx/iface/interface.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "ipx/wire/rip.h"
@@ -12,6 +13,14 @@ namespace {
 constexpr size_t kMaxPeerTypes = 1024;
 // Frames taken per poll, so that a flood cannot starve the timers.
 constexpr int kFramesPerPoll = 192;
+// Routes kept (a flood of made-up networks cannot grow the table past it),
+// how long one lasts unheard, and how often a missing one is asked for.
+constexpr size_t kMaxRoutes = 1024;
+constexpr int64_t kRouteLifeMs = 180 * 1000;
+constexpr int64_t kRouteAskMs = 500;
+constexpr uint16_t kUnreachable = 16;
+// A route learnt from a passed-on packet: any RIP answer is better.
+constexpr uint16_t kUnknownTicks = 0xFFFF;
 
 bool is_zero(const NetworkNumber& n) { return n == NetworkNumber{}; }
 
@@ -21,11 +30,34 @@ Interface::Interface(const InterfaceConfig& config)
     : config_(config), next_connection_id_(config.first_connection_id) {
   if (config_.broadcast_types == 0) config_.broadcast_types = kAllFrameTypes;
   if (config_.receive_types == 0) config_.receive_types = kAllFrameTypes;
-  if (is_zero(config_.network)) {
-    // Ask the routers for the network number.
+  if (!is_zero(config_.network)) networks_.fill(config_.network);
+  for (int t = 0; t < kFrameTypeCount; ++t)
+    if (!is_zero(config_.type_networks[t]))
+      networks_[t] = config_.type_networks[t];
+  for (int t = 0; t < kFrameTypeCount && first_learnt_ < 0; ++t)
+    if ((config_.broadcast_types & (1u << t)) && !is_zero(networks_[t]))
+      first_learnt_ = t;
+  if (first_learnt_ < 0) {
+    // Ask the routers for the network numbers.
     send_packet({{}, kBroadcastMac, kRipSocket}, kPacketTypeRip, kRipSocket,
-                encode_rip_request(), nullptr);
+                encode_rip_request());
   }
+}
+
+NetworkNumber Interface::network() const {
+  return first_learnt_ < 0 ? NetworkNumber{} : networks_[first_learnt_];
+}
+
+bool Interface::local(const NetworkNumber& n) const {
+  return is_zero(n) ||
+         std::find(networks_.begin(), networks_.end(), n) != networks_.end();
+}
+
+bool Interface::route(const NetworkNumber& network, Mac* router) const {
+  auto it = routes_.find(network);
+  if (it == routes_.end()) return false;
+  *router = it->second.router;
+  return true;
 }
 
 Interface::Socket* Interface::find(Handle h) {
@@ -89,7 +121,7 @@ int Interface::local_address(Handle h, Address* out) const {
   const Socket* s = find(h);
   if (s == nullptr) return -kNotSocket;
   if (s->port == 0) return -kInvalid;
-  *out = {config_.network, config_.node, s->port};
+  *out = {network(), config_.node, s->port};
   return 0;
 }
 
@@ -102,7 +134,7 @@ int Interface::sendto(Handle h, std::span<const uint8_t> data,
   if (s->port == 0) {
     if (int rc = bind(h, 0); rc < 0) return rc;
   }
-  send_packet(to, kPacketTypeExchange, s->port, data, nullptr);
+  send_packet(to, kPacketTypeExchange, s->port, data);
   return static_cast<int>(data.size());
 }
 
@@ -127,8 +159,8 @@ int Interface::connect(Handle h, const Address& to, int64_t now) {
   uint16_t id = free_connection_id();
   auto c = std::make_unique<Conn>(id, config_.timing, config_.limits);
   c->peer = to;
-  c->type = destination_of(to.node);
   c->port = s->port;
+  now_ = now;
   c->machine.open(now);
   s->connection_id = id;
   flush(*c);
@@ -190,6 +222,12 @@ int Interface::close(Handle h, int64_t now) {
 }
 
 void Interface::poll(int64_t now, Device& device) {
+  now_ = now;
+  std::erase_if(routes_, [now](const auto& r) {
+    return now - r.second.heard >= kRouteLifeMs;
+  });
+  std::erase_if(asked_,
+                [now](const auto& a) { return now - a.second >= kRouteAskMs; });
   std::vector<uint8_t> buf;
   for (int i = 0; i < kFramesPerPoll && device.receive(&buf); ++i) {
     auto f = decode_frame(buf);
@@ -222,10 +260,11 @@ int64_t Interface::next_deadline() const {
   return to_send_.empty() ? deadline : 0;
 }
 
-void Interface::learn(const Frame& f) {
+void Interface::learn(const Frame& f, int64_t now) {
   if (peer_types_.size() >= kMaxPeerTypes) peer_types_.clear();
   peer_types_[f.source] = f.type;
-  NetworkNumber& network = config_.network;
+  const int t = static_cast<int>(f.type);
+  NetworkNumber& network = networks_[t];
   if (is_zero(network) && f.ipx.transport_control == 0 &&
       !is_zero(f.ipx.source.network))
     network = f.ipx.source.network;
@@ -238,10 +277,46 @@ void Interface::learn(const Frame& f) {
         [](const RipEntry& a, const RipEntry& b) { return a.hops < b.hops; });
     if (!is_zero(nearest->network)) network = nearest->network;
   }
+  if (first_learnt_ < 0 && !is_zero(network)) first_learnt_ = t;
+  learn_routes(f, now);
+}
+
+void Interface::learn_routes(const Frame& f, int64_t now) {
+  const NetworkNumber& from = f.ipx.source.network;
+  auto known = routes_.find(from);
+  if (f.ipx.transport_control > 0 && !local(from)) {
+    // A router passed it on: its MAC is the way back.
+    if (known == routes_.end() && routes_.size() < kMaxRoutes)
+      routes_[from] = {f.source, f.type, f.ipx.transport_control, kUnknownTicks,
+                       now};
+    else if (known != routes_.end() && known->second.router == f.source)
+      known->second.heard = now;
+  }
+  uint16_t op = 0;
+  std::vector<RipEntry> entries;
+  if (f.ipx.destination.socket != kRipSocket ||
+      !decode_rip(f.data, &op, &entries) || op != kRipResponse)
+    return;
+  for (const RipEntry& e : entries) {
+    if (local(e.network)) continue;
+    auto it = routes_.find(e.network);
+    bool same = it != routes_.end() && it->second.router == f.source;
+    if (e.hops >= kUnreachable) {
+      if (same) routes_.erase(it);
+      continue;
+    }
+    Route r{f.source, f.type, e.hops, e.ticks, now};
+    if (it == routes_.end()) {
+      if (routes_.size() < kMaxRoutes) routes_[e.network] = r;
+    } else if (same || r.ticks < it->second.ticks ||
+               (r.ticks == it->second.ticks && r.hops < it->second.hops)) {
+      it->second = r;
+    }
+  }
 }
 
 void Interface::handle_frame(const Frame& f, int64_t now) {
-  learn(f);
+  learn(f, now);
   if (f.ipx.packet_type == kPacketTypeSpx && f.data.size() >= kSpxHeaderSize) {
     handle_spx(f, now);
   } else {
@@ -267,7 +342,6 @@ void Interface::handle_spx(const Frame& f, int64_t now) {
         conn = c.get();
   }
   if (conn != nullptr) {
-    conn->type = f.type;
     conn->machine.receive(h, payload, now);
     flush(*conn);
     return;
@@ -285,7 +359,6 @@ void Interface::handle_spx(const Frame& f, int64_t now) {
   uint16_t id = free_connection_id();
   auto c = std::make_unique<Conn>(id, config_.timing, config_.limits);
   c->peer = from;
-  c->type = f.type;
   c->port = listener->second.port;
   c->machine.accept(h, now);
   flush(*c);
@@ -320,35 +393,62 @@ void Interface::flush(Conn& c) {
     const spx::Packet& p = out.front();
     encode_spx_header(p.header, buf);
     std::memcpy(buf + kSpxHeaderSize, p.data.data(), p.size);
-    send_packet(c.peer, kPacketTypeSpx, c.port, {buf, kSpxHeaderSize + p.size},
-                &c.type);
+    send_packet(c.peer, kPacketTypeSpx, c.port, {buf, kSpxHeaderSize + p.size});
   }
 }
 
-FrameType Interface::destination_of(const Mac& node) const {
-  auto it = peer_types_.find(node);
-  if (it != peer_types_.end()) return it->second;
-  for (int i = 0; i < kFrameTypeCount; ++i)
-    if (config_.broadcast_types & (1u << i)) return static_cast<FrameType>(i);
-  return FrameType::kEthernetII;
+FrameTypes Interface::destination_of(const Address& to, Mac* mac) {
+  *mac = to.node;
+  if (to.node == kBroadcastMac) return config_.broadcast_types;
+  // Knowing none of our networks, we cannot tell another from ours: a LAN
+  // without routers, as far as we know yet.
+  if (!local(to.network) && first_learnt_ >= 0) {
+    auto r = routes_.find(to.network);
+    if (r == routes_.end()) {
+      ask_route(to.network);
+      return 0;
+    }
+    *mac = r->second.router;
+    return frame_bit(r->second.type);
+  }
+  // A network of ours names its frame type; else the type the node used;
+  // a node not heard yet is tried in every type at once.
+  FrameTypes by_network = 0;
+  for (int t = 0; t < kFrameTypeCount; ++t)
+    if (!is_zero(to.network) && networks_[t] == to.network)
+      by_network |= 1u << t;
+  auto heard = peer_types_.find(to.node);
+  if (heard != peer_types_.end() &&
+      (by_network == 0 || (by_network & frame_bit(heard->second))))
+    return frame_bit(heard->second);
+  FrameTypes types = by_network & config_.broadcast_types;
+  return types != 0        ? types
+         : by_network != 0 ? by_network
+                           : config_.broadcast_types;
+}
+
+void Interface::ask_route(const NetworkNumber& network) {
+  if (asked_.count(network) != 0 || asked_.size() >= kMaxRoutes) return;
+  asked_[network] = now_;
+  const RipEntry wanted{network, 0xFFFF, 0xFFFF};
+  send_packet({{}, kBroadcastMac, kRipSocket}, kPacketTypeRip, kRipSocket,
+              encode_rip(kRipRequest, {&wanted, 1}));
 }
 
 void Interface::send_packet(const Address& to, uint8_t packet_type,
-                            uint16_t from_port, std::span<const uint8_t> data,
-                            const FrameType* type) {
+                            uint16_t from_port, std::span<const uint8_t> data) {
+  Mac mac;
+  FrameTypes types = destination_of(to, &mac);
   IpxHeader h;
   h.packet_type = packet_type;
   h.destination = to;
-  h.source = {config_.network, config_.node, from_port};
-  bool broadcast = to.node == kBroadcastMac;
+  bool to_this_network = to.node == kBroadcastMac && local(to.network);
   for (int i = 0; i < kFrameTypeCount; ++i) {
+    if (!(types & (1u << i))) continue;
     auto t = static_cast<FrameType>(i);
-    if (type != nullptr ? t != *type
-        : broadcast     ? !(config_.broadcast_types & frame_bit(t))
-                        : t != destination_of(to.node))
-      continue;
-    std::vector<uint8_t> frame =
-        encode_frame(t, to.node, config_.node, h, data);
+    h.source = {networks_[i], config_.node, from_port};
+    if (to_this_network) h.destination.network = networks_[i];
+    std::vector<uint8_t> frame = encode_frame(t, mac, config_.node, h, data);
     if (!frame.empty()) to_send_.push_back(std::move(frame));
   }
 }

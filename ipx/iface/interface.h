@@ -4,22 +4,34 @@
 // owner hands it the time and a device in poll(), and asks next_deadline()
 // when to call again.
 //
-// Frames: all four types are taken in (those of `receive_types`); a peer
-// is answered in the type it last used; broadcasts go out in each type of
-// `broadcast_types`. A datagram that a node sends in several frame types
-// within 2 s (its answer to such broadcasts) is delivered once. The network
-// number is 0 until learned: the source network of a packet from another
-// node with transport control 0, or an IPX RIP answer (asked for by the
-// first poll).
+// Frames and networks: all four types are taken in (those of
+// `receive_types`), and each frame type on the wire is an IPX network of its
+// own, its number learnt on its own (0 until then): the source network of a
+// packet in that type from another node with transport control 0, or an IPX
+// RIP answer in that type (asked for at the start). A packet carries the
+// network of its frame type as source; a broadcast goes out in each type of
+// `broadcast_types`, to that type's network. A local node (of one of our
+// networks) is answered in the type of that network, else in the type it
+// last used; a node not yet heard is sent to in every broadcast type at once
+// (an SPX open keeps the type that answers). A datagram that a node sends in
+// several frame types within 2 s (its answer to such broadcasts, under one
+// network number per type) is delivered once.
 //
-// Packets to other networks go straight to the node: there is no routing
-// table yet (a route lookup belongs in destination_of()).
+// Routing, as an IPX workstation does it: a packet for another network goes
+// to the MAC of a router, in the router's frame type. Routes come from RIP
+// answers and broadcasts (fewest ticks, then hops; 16 hops: unreachable)
+// and from packets that routers passed on (transport control above 0: their
+// source MAC and type); a route not heard for 3 minutes is dropped. A packet
+// for a network with no route is dropped and a RIP request for it is
+// broadcast (once per 0.5 s, the SPX open's retry, which then gets through).
+// While none of our networks is known, every network is taken for ours.
 //
 // Calls return 0 or a count on success, or a negative error number (the
 // Winsock numbers below). External synchronization required.
 #ifndef TAV_IPX_IFACE_INTERFACE_H_
 #define TAV_IPX_IFACE_INTERFACE_H_
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -56,6 +68,9 @@ enum class SocketKind { kDatagram, kStream };
 struct InterfaceConfig {
   Mac node{};               // the node number it answers to and sends from
   NetworkNumber network{};  // non-zero: known from the start
+  // Non-zero entries: the network of that frame type, known from the start
+  // (a node bound to several frame types, each its own network).
+  std::array<NetworkNumber, kFrameTypeCount> type_networks{};
   FrameTypes broadcast_types = kAllFrameTypes;
   FrameTypes receive_types = kAllFrameTypes;
   spx::Timing timing{};
@@ -78,7 +93,7 @@ class Interface {
   // Port 0 takes a free one of 0x4010..0x7FFF; one in use is 10048,
   // binding twice 10022.
   int bind(Handle h, uint16_t port);
-  // The network known now, this node and the bound socket; 10022 unbound.
+  // network(), this node and the bound socket; 10022 unbound.
   int local_address(Handle h, Address* out) const;
   // Queues one datagram (binding first if needed); node FF..FF broadcasts.
   // 10040 when it does not fit in a frame.
@@ -109,7 +124,13 @@ class Interface {
   // sent), or spx::kNever.
   int64_t next_deadline() const;
 
-  NetworkNumber network() const { return config_.network; }
+  // The network of the frame type first learnt (or given), 0 while none is.
+  NetworkNumber network() const;
+  NetworkNumber network(FrameType t) const {
+    return networks_[static_cast<int>(t)];
+  }
+  // The router that packets for `network` go through, if a route is known.
+  bool route(const NetworkNumber& network, Mac* router) const;
   const Mac& node() const { return config_.node; }
 
  private:
@@ -128,7 +149,6 @@ class Interface {
         : machine(id, t, l) {}
     spx::Connection machine;
     Address peer;
-    FrameType type = FrameType::kEthernetII;
     uint16_t port = 0;
     bool released = false;  // its socket is closed: drop it once ended
   };
@@ -140,18 +160,35 @@ class Interface {
   uint16_t free_connection_id();
   void release(Handle h, int64_t now);
   void handle_frame(const Frame& f, int64_t now);
-  void learn(const Frame& f);
+  void learn(const Frame& f, int64_t now);
+  void learn_routes(const Frame& f, int64_t now);
+  bool local(const NetworkNumber& n) const;
   void handle_spx(const Frame& f, int64_t now);
   void deliver_datagram(const Frame& f, int64_t now);
   void flush(Conn& c);
   void send_packet(const Address& to, uint8_t packet_type, uint16_t from_port,
-                   std::span<const uint8_t> data, const FrameType* type);
-  FrameType destination_of(const Mac& node) const;
+                   std::span<const uint8_t> data);
+  // Where a packet to `to` goes: the MAC and the frame types to send it in
+  // (none: no route yet, asked for).
+  FrameTypes destination_of(const Address& to, Mac* mac);
+  void ask_route(const NetworkNumber& network);
+
+  struct Route {
+    Mac router{};
+    FrameType type = FrameType::kEthernetII;
+    uint16_t hops = 0, ticks = 0;
+    int64_t heard = 0;
+  };
 
   InterfaceConfig config_;
   std::map<Handle, Socket> sockets_;
   std::map<uint16_t, std::unique_ptr<Conn>> conns_;
+  std::array<NetworkNumber, kFrameTypeCount> networks_{};
+  int first_learnt_ = -1;  // the frame type of network()
   std::map<Mac, FrameType> peer_types_;
+  std::map<NetworkNumber, Route> routes_;
+  std::map<NetworkNumber, int64_t> asked_;  // RIP requests sent, when
+  int64_t now_ = 0;
   RepeatFilter repeats_;
   std::deque<std::vector<uint8_t>> to_send_;
   Handle next_handle_ = 1;

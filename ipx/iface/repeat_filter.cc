@@ -16,7 +16,8 @@ bool RepeatFilter::repeated(const Address& source, uint16_t socket,
                             int64_t now) {
   Recent r{source, socket, checksum(data), data.size(), type, now};
   for (const Recent& e : recent_)
-    if (now - e.at < kWindowMs && e.type != r.type && e.source == r.source &&
+    if (now - e.at < kWindowMs && e.type != r.type &&
+        e.source.node == r.source.node && e.source.socket == r.source.socket &&
         e.socket == r.socket && e.sum == r.sum && e.size == r.size)
       return true;
   recent_[next_] = r;

@@ -1,5 +1,6 @@
 // Keeps one of the copies of a datagram that a node sends in several frame
-// types within a short time (its answer to broadcasts sent in each type).
+// types within a short time (its answer to broadcasts sent in each type,
+// under the network number of each type: the node and socket tell).
 // Pure; external synchronization required.
 #ifndef TAV_IPX_IFACE_REPEAT_FILTER_H_
 #define TAV_IPX_IFACE_REPEAT_FILTER_H_

@@ -15,6 +15,13 @@ using ipx::kSpxSystem;
 // Wrapping order of 16-bit sequence numbers.
 bool before(uint16_t a, uint16_t b) { return static_cast<int16_t>(a - b) < 0; }
 
+// An allocation the peer can mean: from one below its last acknowledgement
+// (a shut window) to 0x7FFF beyond it. Anything else is corrupt or forged,
+// and taking it would make every later, real allocation look older.
+bool meant(uint16_t allocation, uint16_t acknowledged) {
+  return static_cast<uint16_t>(allocation + 1 - acknowledged) <= 0x7FFF;
+}
+
 }  // namespace
 
 Connection::Connection(uint16_t local_id, const Timing& timing,
@@ -40,10 +47,10 @@ bool Connection::at_end() const {
   return received_.empty() && (peer_ended_ || finished());
 }
 
-int64_t Connection::rto() const {
+int64_t Connection::rto(int doublings) const {
   int64_t base = srtt_ < 0 ? timing_.rto_min : srtt_ + 4 * rttvar_;
   base = std::clamp(base, timing_.rto_min, timing_.rto_first_max);
-  for (int i = 0; i < backoff_ && base < timing_.rto_max; ++i) base *= 2;
+  for (int i = 0; i < doublings && base < timing_.rto_max; ++i) base *= 2;
   return std::min(base, std::max(timing_.rto_max, timing_.rto_first_max));
 }
 
@@ -76,7 +83,7 @@ void Connection::open(int64_t now) {
 
 void Connection::accept(const ipx::SpxHeader& request, int64_t now) {
   peer_id_ = request.source_id;
-  peer_allocation_ = request.allocation;
+  if (meant(request.allocation, 0)) peer_allocation_ = request.allocation;
   established(now);
   send_ack();
 }
@@ -93,7 +100,7 @@ void Connection::end(State s, int error) {
   error_ = error;
   pending_.clear();
   unacked_.clear();
-  retransmit_at_ = probe_at_ = connect_at_ = watchdog_at_ = kNever;
+  retransmit_at_ = probe_at_ = connect_at_ = watchdog_at_ = reopen_at_ = kNever;
   if (s != State::kLinger) linger_until_ = kNever;
 }
 
@@ -109,7 +116,11 @@ void Connection::transmit(Unacked& u, int64_t now) {
 
 void Connection::resend_all(int64_t now) {
   for (Unacked& u : unacked_) transmit(u, now);
-  retransmit_at_ = now + rto();
+  retransmit_at_ = now + rto(backoff_);
+  // Copies resent needlessly come back as repeated acks of the first
+  // packet after them: those tell of no gap until that one is acknowledged.
+  recovering_ = true;
+  recover_ = next_seq_;
 }
 
 void Connection::pump(int64_t now) {
@@ -136,15 +147,16 @@ void Connection::pump(int64_t now) {
     p.header.source_id = local_id_;
     p.header.destination_id = peer_id_;
     p.header.sequence = next_seq_++;
-    if (unacked_.empty()) retransmit_at_ = now + rto();
+    if (unacked_.empty()) retransmit_at_ = now + rto(backoff_);
     unacked_.push_back(u);
     transmit(unacked_.back(), now);
   }
   bool waiting = !pending_.empty() || (close_requested_ && !end_sent_);
   if (!waiting || !unacked_.empty()) {
     probe_at_ = kNever;
+    probes_ = 0;
   } else if (probe_at_ == kNever) {
-    probe_at_ = now + rto();  // the window is shut: ask for news of it
+    probe_at_ = now + rto(0);  // the window is shut: ask for news of it
   }
 }
 
@@ -152,9 +164,12 @@ void Connection::take_ack(uint16_t ack, uint16_t allocation, bool system,
                           int64_t now) {
   // Only a system packet that repeats the ack and the window tells of a
   // gap: data packets carry the ack too, and a window update is news.
-  bool window_moved = before(peer_allocation_, allocation);
+  if (before(next_seq_, ack) || before(ack, acknowledged_))
+    return;  // acks what was never sent, or a late, older ack
+  bool window_moved =
+      meant(allocation, ack) && before(peer_allocation_, allocation);
   if (window_moved) peer_allocation_ = allocation;
-  if (before(next_seq_, ack)) return;  // acks what was never sent
+  acknowledged_ = ack;
   bool advanced = false;
   while (!unacked_.empty() &&
          before(unacked_.front().packet.header.sequence, ack)) {
@@ -172,13 +187,18 @@ void Connection::take_ack(uint16_t ack, uint16_t allocation, bool system,
     unacked_.pop_front();
     advanced = true;
   }
+  if (recovering_ && before(recover_, ack)) recovering_ = false;
   if (advanced) {
-    backoff_ = 0;
+    tries_ = 0;
+    // Karn: until a round trip is measured, the back-off holds (else a
+    // slow peer gets every packet twice and no sample ever forms); then the
+    // measured time is the base again.
+    if (srtt_ >= 0 || !recovering_) backoff_ = 0;
     repeated_acks_ = 0;
-    retransmit_at_ = unacked_.empty() ? kNever : now + rto();
+    retransmit_at_ = unacked_.empty() ? kNever : now + rto(backoff_);
     if (end_sent_ && unacked_.empty()) end(State::kClosed, 0);
-  } else if (system && !unacked_.empty() && !window_moved &&
-             ++repeated_acks_ == 2) {
+  } else if (system && !(recovering_ && ack == recover_) && !unacked_.empty() &&
+             !window_moved && ++repeated_acks_ == 2) {
     resend_all(now);  // the peer told us of a gap
   }
 }
@@ -190,17 +210,18 @@ void Connection::receive(const ipx::SpxHeader& h, std::span<const uint8_t> data,
     if (h.destination_id != local_id_ || h.source_id == ipx::kSpxUnknownId)
       return;
     peer_id_ = h.source_id;
-    peer_allocation_ = h.allocation;
+    if (meant(h.allocation, 0)) peer_allocation_ = h.allocation;
     established(now);
   }
   if (h.source_id != peer_id_) return;
-  last_heard_ = now;
-  watchdog_at_ = now + timing_.watchdog_idle;
   if (state_ == State::kLinger) {
+    // Answered, and nothing more: no timer may outlive the linger.
     if (h.datastream_type == kSpxEndOfConnection)
       send_system(0, kSpxEndOfConnectionAck);
     return;
   }
+  last_heard_ = now;
+  watchdog_at_ = now + timing_.watchdog_idle;
   bool system = (h.connection_control & kSpxSystem) != 0;
   // A request repeated because our answer was lost carries no ack.
   if (h.destination_id != ipx::kSpxUnknownId)
@@ -224,7 +245,13 @@ void Connection::receive_data(const ipx::SpxHeader& h,
     ++next_expected_;
     peer_ended_ = true;
     send_system(0, kSpxEndOfConnectionAck);
-    end(State::kLinger, 0);
+    // What we wrote and the peer never took is lost with the connection:
+    // say so rather than end as if it had all arrived.
+    bool lost = !pending_.empty() ||
+                std::any_of(unacked_.begin(), unacked_.end(), [](auto& u) {
+                  return u.packet.header.datastream_type != kSpxEndOfConnection;
+                });
+    end(State::kLinger, lost ? kConnectionReset : 0);
     linger_until_ = now + timing_.linger;
     return;
   }
@@ -235,6 +262,7 @@ void Connection::receive_data(const ipx::SpxHeader& h,
   }
   received_.insert(received_.end(), data.begin(), data.end());
   ++next_expected_;
+  reopen_at_ = kNever;  // the reopened window was heard of
   if (h.connection_control & kSpxSendAck) send_ack();
 }
 
@@ -254,10 +282,16 @@ size_t Connection::read(std::span<uint8_t> out, int64_t now) {
     // Tell a peer that waits on a shut window, or when half of it opened.
     uint16_t shut = static_cast<uint16_t>(next_expected_ - 1);
     uint16_t now_alloc = allocation();
-    if ((advertised_ == shut && now_alloc != shut) ||
-        static_cast<uint16_t>(now_alloc - advertised_) >=
-            limits_.receive_packets / 2)
+    bool reopens = advertised_ == shut && now_alloc != shut;
+    if (reopens || static_cast<uint16_t>(now_alloc - advertised_) >=
+                       limits_.receive_packets / 2)
       send_ack();
+    // A lost reopening ack would leave the peer waiting for its watchdog:
+    // repeat it, backed off, until data comes.
+    if (reopens) {
+      reopens_ = 0;
+      reopen_at_ = now + rto(0);
+    }
   }
   return n;
 }
@@ -275,7 +309,8 @@ void Connection::close(int64_t now) {
 void Connection::tick(int64_t now) {
   if (now >= linger_until_) {
     linger_until_ = kNever;
-    if (state_ == State::kLinger) state_ = State::kClosed;
+    if (state_ == State::kLinger)
+      end(error_ != 0 ? State::kBroken : State::kClosed, error_);
   }
   if (now >= connect_at_) {
     if (connect_tries_ >= timing_.connect_tries) {
@@ -294,16 +329,28 @@ void Connection::tick(int64_t now) {
   if (now >= retransmit_at_ && !unacked_.empty()) {
     // Tries count the timer's rounds without progress: repeats sent on the
     // peer's word that a packet is missing show that it is alive.
-    if (++backoff_ >= timing_.max_tries) {
+    if (++tries_ >= timing_.max_tries) {
       end(State::kBroken, kConnectionReset);
       return;
     }
+    backoff_ = std::min(backoff_ + 1, timing_.max_tries);
     repeated_acks_ = 0;
     resend_all(now);
   }
   if (now >= probe_at_) {
+    // A window that stays shut after our close gives up what is queued:
+    // nobody waits to write more.
+    if (close_requested_ && probes_ >= timing_.max_tries) {
+      end(State::kBroken, kConnectionReset);
+      return;
+    }
     send_system(kSpxSendAck, 0);
-    probe_at_ = now + rto();
+    probes_ = std::min(probes_ + 1, timing_.max_tries);
+    probe_at_ = now + rto(probes_);
+  }
+  if (now >= reopen_at_) {
+    send_ack();
+    reopen_at_ = ++reopens_ < timing_.max_tries ? now + rto(reopens_) : kNever;
   }
   if (now >= watchdog_at_) {
     send_system(kSpxSendAck, 0);
@@ -316,7 +363,7 @@ int64_t Connection::next_deadline() const {
                      ? last_heard_ + timing_.watchdog_dead
                      : kNever;
   return std::min({connect_at_, retransmit_at_, probe_at_, watchdog_at_,
-                   linger_until_, dead});
+                   reopen_at_, linger_until_, dead});
 }
 
 }  // namespace spx

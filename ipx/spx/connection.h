@@ -16,14 +16,26 @@
 //   acks make the sender resend from the gap without waiting for its timer.
 // - Retransmission: after a time from the measured round trip (at least
 //   rto_min, at most rto_first_max for the first try), doubling up to
-//   rto_max; the 8th unanswered send breaks the connection (10054).
+//   rto_max; the 8th round without progress breaks the connection (10054).
+//   Karn's rule: a resent packet gives no round-trip sample, and until a
+//   round trip is measured the doubling holds until a packet sent after
+//   the resends is acknowledged (then any progress resets it). A shut window
+//   is probed on the same backed-off times; after close(), a window still
+//   shut after 8 probes gives up what is queued (10054).
+// - Allocations: only those from one below the peer's last acknowledgement
+//   to 0x7FFF beyond it are taken; others are corrupt or forged. The ack
+//   that reopens our shut window is repeated, backed off, until data comes
+//   (8 times at most).
 // - Watchdog: after 6 s without a packet from the peer a system packet with
 //   "send acknowledgement" goes out (again every 6 s); after 30 s the
 //   connection is broken (10054). The peer's watchdogs are answered.
 // - Close: close() sends, after the data written before it, a data packet of
 //   datastream type FE; its acknowledgement (the peer's FF) ends the
 //   connection. A received FE ends the reading side, is answered with FF,
-//   and the connection lingers to answer a repeated FE, then ends.
+//   and the connection lingers to answer a repeated FE, then ends; what
+//   reaches it while it lingers moves no timer. Data of ours the peer had
+//   not taken when its FE came is lost: the connection then ends broken
+//   (10054).
 //
 // Memory is bounded: `send_bytes` of data not yet sent, `window` packets
 // waiting for acks, `receive_packets` full packets of received data.
@@ -112,7 +124,7 @@ class Connection {
 
   State state() const { return state_; }
   // 10060 for an open that was never answered, 10054 for a broken
-  // connection, else 0.
+  // connection (also while lingering when our data was lost), else 0.
   int error() const { return error_; }
   bool finished() const {
     return state_ == State::kClosed || state_ == State::kBroken;
@@ -144,7 +156,7 @@ class Connection {
                     int64_t now);
   void established(int64_t now);
   void end(State s, int error);
-  int64_t rto() const;
+  int64_t rto(int doublings) const;
 
   const Timing timing_;
   const Limits limits_;
@@ -163,7 +175,12 @@ class Connection {
   uint16_t repeated_acks_ = 0;
   int64_t retransmit_at_ = kNever;
   int64_t probe_at_ = kNever;
-  int backoff_ = 0;
+  uint16_t acknowledged_ = 0;  // the peer's last acknowledgement
+  int tries_ = 0;              // timer rounds without progress
+  int backoff_ = 0;            // doublings, kept until a fresh sample
+  int probes_ = 0;             // shut-window probes, backed off alike
+  bool recovering_ = false;    // resent up to recover_: repeats are no news
+  uint16_t recover_ = 0;
   int64_t srtt_ = -1;
   int64_t rttvar_ = 0;
 
@@ -171,6 +188,8 @@ class Connection {
   std::deque<uint8_t> received_;
   uint16_t next_expected_ = 0;
   uint16_t advertised_ = 0;
+  int64_t reopen_at_ = kNever;  // repeat the ack that reopened our window
+  int reopens_ = 0;
   bool peer_ended_ = false;
 
   // Timers of the open, the watchdog and the linger.

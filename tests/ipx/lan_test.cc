@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ipx/device/fault_device.h"
+#include "ipx/device/router.h"
 #include "ipx/iface/interface.h"
 #include "ipx/wire/sap.h"
 
@@ -23,6 +24,9 @@ using Handle = Interface::Handle;
 
 constexpr FrameTypes kEth2 = frame_bit(FrameType::kEthernetII);
 const NetworkNumber kNet = {0x00, 0xBE, 0xEF, 0x01};
+
+constexpr FrameTypes k8023 = frame_bit(FrameType::k8023Raw);
+constexpr FrameTypes k8022 = frame_bit(FrameType::k8022);
 
 struct Node {
   Node(Lan& lan, uint8_t n, FrameTypes types, NetworkNumber network,
@@ -40,23 +44,45 @@ struct Node {
   Interface iface;
 };
 
-// A LAN of nodes and a clock; run() polls every node each millisecond.
+// A LAN of nodes (and a second one, `far`, behind routers) and a clock;
+// run() polls every node and router each millisecond, and `each_ms`.
 struct Net {
-  Lan lan;
+  Lan lan, far;
   std::vector<std::unique_ptr<Node>> nodes;
+  std::vector<std::unique_ptr<Lan::Port>> router_ports;
+  std::vector<std::unique_ptr<Router>> routers;
+  std::function<void()> each_ms = [] {};
   int64_t now = 0;
 
   Interface& add(FrameTypes types, NetworkNumber network = {},
-                 spx::Timing timing = {}) {
+                 spx::Timing timing = {}, Lan* on = nullptr) {
     auto n = static_cast<uint8_t>(nodes.size() + 1);
-    nodes.push_back(std::make_unique<Node>(lan, n, types, network, timing));
+    nodes.push_back(
+        std::make_unique<Node>(on ? *on : lan, n, types, network, timing));
     return nodes.back()->iface;
+  }
+  // A router between `lan` (a network per frame type) and `far`.
+  Router& add_router(uint8_t n,
+                     std::vector<std::pair<FrameType, NetworkNumber>> here,
+                     NetworkNumber there, uint16_t ticks) {
+    router_ports.push_back(lan.attach());
+    Device* near = router_ports.back().get();
+    router_ports.push_back(far.attach());
+    std::vector<RouterPort> ports{
+        {router_ports.back().get(), FrameType::kEthernetII, there}};
+    for (auto [type, network] : here) ports.push_back({near, type, network});
+    routers.push_back(std::make_unique<Router>(Mac{0x02, 0xEE, 0, 0, 0, n},
+                                               std::move(ports), ticks));
+    return *routers.back();
   }
   // Runs until `done` holds or `ms` have passed; false on the time-out.
   bool run(
       int64_t ms, const std::function<bool()>& done = [] { return false; }) {
     for (int64_t end = now + ms; now < end; ++now) {
       for (auto& n : nodes) n->iface.poll(now, n->fault);
+      for (auto& r : routers)
+        if (r) r->poll(now);
+      each_ms();
       if (done()) return true;
     }
     return false;
@@ -280,6 +306,144 @@ TEST(IpxLan, TheNetworkIsLearntFromTheLanAndAFullBacklogStaysSilent) {
   EXPECT_NE(b.accept(l), 0);
   net.run(600);
   EXPECT_EQ(c.connection(second)->state(), spx::State::kEstablished);
+}
+
+// A site of several IPX networks: our wire carries N1 in Ethernet II, N2 in
+// 802.3 and N3 in 802.2, all three bound to router 1, which also routes to
+// network R on the far wire; router 2 reaches R too, at more ticks. Units:
+// a routed one on R, an 802.3-only one, one in Ethernet II and 802.2 (two
+// networks), and one on 802.2 that never answers SAP. The host, of no
+// network given, finds them by SAP and reaches each at every address it was
+// told, the routed one through the router, as a workstation would.
+TEST(IpxLan, EveryUnitOfAnInternetworkIsReachedAtEveryAddressListed) {
+  const NetworkNumber n1 = {0, 0, 0, 0x11}, n2 = {0, 0, 0, 0x12},
+                      n3 = {0, 0, 0, 0x13}, r = {0, 0, 0, 0x77};
+  Net net;
+  Router& slow = net.add_router(2, {{FrameType::kEthernetII, n1}}, r, 5);
+  Router& fast = net.add_router(1,
+                                {{FrameType::kEthernetII, n1},
+                                 {FrameType::k8023Raw, n2},
+                                 {FrameType::k8022, n3}},
+                                r, 1);
+  Lan::Port spy(net.lan);
+  Interface& host = net.add(kAllFrameTypes);
+  struct Unit {
+    const char* what;
+    Interface* iface;
+    Handle sap, listener;
+    bool answers;
+    std::string got;
+    std::vector<Handle> accepted;
+  } units[] = {
+      {"routed", &net.add(kEth2, r, {}, &net.far), 0, 0, true, {}, {}},
+      {"802.3 only", &net.add(k8023), 0, 0, true, {}, {}},
+      {"two networks", &net.add(kEth2 | k8022), 0, 0, true, {}, {}},
+      {"802.2, silent", &net.add(k8022), 0, 0, false, {}, {}},
+  };
+  const uint16_t kService = 0x8060;
+  for (Unit& u : units) {
+    u.sap = u.iface->open(SocketKind::kDatagram);
+    u.listener = u.iface->open(SocketKind::kStream);
+    ASSERT_EQ(u.iface->bind(u.sap, kSapSocket), 0);
+    ASSERT_EQ(u.iface->bind(u.listener, kService), 0);
+    ASSERT_EQ(u.iface->listen(u.listener, 4), 0);
+  }
+  // Units answer SAP queries with their own address, as they know it.
+  net.each_ms = [&] {
+    for (Unit& u : units) {
+      for (Datagram d; u.iface->receive(u.sap, &d);) {
+        uint16_t op, type;
+        if (!u.answers || !decode_sap_query(d.data, &op, &type)) continue;
+        SapEntry e{
+            0x0414, u.what, {u.iface->network(), u.iface->node(), kService}, 0};
+        u.iface->sendto(
+            u.sap, encode_sap_response(kSapGeneralResponse, {&e, 1}), d.source);
+      }
+      for (Handle h; (h = u.iface->accept(u.listener)) != 0;)
+        u.accepted.push_back(h);
+      for (Handle h : u.accepted)
+        if (spx::Connection* c = u.iface->connection(h))
+          u.got += read_all(*c, net.now);
+    }
+  };
+  net.run(300);  // networks learnt from the routers; SAP tables filled
+  EXPECT_EQ(host.network(FrameType::k8023Raw), n2);
+  EXPECT_EQ(host.network(FrameType::kSnap), NetworkNumber{});
+  for (std::vector<uint8_t> b; spy.receive(&b);) continue;
+  Handle q = host.open(SocketKind::kDatagram);
+  ASSERT_EQ(host.sendto(q, encode_sap_query(kSapGeneralQuery, 0x0414),
+                        {{}, kBroadcastMac, kSapSocket}),
+            4);
+  std::vector<Lan::Port*> unused;
+  net.run(1);
+  // Each broadcast carries the network of its frame type, or 0.
+  size_t broadcasts = 0;
+  for (std::vector<uint8_t> b; spy.receive(&b);) {
+    auto f = decode_frame(b);
+    if (!f || f->source != host.node() || f->destination != kBroadcastMac)
+      continue;
+    ++broadcasts;
+    EXPECT_EQ(f->ipx.destination.network, host.network(f->type));
+    EXPECT_EQ(f->ipx.source.network, host.network(f->type));
+  }
+  EXPECT_EQ(broadcasts, 4u);
+  net.run(49);
+  std::vector<Address> listed;
+  int two_network_answers = 0;  // in two types, under two networks: once
+  for (Datagram d; host.receive(q, &d);) {
+    two_network_answers += d.source.node == units[2].iface->node();
+    uint16_t op;
+    std::vector<SapEntry> entries;
+    if (decode_sap_response(d.data, &op, &entries))
+      for (const SapEntry& e : entries) listed.push_back(e.address);
+  }
+  EXPECT_EQ(two_network_answers, 1);
+  const Unit& routed = units[0];
+  EXPECT_NE(std::find(listed.begin(), listed.end(),
+                      Address{r, routed.iface->node(), kService}),
+            listed.end());
+  // The silent unit, heard of by other means, at no network yet known.
+  listed.push_back({{}, units[3].iface->node(), kService});
+  auto reach_all = [&] {
+    for (const Address& a : listed) {
+      SCOPED_TRACE(testing::Message() << "unit node " << int(a.node[5]));
+      Handle c = host.open(SocketKind::kStream);
+      ASSERT_EQ(host.connect(c, a, net.now), 0);
+      spx::Connection& m = *host.connection(c);
+      ASSERT_TRUE(net.run(2000, [&] { return m.writable() > 0; }));
+      m.write(bytes("GET /"), net.now);
+      ASSERT_TRUE(net.run(
+          500, [&] { return m.readable() == 0 && m.writable() == 16 * 1024; }));
+      host.close(c, net.now);
+      net.run(50);
+    }
+    for (const Unit& u : units)
+      for (const Address& a : listed)
+        if (a.node == u.iface->node())
+          EXPECT_NE(u.got.find("GET /"), std::string::npos) << u.what;
+  };
+  reach_all();
+  // Packets for R went to the router with fewer ticks, in its frame type.
+  Mac via;
+  ASSERT_TRUE(host.route(r, &via));
+  EXPECT_EQ(via, fast.mac());
+  EXPECT_GT(fast.forwarded(), 0u);
+  EXPECT_EQ(slow.forwarded(), 0u);
+  for (std::vector<uint8_t> b; spy.receive(&b);) {
+    auto f = decode_frame(b);
+    if (f && f->source == host.node() && f->ipx.destination.network == r)
+      EXPECT_EQ(f->destination, fast.mac());
+  }
+  // Router 1 vanishes: its route ages out, router 2's is taken.
+  for (auto& router : net.routers)
+    if (router.get() == &fast) router.reset();
+  for (Unit& u : units) u.got.clear();
+  net.run(181 * 1000);
+  listed = {{r, routed.iface->node(), kService}};
+  reach_all();
+  ASSERT_TRUE(host.route(r, &via));
+  EXPECT_EQ(via, slow.mac());
+  EXPECT_GT(slow.forwarded(), 0u);
 }
 
 }  // namespace

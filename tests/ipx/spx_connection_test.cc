@@ -2,6 +2,7 @@
 // loses, repeats and reorders packets, with a simulated clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -33,9 +34,10 @@ FatePlan fates(uint32_t drop, uint32_t late, uint32_t repeat, uint32_t seed) {
   };
 }
 
-// One direction of the wire: a millisecond of latency, ten for kLate.
+// One direction of the wire: `latency` ms, ten more for kLate.
 struct Wire {
   FatePlan plan = deliver_all;
+  int64_t latency = 1;
   int sent = 0;
   std::multimap<int64_t, Packet> in_flight;
   std::vector<Packet> log;
@@ -44,11 +46,17 @@ struct Wire {
     log.push_back(p);
     Fate f = plan(sent++);
     if (f != Fate::kDrop)
-      in_flight.emplace(now + (f == Fate::kLate ? 10 : 1), p);
-    if (f == Fate::kRepeat) in_flight.emplace(now + 2, p);
+      in_flight.emplace(now + latency + (f == Fate::kLate ? 9 : 0), p);
+    if (f == Fate::kRepeat) in_flight.emplace(now + latency + 1, p);
   }
   int64_t next() const {
     return in_flight.empty() ? kNever : in_flight.begin()->first;
+  }
+  size_t probes() const {
+    return std::count_if(log.begin(), log.end(), [](const Packet& p) {
+      return p.header.connection_control ==
+             (ipx::kSpxSystem | ipx::kSpxSendAck);
+    });
   }
   // The highest sequence number of data sent, and the data bytes sent.
   std::pair<uint16_t, size_t> data_sent() const {
@@ -162,7 +170,7 @@ TEST(SpxConnection, DataArrivesWholeBothWaysOverAnImperfectWire) {
     p.client.out = pattern(200 * 1000, 1);
     p.server.out = pattern(70 * 1000 + 3, 9);
     p.client.conn.open(p.now);
-    ASSERT_TRUE(p.delivered(120 * 1000));
+    ASSERT_TRUE(p.delivered(120 * 1000)) << p.server.in.size();
     EXPECT_EQ(p.server.in, p.client.out);
     EXPECT_EQ(p.client.in, p.server.out);
     EXPECT_EQ(p.client.conn.state(), State::kEstablished);
@@ -253,6 +261,87 @@ TEST(SpxConnection, EitherSideClosesAfterItsDataAndTheOtherReadsTheEnd) {
       EXPECT_TRUE(other.conn.at_end());
       EXPECT_EQ(c.conn.write(c.out, p.now), 0u);
     }
+  }
+}
+
+// Faults a unit or a hostile packet can lead the machine into; each must
+// end well and within its bound.
+TEST(SpxConnection, SlowPeersForgedPacketsAndShutWindowsStayBounded) {
+  const struct {
+    const char* name;
+    size_t receive_packets;
+    std::function<void(Pair&)> check;
+  } cases[] = {
+      {"peer acknowledging in 160 ms gets each packet once", 32,
+       [](Pair& p) {
+         p.client.wire.latency = p.server.wire.latency = 80;
+         p.client.out = pattern(60 * 1000, 2);
+         p.client.conn.open(p.now);
+         ASSERT_TRUE(p.delivered(60 * 1000));
+         // One window resent before the first round trip is measured.
+         EXPECT_LT(p.client.wire.data_sent().second,
+                   p.client.out.size() * 4 / 3);
+       }},
+      {"allocation 0x8000 ahead does not wedge the sender", 32,
+       [](Pair& p) {
+         p.client.out = pattern(80 * 1000, 4);
+         p.client.conn.open(p.now);
+         p.run_until([&] { return p.server.in.size() > 10000; }, 5000);
+         Packet forged = p.server.wire.log.back();
+         forged.header.allocation =
+             static_cast<uint16_t>(forged.header.acknowledge + 0x8000 + 40);
+         p.client.conn.receive(forged.header, {}, p.now);
+         ASSERT_TRUE(p.delivered(5000));
+         EXPECT_EQ(p.server.in, p.client.out);
+       }},
+      {"late packet to a lingering connection leaves no timer", 32,
+       [](Pair& p) {
+         p.client.out = pattern(5000, 6);
+         p.client.closes_after_data = true;
+         p.client.conn.open(p.now);
+         ASSERT_TRUE(p.run_until(
+             [&] { return p.server.conn.state() == State::kLinger; }, 3000));
+         Packet late = p.client.wire.log.front();
+         p.server.conn.receive(late.header, late.bytes(), p.now);
+         p.run_until([] { return false; }, 3000);
+         EXPECT_EQ(p.server.conn.state(), State::kClosed);
+         EXPECT_EQ(p.server.conn.next_deadline(), kNever);
+       }},
+      {"shut window probed backed off; lost reopening ack repeated", 4,
+       [](Pair& p) {
+         p.server.reads = false;
+         p.client.out = pattern(30 * 1000, 8);
+         p.client.conn.open(p.now);
+         p.run_until([] { return false; }, 5000);
+         EXPECT_LE(p.client.wire.probes(), 10u);  // 100 ms each: 50
+         p.server.reads = true;
+         int first = p.server.wire.sent;
+         p.server.wire.plan = [first](int i) {
+           return i == first ? Fate::kDrop : Fate::kDeliver;
+         };
+         size_t had = p.server.in.size();
+         int64_t t0 = p.now;
+         ASSERT_TRUE(p.run_until(
+             [&] { return p.server.in.size() > had + 4 * ipx::kSpxMaxData; },
+             5000));
+         EXPECT_LT(p.now - t0, 500);
+       }},
+      {"close behind a window that stays shut gives the queue up", 4,
+       [](Pair& p) {
+         p.server.reads = false;
+         p.client.out = pattern(12 * 1000, 9);
+         p.client.closes_after_data = true;
+         p.client.conn.open(p.now);
+         ASSERT_TRUE(
+             p.run_until([&] { return p.client.conn.finished(); }, 30 * 1000));
+         EXPECT_EQ(p.client.conn.error(), kConnectionReset);
+         EXPECT_GT(p.now - 1000, 5000);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pair p(Limits{.receive_packets = c.receive_packets});
+    c.check(p);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,8 @@
 
 #include "discovery/ipx/ipx_discovery.h"
 #include "gateway/listener.h"
+#include "ipx/device/packet_device.h"
+#include "ipx/device/router.h"
 #include "ipx/spx/connection.h"
 #include "platform/catalogue.h"
 #include "platform/net.h"
@@ -74,6 +77,18 @@ std::string body_of(const sim::WebUnitOptions& unit, const char* path) {
   for (size_t at = 0, n; at < body.size(); at += n)
     n = reply.body(at, body.data() + at, body.size() - at);
   return body;
+}
+
+// The 5 MB page of unit `name` through the gateway, byte for byte.
+void expect_big_bin(const std::string& name) {
+  sim::WebUnitOptions unit;
+  unit.big_bin_size = 5000000;
+  std::string page = read_page(ask_gateway("/" + name + "-HTML/big.bin"));
+  size_t head = page.find("\r\n\r\n");
+  ASSERT_NE(head, std::string::npos);
+  EXPECT_EQ(page.size() - head - 4, 5000000u);
+  EXPECT_TRUE(page.compare(head + 4, std::string::npos,
+                           body_of(unit, "/big.bin")) == 0);
 }
 
 // Publishes unit 10.79.0.`host`, HTTP socket 16385, as if discovered.
@@ -172,14 +187,7 @@ TEST_F(IpxUnitsInEthernetFrames, APageCrossesALossyReorderingWireByteForByte) {
                               "bigbin=5000000"});
   ASSERT_TRUE(sim::start_web_side(config));
   publish_unit("Lossy", 7);
-  sim::WebUnitOptions unit;
-  unit.big_bin_size = 5000000;
-  std::string page = read_page(ask_gateway("/Lossy-HTML/big.bin"));
-  size_t head = page.find("\r\n\r\n");
-  ASSERT_NE(head, std::string::npos);
-  EXPECT_EQ(page.size() - head - 4, 5000000u);
-  EXPECT_TRUE(page.compare(head + 4, std::string::npos,
-                           body_of(unit, "/big.bin")) == 0);
+  expect_big_bin("Lossy");
 }
 
 TEST(IpxStack, DatagramErrorsAndOpensOrConnectionsNobodyAnswers) {
@@ -255,6 +263,95 @@ TEST_F(IpxUnitsInEthernetFrames, AUnitThatVanishesMidPageEndsTheSession) {
   EXPECT_LT(ms_since(vanished), spx::Timing{}.watchdog_dead + 5000);
   EXPECT_GE(page.size(), 1000000u);
   EXPECT_LT(page.size(), 20000000u);
+}
+
+// A site of several IPX networks: a router between the host's LAN (kNet,
+// Ethernet II) and network 77 on a second segment, where unit Far is; unit
+// Raw3 is on the host's wire in 802.3 only (the host's 802.3 network is
+// kNet since the first test: another number there would be a second
+// network on one frame type of one wire); unit Two in Ethernet II (kNet)
+// and 802.2 (00BEEF03). Each is found once (Far by
+// the router's SAP answer), described and served, Far's
+// packets going to the router's MAC, every frame dissecting cleanly; then
+// a 5 MB page crosses the router from a lossy, reordering unit.
+TEST_F(IpxUnitsInEthernetFrames, UnitsOfOtherNetworksAreFoundThroughARouter) {
+  const ipx::NetworkNumber far_net = {0, 0, 0, 0x77};
+  ipx_test::Lan far;
+  ASSERT_TRUE(far.up());
+  sim::Config config =
+      units({"--unit",
+             "name=Far,ip=10.79.0.20,ipx=on,http=16385,bigbin=5000000,"
+             "desc=Routed,ipx-network=00000077,ipx-interface=" +
+                 std::string(far.name(1)),
+             "--unit",
+             "name=Raw3,ip=10.79.0.21,ipx=on,http=16385,frame=802.3,"
+             "desc=Raw",
+             "--unit",
+             "name=Two,ip=10.79.0.22,ipx=on,http=16385,desc=Two networks,"
+             "frame=ethernet_ii+802.2,"
+             "ipx-networks=ethernet_ii:00BEEF01;802.2:00BEEF03"});
+  sim::IpxSide side(config);
+  std::string error;
+  ASSERT_TRUE(side.start(&error)) << error;
+  ASSERT_TRUE(sim::start_web_side(config));
+  int code = 0;
+  auto near_port = ipx::PacketDevice::open(lan_->name(1), true, &code);
+  auto far_port = ipx::PacketDevice::open(far.name(0), true, &code);
+  ASSERT_TRUE(near_port && far_port) << code;
+  const ipx::Mac router_mac = {0x02, 0xEE, 0, 0, 0, 0x01};
+  ipx::Router router(router_mac,
+                     {{near_port.get(), ipx::FrameType::kEthernetII, kNet},
+                      {far_port.get(), ipx::FrameType::kEthernetII, far_net}});
+  std::jthread routing([&](std::stop_token stop) {
+    auto t0 = std::chrono::steady_clock::now();
+    std::vector<pollfd> fds;
+    for (auto* d : {near_port.get(), far_port.get()})
+      for (int fd : d->descriptors()) fds.push_back({fd, POLLIN, 0});
+    while (!stop.stop_requested()) {
+      router.poll(ms_since(t0));
+      ::poll(fds.data(), fds.size(), 5);
+    }
+  });
+  int capture = ipx_test::capture_on(lan_->name(0));
+  ASSERT_GE(capture, 0);
+  Sleep(300);  // the router has asked its networks for their servers
+
+  EXPECT_EQ((DiscoveryRun(), discover_units_using_ipx()), 3);
+  auto snap = published_ipx_units();
+  std::string got;
+  for (int i = 0; i < snap->count; ++i)
+    got += std::string(snap->units[i].name) + " " + snap->units[i].description +
+           "\n";
+  EXPECT_EQ(got, "Far Routed\nRaw3 Raw\nTwo Two networks\n");
+  EXPECT_EQ(std::memcmp(snap->units[0].address.sa_netnum, far_net.data(), 4),
+            0);
+  for (const char* name : {"Far", "Raw3", "Two"})
+    EXPECT_NE(
+        read_page(ask_gateway(std::string("/") + name + "-HTML/status.htm"))
+            .find(std::string("Status of ") + name),
+        std::string::npos)
+        << name;
+
+  Sleep(300);
+  tav_test::ScratchDir dir;
+  dir.write("site.pcap", ipx_test::pcap_of(capture));
+  ::close(capture);
+  if (access("/usr/bin/tshark", X_OK) == 0) {
+    std::string read = "/usr/bin/tshark -r " + dir.file("site.pcap");
+    std::string detail = tav_test::command_output(read + " -V 2>/dev/null");
+    EXPECT_EQ(detail.find("Malformed"), std::string::npos);
+    EXPECT_EQ(detail.find("Severity level: Error"), std::string::npos);
+    // SPX packets for network 77 leave for the router's MAC, none for Far's.
+    std::string to_far = tav_test::command_output(
+        read + " -Y 'spx && ipx.dst.net == 0x00000077' -T fields -e eth.dst" +
+        " 2>/dev/null | sort | uniq -c");
+    EXPECT_NE(to_far.find(" 02:ee:00:00:00:01"), std::string::npos) << to_far;
+    EXPECT_EQ(to_far.find('\n'), to_far.size() - 1) << to_far;
+  }
+
+  // 10% lost and 5% reordered each way at the unit, behind the router.
+  sim::unit_stack(config, config.entities[0], &error)->set_loss(10, 5);
+  expect_big_bin("Far");
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 #ifndef TAV_TESTS_PLATFORM_IPX_TEST_LAN_H_
 #define TAV_TESTS_PLATFORM_IPX_TEST_LAN_H_
 
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -97,6 +100,31 @@ class Lan {
   ipx::Mac mac_[2] = {};
   bool made_ = false;
 };
+
+// A socket that sees every frame crossing `interface` either way.
+inline int capture_on(const char* interface) {
+  int fd = ::socket(AF_PACKET, SOCK_RAW | SOCK_NONBLOCK, net::htons_(0x0003));
+  sockaddr_ll at{};
+  at.sll_family = AF_PACKET;
+  at.sll_protocol = net::htons_(0x0003);  // every protocol
+  at.sll_ifindex = static_cast<int>(if_nametoindex(interface));
+  int size = 1 << 22;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  return bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 ? fd : -1;
+}
+
+// The frames captured so far, as a pcap file.
+inline std::string pcap_of(int fd) {
+  const uint32_t head[6] = {0xA1B2C3D4, 0x00040002, 0, 0, 65535, 1};
+  std::string pcap(reinterpret_cast<const char*>(head), sizeof head);
+  char frame[65536];
+  for (ssize_t n; (n = ::recv(fd, frame, sizeof frame, 0)) > 0;) {
+    const uint32_t record[4] = {0, 0, uint32_t(n), uint32_t(n)};
+    pcap.append(reinterpret_cast<const char*>(record), sizeof record);
+    pcap.append(frame, static_cast<size_t>(n));
+  }
+  return pcap;
+}
 
 // The LAN of the process-wide stack of platform/net (which lives as long as
 // the process, and so does its interface): made once, nullptr when it

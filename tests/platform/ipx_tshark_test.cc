@@ -25,31 +25,6 @@ using namespace ipx;
 
 const char kTshark[] = "/usr/bin/tshark";
 
-// A socket that sees every frame crossing `interface` either way.
-int capture_on(const char* interface) {
-  int fd = ::socket(AF_PACKET, SOCK_RAW | SOCK_NONBLOCK, net::htons_(0x0003));
-  sockaddr_ll at{};
-  at.sll_family = AF_PACKET;
-  at.sll_protocol = net::htons_(0x0003);  // every protocol
-  at.sll_ifindex = static_cast<int>(if_nametoindex(interface));
-  int size = 1 << 22;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-  return bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 ? fd : -1;
-}
-
-// The frames captured so far, as a pcap file.
-std::string pcap_of(int fd) {
-  const uint32_t head[6] = {0xA1B2C3D4, 0x00040002, 0, 0, 65535, 1};
-  std::string pcap(reinterpret_cast<const char*>(head), sizeof head);
-  char frame[65536];
-  for (ssize_t n; (n = ::recv(fd, frame, sizeof frame, 0)) > 0;) {
-    const uint32_t record[4] = {0, 0, uint32_t(n), uint32_t(n)};
-    pcap.append(reinterpret_cast<const char*>(record), sizeof record);
-    pcap.append(frame, static_cast<size_t>(n));
-  }
-  return pcap;
-}
-
 // What a dissected frame is, as "<frame type> <kind>", from tshark's fields.
 std::string kind_of(std::map<std::string, std::string> f) {
   const std::string& p = f["frame.protocols"];
@@ -77,7 +52,7 @@ TEST(IpxOnTheWire, EveryKindOfFrameDissectsAsMeantInEveryFrameType) {
   if (access(kTshark, X_OK) != 0) GTEST_SKIP() << "tshark is not installed";
   ipx_test::Lan lan;
   ASSERT_TRUE(lan.up());
-  int capture = capture_on(lan.name(0));
+  int capture = ipx_test::capture_on(lan.name(0));
   ASSERT_GE(capture, 0);
   spx::Timing quick{.watchdog_idle = 150};
   for (int t = 0; t < kFrameTypeCount; ++t) {
@@ -106,7 +81,7 @@ TEST(IpxOnTheWire, EveryKindOfFrameDissectsAsMeantInEveryFrameType) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the last
   tav_test::ScratchDir dir;
-  dir.write("ipx.pcap", pcap_of(capture));
+  dir.write("ipx.pcap", ipx_test::pcap_of(capture));
   ::close(capture);
   std::string read = std::string(kTshark) + " -r " + dir.file("ipx.pcap");
   std::string detail = tav_test::command_output(read + " -V 2>/dev/null");

@@ -28,9 +28,11 @@ namespace {
 // Locator replies and SAP responses as bytes, merged into a list.
 class Replies : public ::testing::Test {
  protected:
-  void locator(const std::vector<uint8_t>& bytes) {
-    const net::SockAddrIpx source{
-        net::AF_IPX_, {}, {0, 0, 0, 0, 0, 5}, net::htons_(0x8449)};
+  void locator(const std::vector<uint8_t>& bytes, uint8_t network = 0) {
+    const net::SockAddrIpx source{net::AF_IPX_,
+                                  {0, 0, 0, network},
+                                  {0, 0, 0, 0, 0, 5},
+                                  net::htons_(0x8449)};
     accept_locator_reply(list_, &count_, kIpxUnitCapacity, bytes.data(),
                          static_cast<int>(bytes.size()), source);
   }
@@ -88,6 +90,7 @@ TEST_F(Replies, LocatorRepliesMakeEntriesFromTheirSource) {
   locator(foreign);
   locator(locator_reply("S", 1, 2, 13));
   locator(locator_reply("Long", 1, 2, 35));
+  locator(locator_reply("A", 0x1111, 0x2222), 0x13);  // A, in another type
   EXPECT_EQ(listed(), "A 1111/2222@5, " + std::string(20, 'T') +
                           " 1/2@5, ABC 1/2@5");  // the node of its source
 }
