@@ -419,8 +419,9 @@ TEST(IpxLan, EveryUnitOfAnInternetworkIsReachedAtEveryAddressListed) {
     }
     for (const Unit& u : units)
       for (const Address& a : listed)
-        if (a.node == u.iface->node())
+        if (a.node == u.iface->node()) {
           EXPECT_NE(u.got.find("GET /"), std::string::npos) << u.what;
+        }
   };
   reach_all();
   // Packets for R went to the router with fewer ticks, in its frame type.
@@ -431,8 +432,9 @@ TEST(IpxLan, EveryUnitOfAnInternetworkIsReachedAtEveryAddressListed) {
   EXPECT_EQ(slow.forwarded(), 0u);
   for (std::vector<uint8_t> b; spy.receive(&b);) {
     auto f = decode_frame(b);
-    if (f && f->source == host.node() && f->ipx.destination.network == r)
+    if (f && f->source == host.node() && f->ipx.destination.network == r) {
       EXPECT_EQ(f->destination, fast.mac());
+    }
   }
   // Router 1 vanishes: its route ages out, router 2's is taken.
   for (auto& router : net.routers)
