@@ -88,13 +88,8 @@ TEST_F(StartUpTest, PortCheckFallsBackToPort80ThenGivesUp) {
   }
 }
 
-// The tav executable's early exits, IP search off. With ports 34 and 80
-// taken only the normal run shows 108 (its port check); install mode shows
-// 110, the dialog neither, and the service mode 108 (its port check) or,
-// before it, 135 for an allow list it cannot read. The mode is chosen by the
-// whole tail of the command line, without regard to case. Without units (IPX
-// search off or failing: no stack) the normal run shows 110 and writes no page;
-// without its catalogue tav ends silently.
+// Early exits per mode (whole command-line tail, any case), IP search off:
+// 108 port check, 110 no units, 135 unreadable allow list, none: silent.
 TEST_F(StartUpTest, CommandLineSelectsTheModeAndEarlyExits) {
   ScratchDir bare;
   std::filesystem::copy_file(build_dir() + "/tav", bare.file("tav"));

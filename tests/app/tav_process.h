@@ -40,9 +40,8 @@ struct TavRun {
   std::string out, err;
 };
 
-// Runs `program` with `args` and the test's environment, less TAV_* and
-// BROWSER, plus `env`. A child that does not end (a gateway left serving)
-// is stopped.
+// Runs `program` with the test's environment less TAV_* and BROWSER, plus
+// `env`; a child that does not end (a gateway left serving) is stopped.
 inline TavRun run_program(const std::string& program,
                           const std::vector<std::string>& args,
                           const std::map<std::string, std::string>& env) {

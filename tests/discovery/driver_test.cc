@@ -10,10 +10,8 @@ namespace {
 
 using tav_test::ip;
 
-// Three units, a router announcing networks of metric 1, 2, 3 and 16, and a
-// peer counting what is sent to the discard port (the wake-up datagrams).
-// Each run's settings either switch a search off, which then sends nothing,
-// or steer how many announced networks are probed.
+// Three units, a router announcing metrics 1, 2, 3 and 16, and a discard-port
+// peer counting wake-ups: settings switch a search off or set the hop limit.
 TEST(DriverTest, SettingsSteerBothSearchesAndTheHopLimit) {
   TAV_REQUIRE_PRIVATE_NETWORK();
   sim::SnmpAgent agent(

@@ -1,9 +1,6 @@
-// In-memory peers for the gateway's endpoints, answering while a
-// QuietGateway is in force, for the thread that attached them. A peer plays
-// a script of chunks, each arriving after the previous one is used up and
-// waited for (at once when it streams; an empty chunk: a quiet wait), then
-// closes or stays silent; it keeps what is sent to it, and may stop reading
-// or read a trickle. A wait advances the peer's clock, not the real one.
+// In-memory peers for the gateway's endpoints (while a QuietGateway is in
+// force, for the attaching thread): each plays a script of chunks (an empty
+// one: a quiet wait), keeps what it is sent, and waits on its own clock.
 #ifndef TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 #define TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 
@@ -141,9 +138,8 @@ struct Outcome {
   int passes = 0;
 };
 
-// Steps both machines as the session loop does, the unit side already
-// connected, until the session ends. The browser stays silent after its
-// script, or hangs up; the unit closes after its reply or stays silent.
+// Steps both machines as the session loop does (unit already connected)
+// until the session ends; after their scripts the peers close or stay silent.
 inline Outcome run_session(std::vector<std::string> request,
                            std::vector<std::string> reply,
                            bool unit_closes = true, int64_t ms_per_chunk = 0,

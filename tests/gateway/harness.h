@@ -36,9 +36,7 @@ inline int connect_to(uint16_t port) {
   return -1;
 }
 
-// `text` with each '@' replaced by the gateway's address for a unit; by
-// default that of "unit7" through a gateway at 10.0.0.5, as the unit
-// tests set it up.
+// `text` with each '@' replaced by the gateway's address for `unit`.
 inline std::string via(std::string text,
                        const std::string& unit = "http://10.0.0.5:34/unit7/") {
   for (size_t at; (at = text.find('@')) != std::string::npos;)

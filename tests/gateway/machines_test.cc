@@ -1,7 +1,5 @@
 // The request and response machines stepped as the session loop does,
-// against in-memory peers: what reaches the unit and the browser, that
-// every wait ends, and the refresh request with a rediscovery that runs
-// until the test releases it.
+// against in-memory peers, and the refresh request with a held rediscovery.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -93,10 +91,8 @@ TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
   }
 }
 
-// A request is complete when its body, framed as declared, is in: the
-// unit is asked at once, and no wait passes beyond the browser's own
-// pauses (an empty chunk each). Each case with its first chunk split in
-// two at every offset.
+// A request goes to the unit as soon as its framed body is in: no wait
+// beyond the browser's own pauses. First chunk split at every offset.
 TEST_F(MachinesTest, RequestBodiesGoAsFramed) {
   const std::string reply = "HTTP/1.0 200 OK\r\n\r\nok";
   const std::string answer = kHead + std::string("ok");

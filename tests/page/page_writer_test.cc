@@ -23,10 +23,8 @@ std::string ipx_line(const std::string& name, const std::string& text,
 
 class PageWriterTest : public PageTest {
  protected:
-  // Writes the page for these units (with counts beyond the lists, which
-  // must read nothing stale): the complete head (title, text 114, refresh
-  // and help links, nothing left unfilled, no section) and then exactly
-  // `sections` and the end.
+  // The page for these units (counts beyond the lists read nothing stale):
+  // the complete head, then exactly `sections` and the end.
   void ExpectPage(const std::vector<IpUnit>& ip,
                   const std::vector<IpxUnit>& ipx,
                   const std::string& sections) {

@@ -99,9 +99,8 @@ TEST(IpxOverIpv4, SpxConnectRefusesNodesThatLeadBackToThisHost) {
   closesocket(l);
 }
 
-// One owner closes a socket once: a move leaves the source empty, release()
-// gives it up unclosed, and reset(), assignment and the end of scope close
-// what was held (polling a closed descriptor fails).
+// Moves empty the source, release() gives up unclosed; reset(), assignment
+// and scope end close what was held (polling a closed descriptor fails).
 TEST(OwnedSocket, ClosesWhatItHoldsOnce) {
   auto open = [](Socket s) { return wait_writable(s, 0) != SOCKET_ERROR; };
   Socket a = socket(AF_INET_, SOCK_DGRAM_, 0),

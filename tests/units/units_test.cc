@@ -110,9 +110,7 @@ TEST(SortUnitsTest, BytewiseCaseSensitiveAndUnsigned) {
   EXPECT_EQ(sorted<IpxUnitRecord>(names, sort_ipx_units), expected);
 }
 
-// A held snapshot never changes, and a reader on another thread while
-// discovery publishes again and again (run it under ThreadSanitizer) sees
-// one whole generation each time.
+// A held snapshot never changes; a concurrent reader sees whole generations.
 TEST(PublishedUnitsTest, SnapshotsAreWholeCopiesOfTheCountedRecords) {
   std::vector<UnitRecord> list(50);
   std::strcpy(list[0].name, "U0");

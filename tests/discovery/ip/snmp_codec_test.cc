@@ -40,10 +40,9 @@ TEST(SnmpRequestTest, FiveRequestsHaveTheirExactBytes) {
   EXPECT_EQ(hex(b, 44), unit_head + "03 02 00 05 00");
 }
 
-// Replies come from the simulator's agent, so that codec and simulator are
-// held to the same layout: each case is the agent's reply to `request` for
-// a unit of `options`, cut to `cut` bytes (0: whole), byte `at` (0: none)
-// set to `value`, and what the request's check took from it or "refused".
+// The simulator agent's reply to `request` for `options`, cut to `cut` bytes
+// (0: whole), byte `at` (0: none) set to `value`: what the check took, or
+// "refused".
 struct ReplyCase {
   int (*request)(uint8_t*);
   std::string options;
