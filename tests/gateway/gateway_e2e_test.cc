@@ -1,6 +1,5 @@
-// The gateway on port 34 of the test's private network with the
-// simulator's web side as the unit (over IPv4, or SPX in Ethernet frames),
-// and raw socket clients.
+// The gateway on port 34 of the test's private network, the simulator's web
+// side as the unit (over IPv4, or SPX in Ethernet frames), raw clients.
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
@@ -11,7 +10,6 @@
 #include "gateway/listener.h"
 #include "gateway/session_slots.h"
 #include "platform/threads.h"
-#include "sim/ipx_units.h"
 #include "sim/sides.h"
 #include "sim/web_pages.h"
 #include "tests/discovery/helpers.h"
@@ -65,18 +63,6 @@ TEST(GatewayEndToEnd, RelaysWholeAndHoldsTenSessionsAtOnce) {
   for (size_t i = 0; i < body.size(); ++i)
     body[i] = static_cast<char>(sim::web_big_bin_byte(i));
   EXPECT_TRUE(big.size() > body.size() && big.ends_with(body));
-  if (net::ipx_mode() == net::IpxMode::kEthernet) {
-    // A 5 MB page from a unit whose wire drops 10% of frames each way, its
-    // SPX retrying as a unit's does, arrives as it does over a sound wire.
-    std::string error, page = get("/VEM_1-HTML/big.htm");
-    ipx::Stack* wire = sim::unit_stack(config, config.entities[0], &error);
-    ASSERT_NE(wire, nullptr) << error;
-    wire->set_loss(10, 0);
-    std::string lossy = get("/VEM_1-HTML/big.htm");
-    wire->set_loss(0, 0);
-    EXPECT_GT(page.size(), 5000000u);
-    EXPECT_TRUE(lossy == page) << lossy.size() << " of " << page.size();
-  }
   for (const char* path : {"/NOSUCH-HTML/index.htm", "/vem_refuse-HTML/"})
     EXPECT_EQ(get(path), "") << path;  // an unknown unit, a refusing one
 

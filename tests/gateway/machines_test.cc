@@ -45,14 +45,15 @@ void at_every_cut(const Chunks& chunks, Check check) {
   }
 }
 
-// Each case whole and split in two at every offset; the unit's reply
-// reaches the browser only when the request reached the unit.
-TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
+// Each request whole and with its first chunk cut at every offset: it goes
+// to the unit as soon as its framed body is in, with no wait beyond the
+// browser's own pauses, and only then does the unit's reply reach the browser.
+TEST_F(MachinesTest, RequestsReachTheUnitAsHttp10AsFramed) {
   std::string seg(90, 'n');
   std::string form(1500, 'f');  // a body of several buffers
   const struct {
-    std::string line, to_unit, name;
-  } cases[] = {
+    std::string line, to_unit, name;  // the line ends its header block
+  } lines[] = {
       {"GET /VEM_123456-HTML HTTP/1.1", "GET / HTTP/1.0", "VEM_123456"},
       {"GET /VEM_123456 HTTP/1.0", "GET / HTTP/1.0", "VEM_123456"},
       {"GET //\\VEM_1/x HTTP/1.0", "GET /x HTTP/1.0", "VEM_1"},
@@ -88,69 +89,53 @@ TEST_F(MachinesTest, RequestReachesTheUnitAsHttp10) {
       {"GET", "", ""},
       {std::string(100, 'M') + " /u/ HTTP/1.0", "", ""},  // method too long
   };
-  for (const auto& c : cases) {
-    bool dead = c.to_unit.empty();
-    at_every_cut({c.line + "\r\n\r\n"}, [&](const Chunks& request, size_t i) {
-      Outcome o = run_session(request, {"HTTP/1.0 200 OK\r\n\r\nbody"});
-      ASSERT_EQ(o.to_unit, dead ? "" : c.to_unit + "\r\n\r\n") << c.line << i;
-      ASSERT_EQ(o.to_browser.empty(), dead) << c.line << " at " << i;
-      ASSERT_EQ(o.s.unit.unit_name, c.name) << c.line << " at " << i;
-    });
-  }
-}
-
-// A request goes to the unit as soon as its framed body is in: no wait
-// beyond the browser's own pauses. First chunk split at every offset.
-TEST_F(MachinesTest, RequestBodiesGoAsFramed) {
-  const std::string reply = "HTTP/1.0 200 OK\r\n\r\nok";
-  const std::string answer = kHead + std::string("ok");
+  struct Case {
+    Chunks request;
+    std::string to_unit, name = "u";
+    std::string answered = "";  // by the gateway, before the unit's reply
+  };
+  std::vector<Case> cases;
+  for (const auto& l : lines)
+    cases.push_back({{l.line + "\r\n\r\n"},
+                     l.to_unit.empty() ? "" : l.to_unit + "\r\n\r\n",
+                     l.name});
   const std::string post = "POST /u/f HTTP/1.1\r\n";
   const std::string chunks =
       "5;x=y\r\nhello\r\nA\r\n0123456789\r\n0\r\nT: v\r\n\r\n";
   std::string tail(10240, 'b');
-  const struct {
-    const char* what;
-    Chunks request;
-    std::string to_unit, to_browser;
-  } cases[] = {
-      {"a GET has no body", {kGet}, "GET /index.htm HTTP/1.0\r\n\r\n", answer},
-      {"nor does a zero length, with LF alone",
-       {post + "Content-Length: 0\n\nextra"},
-       "POST /f HTTP/1.0\r\nContent-Length: 0\n\n",
-       answer},
-      {"a body that follows its headers after 1.5 s",
-       {post + "Content-Length: 10240\r\n\r\n", "", "", "", tail, "more"},
-       "POST /f HTTP/1.0\r\nContent-Length: 10240\r\n\r\n" + tail,
-       answer},
-      {"chunked, through its last chunk",
-       {post + "Transfer-Encoding: chunked\r\n\r\n" + chunks + "extra"},
-       "POST /f HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks,
-       answer},
-      {"100-continue is the gateway's to answer",
-       {post + "Expect: 100-Continue\r\nContent-Length: 2\r\n\r\n", "", "ab"},
-       "POST /f HTTP/1.0\r\nContent-Length: 2\r\n\r\nab",
-       "HTTP/1.1 100 Continue\r\n\r\n" + answer},
-      {"a URL beyond the line",
-       {"GET /u/" + std::string(600, 'p') + " HTTP/1.1\r\nX: y\r\n\r\n"},
-       "",
-       "HTTP/1.0 414 URI Too Long\r\nConnection: close\r\n\r\n"},
-      {"a length that cannot be read",
-       {post + "Content-Length: x\r\n\r\n"},
-       "",
-       ""},
-      {"a chunk size that is not one",
-       {post + "Transfer-Encoding: chunked\r\n\r\nzz\r\n"},
-       "",
-       ""},
-  };
-  for (const auto& c : cases) {
+  cases.insert(
+      cases.end(),
+      {
+          {{kGet}, "GET /index.htm HTTP/1.0\r\n\r\n", "unit7"},  // no body
+          {{post + "Content-Length: 0\n\nextra"},  // nor here; LF alone
+           "POST /f HTTP/1.0\r\nContent-Length: 0\n\n"},
+          {{post + "Content-Length: 10240\r\n\r\n", "", "", "", tail, "more"},
+           "POST /f HTTP/1.0\r\nContent-Length: 10240\r\n\r\n" + tail},
+          {{post + "Transfer-Encoding: chunked\r\n\r\n" + chunks + "extra"},
+           "POST /f HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks},
+          {{post + "Expect: 100-Continue\r\nContent-Length: 2\r\n\r\n", "",
+            "ab"},
+           "POST /f HTTP/1.0\r\nContent-Length: 2\r\n\r\nab",
+           "u",
+           "HTTP/1.1 100 Continue\r\n\r\n"},
+          {{"GET /u/" + std::string(600, 'p') + " HTTP/1.1\r\nX: y\r\n\r\n"},
+           "",
+           "",
+           "HTTP/1.0 414 URI Too Long\r\nConnection: close\r\n\r\n"},
+          {{post + "Content-Length: x\r\n\r\n"}, ""},  // a length unread
+          {{post + "Transfer-Encoding: chunked\r\n\r\nzz\r\n"}, ""},
+      });
+  for (const Case& c : cases) {
     int64_t pauses = std::count(c.request.begin(), c.request.end(), "");
+    std::string to_browser = c.answered;
+    if (!c.to_unit.empty()) to_browser += kHead + std::string("ok");
     at_every_cut(c.request, [&](const Chunks& request, size_t i) {
-      Outcome o = run_session(request, {reply});
-      ASSERT_EQ(o.to_unit, c.to_unit) << c.what << " at " << i;
-      ASSERT_EQ(o.to_browser, c.to_browser) << c.what << " at " << i;
+      Outcome o = run_session(request, {"HTTP/1.0 200 OK\r\n\r\nok"});
+      ASSERT_EQ(o.to_unit, c.to_unit) << c.request[0] << " at " << i;
+      ASSERT_EQ(o.to_browser, to_browser) << c.request[0] << " at " << i;
+      ASSERT_EQ(o.s.unit.unit_name, c.name) << c.request[0] << " at " << i;
       if (!c.to_unit.empty()) {
-        ASSERT_EQ(o.browser.clock_ms - 1000000, 500 * pauses) << c.what << i;
+        ASSERT_EQ(o.browser.clock_ms - 1000000, 500 * pauses) << i;
       }
     });
   }
@@ -328,10 +313,6 @@ TEST_F(MachinesTest, SlowReadersAreGivenUp) {
 std::atomic<int> g_runs{0};
 std::atomic<bool> g_release{false};
 
-void wait_until(bool (*done)()) {
-  for (int i = 0; i < 5000 && !done(); ++i) Sleep(1);
-}
-
 void held_rediscovery() {
   g_runs.fetch_add(1);
   while (!g_release.load()) Sleep(1);
@@ -347,14 +328,19 @@ class RefreshTest : public ::testing::Test {
     std::snprintf(discovery_page_path, kPagePathSize, "D:\\pg\\tav-disc.htm");
     running_ = catalogue_text(kRefreshRunningText);
   }
-  void TearDown() override {
+  void TearDown() override { release(); }
+  // Lets the held rediscovery finish.
+  static void release() {
     g_release.store(true);
-    wait_until([] { return refresh_state.load() == kRefreshDone; });
+    for (int i = 0; i < 5000 && refresh_state.load() != kRefreshDone; ++i)
+      Sleep(1);
   }
   // One refresh request; the browser's answer.
-  static std::string request(std::vector<std::string> script) {
-    fake::Outcome o = fake::run_session(std::move(script), {});
+  static std::string request(Chunks script, bool streams = false) {
+    fake::Outcome o = fake::run_session(std::move(script), {}, true,
+                                        streams ? 400 : 0, streams);
     EXPECT_EQ(o.to_unit, "");
+    EXPECT_FALSE(streams && o.browser.at_end());
     return o.to_browser;
   }
   const std::string kRequest = "GET /$$Refresh$ HTTP/1.0\r\nHost: x\r\n\r\n";
@@ -363,7 +349,8 @@ class RefreshTest : public ::testing::Test {
   ScopedEnvironment held_{{.refresh_work = held_rediscovery}};
 };
 
-// Requests at once start one rediscovery; while it runs they start none.
+// Requests at once start one rediscovery, and while it runs none; once it
+// is done the next request is told so, and the one after starts another.
 TEST_F(RefreshTest, AnswersFollowTheRediscovery) {
   std::atomic<int> ready{0};
   std::vector<std::string> answers(8);
@@ -376,29 +363,24 @@ TEST_F(RefreshTest, AnswersFollowTheRediscovery) {
     });
   for (auto& t : threads) t.join();
   for (const std::string& a : answers) EXPECT_EQ(a, running_);
-  g_release.store(true);
-  wait_until([] { return refresh_state.load() == kRefreshDone; });
+  release();
   EXPECT_EQ(g_runs.load(), 1);
-  // (That the next request starts a new one is the end-to-end suite's.)
   EXPECT_EQ(request({kRequest}), fill_inserts(catalogue_text(kRefreshDoneText),
                                               "http://10.0.0.5:34/"));
-}
-
-TEST_F(RefreshTest, RequestIsDrainedAndRecognisedHoweverItArrives) {
+  g_release.store(false);
+  // However the request arrives: its body drained and answered at once.
   fake::Outcome o =
       fake::run_session({"GET /$$REFRESH$/x HTTP/1.1\r\nContent-Length: 700",
                          "\r\n\r\n" + std::string(700, 'b'), "more"},
                         {});
-  EXPECT_EQ(o.to_browser, running_);  // once the body is in, at once
+  EXPECT_EQ(o.to_browser, running_);
   EXPECT_EQ(o.browser.clock_ms, 1000000);
   EXPECT_FALSE(o.browser.at_end());
   EXPECT_EQ(request(fake::single_bytes(kRequest)), running_);
   // A browser that keeps sending is answered within the request's bound.
-  std::vector<std::string> endless(1000, std::string(512, 'x'));
+  Chunks endless(1000, std::string(512, 'x'));
   endless.insert(endless.begin(), kRequest);
-  o = fake::run_session(endless, {}, true, 400, true);
-  EXPECT_EQ(o.to_browser, running_);
-  EXPECT_FALSE(o.browser.at_end());
+  EXPECT_EQ(request(endless, true), running_);
 }
 
 }  // namespace
