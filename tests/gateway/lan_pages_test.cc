@@ -2,7 +2,6 @@
 // and its request log.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "gateway/access_log.h"
@@ -44,11 +43,8 @@ TEST(OwnPagesTest, OwnPathsAreAnsweredAndOthersReachTheUnit) {
           fake::run_session(bytewise ? fake::single_bytes(c.request)
                                      : std::vector<std::string>{c.request},
                             {"HTTP/1.0 200 OK\r\n\r\nunit"});
-      if (c.page == OwnPage::kNone) {
-        EXPECT_NE(o.to_unit, "") << c.request;
-        continue;
-      }
-      EXPECT_EQ(o.to_unit, "") << c.request;
+      EXPECT_EQ(o.to_unit.empty(), c.page != OwnPage::kNone) << c.request;
+      if (c.page == OwnPage::kNone) continue;
       EXPECT_EQ(o.to_browser, own_page_answer(c.page, c.head_only, "10.0.0.5"))
           << c.request;
       EXPECT_TRUE(o.browser.at_end()) << c.request;
@@ -67,20 +63,17 @@ TEST(OwnPagesTest, AnswerAndUnitListBytes) {
   static IpUnitSnapshot ip;
   static IpxUnitSnapshot ipx;
   ip.count = 1;
-  ip.units[0].address = net::make_addr_in(addr("10.0.0.9"), 161);
-  std::strcpy(ip.units[0].name, "Lobby");
-  std::strcpy(ip.units[0].description, "Laser \"4\" \\ \x01\xE9");
+  ip.units[0] = {net::make_addr_in(addr("10.0.0.9"), 161), "Lobby",
+                 "Laser \"4\" \\ \x01\xE9"};
   ipx.count = 2;
-  ipx.units[0] = {};
-  std::strcpy(ipx.units[0].name, "a b-c");
-  const uint8_t net_number[4] = {0x0A, 0x4D, 0x01, 0x00};
-  const uint8_t node[6] = {0, 0, 0x0A, 0x4D, 0x01, 0x32};
-  std::memcpy(ipx.units[0].address.sa_netnum, net_number, 4);
-  std::memcpy(ipx.units[0].address.sa_nodenum, node, 6);
-  ipx.units[0].address.sa_socket = net::htons_(0x4001);
-  std::strcpy(ipx.units[0].description, "Print Server");
-  ipx.units[1] = {};
-  std::strcpy(ipx.units[1].name, "NoWeb");
+  ipx.units[0] = {"a b-c",
+                  {0,
+                   {0x0A, 0x4D, 0x01, 0x00},
+                   {0, 0, 0x0A, 0x4D, 0x01, 0x32},
+                   net::htons_(0x4001)},
+                  0,
+                  "Print Server"};
+  ipx.units[1] = {"NoWeb", {}, 0, ""};
   EXPECT_EQ(units_json(ip, ipx, "10.0.0.5"),
             "{\"ip_units\":[\n{\"name\":\"Lobby\",\"address\":\"10.0.0.9\","
             "\"description\":\"Laser \\\"4\\\" \\\\ \\u0001\\u00E9\","
