@@ -161,8 +161,7 @@ TEST_F(MachinesTest, SilentAndSlowPeersAreGivenUp) {
   EXPECT_EQ(run_session({}, {}).browser.wait_timeouts,
             (std::vector<int>{5000, 500, 500, 500, 500}));
   // A browser that stops in its headers, a unit silent before or in its
-  // headers, a reply without status line that never ends: each ends after
-  // the quiet limit (about 120 waits), not at its first quiet wait.
+  // headers: each ends at the quiet limit, not at its first quiet wait.
   EXPECT_GT(run_session({"GET /u/ HTTP/1.0\r\nHost: x\r\n"}, {}).passes, 100);
   for (const char* reply : {"", "HTTP/1.0 200 OK\r\nX: y\r\n"}) {
     Outcome o = run_session({kGet}, {reply}, false);
@@ -172,8 +171,8 @@ TEST_F(MachinesTest, SilentAndSlowPeersAreGivenUp) {
   // A body without length ends after 5 s of silence.
   EXPECT_EQ(run_session({kGet}, {"<html>\r\n"}, false).unit.clock_ms,
             1000000 + kReplySilenceMs);
-  // A body that keeps coming is forwarded whole past the request's minute,
-  // up to a bound of minutes.
+  // A body that keeps coming is forwarded past the request's minute, up to
+  // a bound of minutes.
   std::string head = "POST /u/ HTTP/1.0\r\nContent-Length: 9999\r\n\r\n";
   Chunks body(200, std::string(10, 'b'));
   body.insert(body.begin(), head);
@@ -192,17 +191,14 @@ TEST_F(MachinesTest, SilentAndSlowPeersAreGivenUp) {
   o = run_session({kGet}, fake::single_bytes("HTTP/1.0 200 OK\r\n" + endless),
                   false, 400);
   EXPECT_EQ(o.to_browser, "HTTP/1.0 200 OK\r\n");
-  // A browser that hangs up while the unit pauses ends the session at the
-  // unit's next wait, not after the reply's silence.
+  // A browser that hangs up while the unit pauses ends the session at once.
   o = run_session({kGet}, {"HTTP/1.0 200 OK\r\n\r\none\r\n", "", "two\r\n"},
                   false, 0, false, true);
   EXPECT_EQ(o.to_browser, kHead + std::string("one\r\n"));
   EXPECT_EQ(o.unit.clock_ms, 1000000);
 }
 
-// Each case whole and with its first chunk split in two at every offset.
-// (Binaries relayed whole are the end-to-end suites', a raw reply without
-// status line the response fuzz harness's.)
+// Each case whole and with its first chunk cut at every offset.
 TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
   std::string pad(600, ' ');
   std::string loc = "Location: http://unit7/" + std::string(486, 'p') + "\r\n";
@@ -291,8 +287,8 @@ TEST_F(MachinesTest, RepliesAsTheBrowserGetsThem) {
   }
 }
 
-// A browser that stops reading, and one that takes a byte every 3 s though
-// it never stops, are given up; the unsent bytes stay counted.
+// A browser that stops reading, and one that takes a byte every 3 s, are
+// given up; the unsent bytes stay counted.
 TEST_F(MachinesTest, SlowReadersAreGivenUp) {
   std::string data(300, 'd');
   for (size_t fake::Peer::*slow : {&fake::Peer::takes, &fake::Peer::trickle}) {
