@@ -67,8 +67,7 @@ TEST(AddUnitTest, SameAddressListedOnceAndAFullListRefusesMore) {
   std::vector<UnitRecord> list(kIpUnitCapacity + 1);
   std::memset(list[kIpUnitCapacity].name, 'x', 10);  // beyond the capacity
   int n = add("10.0.0.5", 0x010203, list.data(), 4, 0);
-  n = add("10.0.0.5", 0x090909, list.data(), 4, n, 9);
-  ASSERT_EQ(n, 1);
+  ASSERT_EQ(n = add("10.0.0.5", 0x090909, list.data(), 4, n, 9), 1);
   EXPECT_STREQ(list[0].name, "VEM_008256");
   // Another address whose unit number collides stays.
   ASSERT_EQ(n = add("10.0.0.6", 0x010207, list.data(), 4, n), 2);
