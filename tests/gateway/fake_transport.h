@@ -1,6 +1,6 @@
-// In-memory peers for the gateway's endpoints (while a QuietGateway is in
-// force, for the attaching thread): each plays a script of chunks (an empty
-// one: a quiet wait), keeps what it is sent, and waits on its own clock.
+// In-memory peers for the gateway's endpoints (under a QuietGateway, per
+// thread): each plays a script of chunks (an empty one: a quiet wait), keeps
+// what it is sent, and waits on its own clock.
 #ifndef TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 #define TAV_TESTS_GATEWAY_FAKE_TRANSPORT_H_
 
@@ -13,10 +13,7 @@
 
 #include "gateway/endpoint.h"
 #include "gateway/refresh.h"
-#include "gateway/request_machine.h"
-#include "gateway/response_machine.h"
 #include "gateway/session.h"
-#include "gateway/session_slots.h"
 #include "platform/environment.h"
 #include "platform/threads.h"
 
@@ -75,8 +72,7 @@ inline int wait_readable(net::Socket s, int timeout_ms) {
   return p->ready = !quiet;
 }
 
-// A wait for a that watches b too: a peer b that has closed after its
-// script is seen at once, without a's wait.
+// A wait for a that sees at once a peer b that closed after its script.
 inline int wait_readable_either(net::Socket a, net::Socket b, int timeout_ms,
                                 int* ready) {
   Peer* pb = find(b);
@@ -138,8 +134,8 @@ struct Outcome {
   int passes = 0;
 };
 
-// Steps both machines as the session loop does (unit already connected)
-// until the session ends; after their scripts the peers close or stay silent.
+// Steps both machines as the session loop does (unit connected) until the
+// session ends; after their scripts the peers close or stay silent.
 inline Outcome run_session(std::vector<std::string> request,
                            std::vector<std::string> reply,
                            bool unit_closes = true, int64_t ms_per_chunk = 0,
@@ -168,10 +164,9 @@ inline Outcome run_session(std::vector<std::string> request,
   return o;
 }
 
-// A session's scripts from one byte string, for the fuzz harnesses: a
-// byte of flags (bit 0: the unit closes after its reply; bit 1: each chunk
-// takes 400 ms to arrive; bit 2: chunks stream), the browser's bytes, 0xFF,
-// the unit's; 0xFE separates the chunks of each.
+// A session's scripts from one byte string, for the fuzz harnesses: flags
+// (bit 0: the unit closes; bit 1: chunks take 400 ms; bit 2: they stream),
+// the browser's bytes, 0xFF, the unit's; 0xFE separates chunks.
 struct Scripts {
   std::vector<std::string> request, reply;
   bool unit_closes = false;
@@ -198,8 +193,8 @@ inline Scripts scripts_from_bytes(const uint8_t* data, size_t size) {
   return out;
 }
 
-// For its lifetime: a gateway at 10.0.0.5 with an IPX stack, whose peers
-// are in memory and whose refresh requests start no rediscovery.
+// For its lifetime: a gateway at 10.0.0.5 with an IPX stack, in-memory
+// peers, and refresh requests that start no rediscovery.
 struct QuietGateway {
   QuietGateway() {
     refresh_state.store(kRefreshRunning);

@@ -1,11 +1,10 @@
 // The unit lists: add_unit's names, duplicate check and overflow, the
-// naming modes, the byte-wise sort, and the published snapshots.
+// byte-wise sort, and the published snapshots.
 #include "units/units.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -15,15 +14,14 @@
 
 namespace {
 
-net::SockAddrIn from(const char* dotted) {
-  return net::make_addr_in(net::inet_addr(dotted), 161);
+// Adds the unit at `dotted` whose hardware address is 00-40-AF-<low>.
+int add(const char* dotted, uint32_t low, UnitRecord* list, int capacity,
+        int count, uint16_t port = 161) {
+  const uint8_t hw[6] = {
+      0x00, 0x40, 0xAF, uint8_t(low >> 16), uint8_t(low >> 8), uint8_t(low)};
+  return add_unit(net::make_addr_in(net::inet_addr(dotted), port), hw, list,
+                  capacity, count);
 }
-
-// A unit's hardware address 00-40-AF-b3-b4-b5.
-struct Hw {
-  uint8_t b[6];
-  Hw(uint8_t b3, uint8_t b4, uint8_t b5) : b{0x00, 0x40, 0xAF, b3, b4, b5} {}
-};
 
 void models(const char* prefix, int mode, uint16_t port = 10001) {
   set_unit_model_strings(prefix, "Print Server", "MIO Based Printer", port,
@@ -31,27 +29,26 @@ void models(const char* prefix, int mode, uint16_t port = 10001) {
 }
 
 TEST(AddUnitTest, DefaultNameByMode) {
-  struct Case {
+  const struct {
     const char* prefix;
     int mode;
     const char* address;
-    Hw hw;
+    uint32_t low;
     const char* name;
   } cases[] = {
-      {"VEM_", 3, "10.0.0.1", Hw(0x12, 0x34, 0x56), "VEM_149130"},
-      {"VEM_", 3, "10.0.0.2", Hw(0xFF, 0xFF, 0xFF), "VEM_2097151"},
-      {"VEM_", 3, "10.0.0.3", Hw(0, 0, 0), "VEM_000000"},
-      {"PS_", 0, "10.0.0.5", Hw(0x12, 0x34, 0x56), "PS_149130"},
-      {"PS_", 3, "10.0.0.6", Hw(0x12, 0x34, 0x56), "VEM_149130"},
-      {"PS_", 1, "192.168.10.201", Hw(1, 2, 3), "192.168.10.201"},
+      {"VEM_", 3, "10.0.0.2", 0xFFFFFF, "VEM_2097151"},
+      {"VEM_", 3, "10.0.0.3", 0, "VEM_000000"},
+      {"PS_", 0, "10.0.0.5", 0x123456, "PS_149130"},
+      {"PS_", 3, "10.0.0.6", 0x123456, "VEM_149130"},  // the built-in prefix
+      {"PS_", 1, "192.168.10.201", 0x010203, "192.168.10.201"},
       // A prefix longer than the name field is cut with it.
       {"PPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPP", 0, "10.0.0.8",
-       Hw(1, 2, 3), "PPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPP"},
+       0x010203, "PPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPP"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     models(c.prefix, c.mode);
     UnitRecord list[1] = {};
-    ASSERT_EQ(add_unit(from(c.address), c.hw.b, list, 1, 0), 1);
+    ASSERT_EQ(add(c.address, c.low, list, 1, 0), 1);
     EXPECT_STREQ(list[0].name, c.name) << c.address;
     EXPECT_EQ(list[0].address.sin_addr, net::inet_addr(c.address));
   }
@@ -60,7 +57,7 @@ TEST(AddUnitTest, DefaultNameByMode) {
   models("VEM_", 4, 10002);
   models("VEM_", -1, 10002);
   UnitRecord list[1] = {};
-  add_unit(from("10.0.0.8"), Hw(1, 2, 3).b, list, 1, 0);
+  add("10.0.0.8", 0x010203, list, 1, 0);
   EXPECT_STREQ(list[0].name, "10.0.0.8");
   EXPECT_EQ(net::ntohs_(list[0].address.sin_port), 10002);
 }
@@ -69,20 +66,17 @@ TEST(AddUnitTest, SameAddressListedOnceAndAFullListRefusesMore) {
   models("VEM_", 3);
   std::vector<UnitRecord> list(kIpUnitCapacity + 1);
   std::memset(list[kIpUnitCapacity].name, 'x', 10);  // beyond the capacity
-  int n = add_unit(from("10.0.0.5"), Hw(1, 2, 3).b, list.data(), 4, 0);
-  n = add_unit(net::make_addr_in(net::inet_addr("10.0.0.5"), 9), Hw(9, 9, 9).b,
-               list.data(), 4, n);
-  ASSERT_EQ(n, 1);
+  int n = add("10.0.0.5", 0x010203, list.data(), 4, 0);
+  ASSERT_EQ(n = add("10.0.0.5", 0x090909, list.data(), 4, n, 9), 1);
   EXPECT_STREQ(list[0].name, "VEM_008256");
   // Another address whose unit number collides stays.
-  n = add_unit(from("10.0.0.6"), Hw(1, 2, 7).b, list.data(), 4, n);
-  ASSERT_EQ(n, 2);
+  ASSERT_EQ(n = add("10.0.0.6", 0x010207, list.data(), 4, n), 2);
+  const uint8_t zero[6] = {};
   while (n < kIpUnitCapacity)
     n = add_unit(net::make_addr_in(net::htonl_(0x0A010001u + uint32_t(n)), 1),
-                 Hw(0, 0, 0).b, list.data(), kIpUnitCapacity, n);
+                 zero, list.data(), kIpUnitCapacity, n);
   EXPECT_EQ(tav_test::stdout_of([&] {
-              n = add_unit(from("10.9.9.9"), Hw(0, 0, 0).b, list.data(),
-                           kIpUnitCapacity, n);
+              n = add("10.9.9.9", 0, list.data(), kIpUnitCapacity, n);
             }),
             "List overflow.\n");
   EXPECT_EQ(n, kIpUnitCapacity);
@@ -90,24 +84,22 @@ TEST(AddUnitTest, SameAddressListedOnceAndAFullListRefusesMore) {
 }
 
 template <typename Record>
-std::vector<std::string> sorted(const std::vector<std::string>& names,
-                                void (*sort)(Record*, int)) {
-  std::vector<Record> list(names.size());
-  for (size_t i = 0; i < names.size(); ++i)
-    std::snprintf(list[i].name, sizeof list[i].name, "%s", names[i].c_str());
-  sort(list.data(), static_cast<int>(list.size()));
-  std::vector<std::string> out;
-  for (const Record& r : list) out.emplace_back(r.name);
+std::string sorted(void (*sort)(Record*, int)) {
+  const char* names[] = {
+      "vem_0", "\xC3\xA9t\xC3\xA9", "Zeta", "VEM_1", "VEM", "alpha", "VEM_10"};
+  Record list[7] = {};
+  for (int i = 0; i < 7; ++i) std::strcpy(list[i].name, names[i]);
+  sort(list, 7);
+  std::string out;
+  for (const Record& r : list) out += std::string(r.name) + " ";
   return out;
 }
 
 TEST(SortUnitsTest, BytewiseCaseSensitiveAndUnsigned) {
-  const std::vector<std::string> names = {
-      "vem_0", "\xC3\xA9t\xC3\xA9", "Zeta", "VEM_1", "VEM", "alpha", "VEM_10"};
-  const std::vector<std::string> expected = {
-      "VEM", "VEM_1", "VEM_10", "Zeta", "alpha", "vem_0", "\xC3\xA9t\xC3\xA9"};
-  EXPECT_EQ(sorted<UnitRecord>(names, sort_units), expected);
-  EXPECT_EQ(sorted<IpxUnitRecord>(names, sort_ipx_units), expected);
+  const char expected[] =
+      "VEM VEM_1 VEM_10 Zeta alpha vem_0 \xC3\xA9t\xC3\xA9 ";
+  EXPECT_EQ(sorted<UnitRecord>(sort_units), expected);
+  EXPECT_EQ(sorted<IpxUnitRecord>(sort_ipx_units), expected);
 }
 
 // A held snapshot never changes; a concurrent reader sees whole generations.
