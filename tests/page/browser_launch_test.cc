@@ -1,5 +1,4 @@
-// The browser launch: the open command cut into a program and arguments,
-// and the watcher's whole run with a fake browser.
+// The open command cut into arguments; the watcher's run with a fake browser.
 #include "page/browser_launch.h"
 
 #include <chrono>
@@ -43,8 +42,7 @@ TEST(BuildLaunchRecord, CommandsBecomeProgramAndArguments) {
   }
 }
 
-// The open command comes from a test hive; the fake browser logs how it was
-// started. The watcher ends the process, so each launch runs in a child.
+// Open command from a test hive; each launch in a child (the watcher exits).
 class BrowserLaunchTest : public PageTest {
  protected:
   void SetUp() override {
@@ -85,9 +83,7 @@ class BrowserLaunchTest : public PageTest {
   std::string work_, log_;
 };
 
-// A quoted program path with blanks and "%1" starts after 5 s (a bare
-// program, which starts at once, is the end-to-end suite's). The files stay
-// while the browser runs and go with it.
+// A quoted path with blanks and "%1" starts after 5 s; the files go with it.
 TEST_F(BrowserLaunchTest, BrowserGetsThePageAndItsEndEndsTheProgram) {
   std::string program = InstallBrowser("Browser Files");
   RegisterCommand("\"" + program + "\" -nohome \"%1\"");
@@ -102,14 +98,11 @@ TEST_F(BrowserLaunchTest, BrowserGetsThePageAndItsEndEndsTheProgram) {
                                      page_ + "\npage present\n");
 }
 
-// A quick clean end hands the page to a running browser (the desktop suite
-// shows the program serving on after it).
+// A quick clean end hands the page over; 30 idle minutes end the gateway.
 TEST(HandOver, QuickCleanEndIsAHandOverAndIdleTimeEndsIt) {
   EXPECT_TRUE(browser_handed_over(0, 9999));
   for (auto [status, ms] : {std::pair{0, 10000}, {1, 100}, {-1, 100}})
     EXPECT_FALSE(browser_handed_over(status, ms)) << status << " " << ms;
-  // Thirty minutes counted from the hand-over or the last request, later
-  // of the two.
   EXPECT_FALSE(gateway_idle_too_long(5000 + 1799, 5000, 0));
   EXPECT_TRUE(gateway_idle_too_long(5000 + 1800, 5000, 0));
   EXPECT_FALSE(gateway_idle_too_long(5000 + 1800, 5000, 5001));
@@ -121,8 +114,7 @@ TEST_F(BrowserLaunchTest, ProgramThatCannotStartShows107AndEnds) {
   LaunchAndExpectTheEnd(shown(107));
 }
 
-// With the hive naming no browser the desktop's choice is taken (see
-// browser_choice_test.cc); without that either, message 105.
+// No hive entry: the desktop's choice, else message 105.
 TEST_F(BrowserLaunchTest, WithoutHiveEntryTheDesktopChoiceOrElse105) {
   write_text(work_ + "/registry.reg", "REGEDIT4\n");
   std::string command;
