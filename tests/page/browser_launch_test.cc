@@ -54,12 +54,6 @@ class BrowserLaunchTest : public PageTest {
     ::unsetenv("BROWSER");
     ASSERT_EQ(WritePage(), 0);
   }
-  std::string InstallBrowser(const std::string& folder) {
-    std::filesystem::create_directories(work_ + "/" + folder);
-    std::filesystem::copy_file(source_dir() + "/tests/page/fake_browser.sh",
-                               work_ + "/" + folder + "/browse");
-    return work_ + "/" + folder + "/browse";
-  }
   void RegisterCommand(const std::string& command) {
     std::string escaped;
     for (char c : command) escaped += c == '"' ? "\\\"" : std::string(1, c);
@@ -85,7 +79,10 @@ class BrowserLaunchTest : public PageTest {
 
 // A quoted path with blanks and "%1" starts after 5 s; the files go with it.
 TEST_F(BrowserLaunchTest, BrowserGetsThePageAndItsEndEndsTheProgram) {
-  std::string program = InstallBrowser("Browser Files");
+  std::string program = work_ + "/Browser Files/browse";
+  std::filesystem::create_directories(work_ + "/Browser Files");
+  std::filesystem::copy_file(source_dir() + "/tests/page/fake_browser.sh",
+                             program);
   RegisterCommand("\"" + program + "\" -nohome \"%1\"");
   auto before = std::chrono::system_clock::now().time_since_epoch();
   LaunchAndExpectTheEnd();
@@ -103,6 +100,7 @@ TEST(HandOver, QuickCleanEndIsAHandOverAndIdleTimeEndsIt) {
   EXPECT_TRUE(browser_handed_over(0, 9999));
   for (auto [status, ms] : {std::pair{0, 10000}, {1, 100}, {-1, 100}})
     EXPECT_FALSE(browser_handed_over(status, ms)) << status << " " << ms;
+  // 30 min from the hand-over (5000) or the last request, later of the two.
   EXPECT_FALSE(gateway_idle_too_long(5000 + 1799, 5000, 0));
   EXPECT_TRUE(gateway_idle_too_long(5000 + 1800, 5000, 0));
   EXPECT_FALSE(gateway_idle_too_long(5000 + 1800, 5000, 5001));
@@ -117,7 +115,6 @@ TEST_F(BrowserLaunchTest, ProgramThatCannotStartShows107AndEnds) {
 // No hive entry: the desktop's choice, else message 105.
 TEST_F(BrowserLaunchTest, WithoutHiveEntryTheDesktopChoiceOrElse105) {
   write_text(work_ + "/registry.reg", "REGEDIT4\n");
-  std::string command;
   ScopedEnv path("PATH", work_.c_str());  // no desktop default here
   EXPECT_THAT(stderr_of([&] {
                 EXPECT_EQ(launch_browser(page_.c_str(), help_.c_str()), -1);
@@ -125,9 +122,6 @@ TEST_F(BrowserLaunchTest, WithoutHiveEntryTheDesktopChoiceOrElse105) {
               HasSubstr(shown(105)));
   EXPECT_FALSE(file_exists(page_));
   EXPECT_TRUE(file_exists(help_));
-  RegisterCommand("pinned");
-  ASSERT_TRUE(read_open_command(&command));
-  EXPECT_EQ(command, "pinned");
 }
 
 }  // namespace
