@@ -50,15 +50,12 @@ class StartUpTest : public testing::Test {
 
 // Leaves port 34 in TIME_WAIT, as a gateway that served a page (and closed).
 void serve_one_connection_on_port_34() {
-  net::Socket l = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-  net::setsockopt_int(l, net::SockOpt::kReuseAddr, 1);
-  ASSERT_EQ(net::bind(l, net::make_addr_in(0, 34)), 0);
-  ASSERT_EQ(net::listen(l, 1), 0);
+  PortHolder gateway(34);
+  ASSERT_TRUE(gateway.bound());
   net::Socket c = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
   ASSERT_EQ(net::connect(c, net::make_addr_in(net::inet_addr("127.0.0.1"), 34)),
             0);
-  net::closesocket(net::accept(l));
-  net::closesocket(l);
+  net::closesocket(net::accept(gateway.socket()));
   char byte;
   EXPECT_EQ(net::recv(c, &byte, 1), 0);
   net::closesocket(c);

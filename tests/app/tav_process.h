@@ -27,6 +27,7 @@ class PortHolder {
   ~PortHolder() { net::closesocket(s_); }
   PortHolder(const PortHolder&) = delete;
   bool bound() const { return bound_; }
+  net::Socket socket() const { return s_; }
 
  private:
   net::Socket s_;
