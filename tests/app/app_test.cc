@@ -1,5 +1,4 @@
-// Start-up: run modes, the route step with a recording runner, the port
-// check and the tav executable's early exits, in the test's private network.
+// Start-up: run modes, route step, port check and the executable's exits.
 #include "app/app.h"
 
 #include <chrono>
@@ -49,25 +48,20 @@ class StartUpTest : public testing::Test {
   ScratchDir dir_;
 };
 
-// Leaves port 34 in TIME_WAIT, as a gateway that served a page does: the
-// gateway's side closes first.
+// Leaves port 34 in TIME_WAIT, as a gateway that served a page (and closed).
 void serve_one_connection_on_port_34() {
-  net::Socket l = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
-  net::setsockopt_int(l, net::SockOpt::kReuseAddr, 1);
-  ASSERT_EQ(net::bind(l, net::make_addr_in(0, 34)), 0);
-  ASSERT_EQ(net::listen(l, 1), 0);
+  PortHolder gateway(34);
+  ASSERT_TRUE(gateway.bound());
   net::Socket c = net::socket(net::AF_INET_, net::SOCK_STREAM_, 0);
   ASSERT_EQ(net::connect(c, net::make_addr_in(net::inet_addr("127.0.0.1"), 34)),
             0);
-  net::closesocket(net::accept(l));
-  net::closesocket(l);
+  net::closesocket(net::accept(gateway.socket()));
   char byte;
   EXPECT_EQ(net::recv(c, &byte, 1), 0);
   net::closesocket(c);
 }
 
-// Port 34, else port 80 after 2 s, else message 108; no port is kept. A
-// port left in TIME_WAIT by an earlier run is free.
+// Port 34 (TIME_WAIT is free), else 80 after 2 s, else 108; none is kept.
 TEST_F(StartUpTest, PortCheckFallsBackToPort80ThenGivesUp) {
   for (int taken = -1; taken <= 2; ++taken) {
     if (taken == -1) serve_one_connection_on_port_34();
@@ -88,8 +82,7 @@ TEST_F(StartUpTest, PortCheckFallsBackToPort80ThenGivesUp) {
   }
 }
 
-// Early exits per mode (whole command-line tail, any case), IP search off:
-// 108 port check, 110 no units, 135 unreadable allow list, none: silent.
+// Exits per mode (any case, whole tail), IP search off: 108, 110, 135, none.
 TEST_F(StartUpTest, CommandLineSelectsTheModeAndEarlyExits) {
   ScratchDir bare;
   std::filesystem::copy_file(build_dir() + "/tav", bare.file("tav"));

@@ -1,5 +1,4 @@
-// The configuration dialog against a fake window (the desktop suite runs it
-// in its window; the console form is ui_test.cc's).
+// The configuration dialog against a fake window (GTK: the desktop suite).
 #include "app/config_dialog.h"
 
 #include <map>
@@ -32,8 +31,7 @@ struct FakeWindow : DialogWindow {
 class ConfigDialogTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { catalogue_load(build_dir() + "/resc.cat"); }
-  // Initialises the dialog; its controls as "<hops> IP<+|-> IPX<+|->", with
-  // "(off)" after a disabled control.
+  // Initialises the dialog: "<hops> IP<+|-> IPX<+|->", "(off)" if disabled.
   std::string Init() {
     stdout_of([&] { dialog_.OnInitDialog(w_); });
     auto box = [&](int id, const char* name) {
@@ -61,9 +59,7 @@ class ConfigDialogTest : public ::testing::Test {
   std::string err_;
 };
 
-// Defaults on a first run without IPX stack; the IP box enables the hop box,
-// whose text matters only while it is on. (The about box and the window's
-// keys are the desktop suite's.)
+// First-run defaults without IPX; the IP box enables the hop box and text.
 TEST_F(ConfigDialogTest, HopBoxFollowsTheIpBoxAndOnlyValidSettingsAreSaved) {
   EXPECT_EQ(Init(), "2 IP+ IPX-(off)");
   EXPECT_EQ(w_.menu, (decltype(w_.menu){{16, catalogue_text(101)}}));

@@ -1,5 +1,4 @@
-// Install mode with a fake IP discovery that publishes a given list: the
-// list file's bytes, where it goes, and the settings that steer discovery.
+// Install mode over a fake IP discovery: the list file's bytes and place.
 #include "app/install_mode.h"
 
 #include <cstring>
@@ -20,8 +19,7 @@ UnitRecord unit(const std::string& name, const char* dotted,
   return u;
 }
 
-// The fake discovery records the hop limit, publishes g_found, then
-// scribbles over the working list, which install mode must not read.
+// Publishes g_found, then spoils the working list (install mode reads none).
 std::vector<UnitRecord> g_found;
 std::vector<uint32_t> g_hop_limits;
 
@@ -85,8 +83,7 @@ TEST_F(InstallModeTest, NoUnitOrIpSearchOffShows110AndWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(data_.file("ipunit.dat")));
 }
 
-// Stored values are used as they stand; a first run stores the current
-// directory.
+// Stored values as they stand; a first run stores the current directory.
 TEST_F(InstallModeTest, StoredHopCountAndDataDirectoryElseTheCurrentOne) {
   store("Discovery Max Hops", "20");
   store("Data File Directory", data_.path() + "/");

@@ -1,5 +1,4 @@
-// Helpers of the app tests: a program of the build run as a child (in the
-// test's private network), a held port, and settings verbs.
+// App test helpers: a program run as a child, a held port, settings verbs.
 #ifndef TAV_TESTS_APP_TAV_PROCESS_H_
 #define TAV_TESTS_APP_TAV_PROCESS_H_
 
@@ -17,8 +16,7 @@ extern char** environ;
 
 namespace tav_test {
 
-// Holds a TCP port, listening on any address, as another server would
-// (SO_REUSEADDR, so that connections in TIME_WAIT do not hinder it).
+// Listens on a TCP port as another server would (SO_REUSEADDR: TIME_WAIT).
 class PortHolder {
  public:
   explicit PortHolder(uint16_t port)
@@ -29,6 +27,7 @@ class PortHolder {
   ~PortHolder() { net::closesocket(s_); }
   PortHolder(const PortHolder&) = delete;
   bool bound() const { return bound_; }
+  net::Socket socket() const { return s_; }
 
  private:
   net::Socket s_;
@@ -40,8 +39,7 @@ struct TavRun {
   std::string out, err;
 };
 
-// Runs `program` with the test's environment less TAV_* and BROWSER, plus
-// `env`; a child that does not end (a gateway left serving) is stopped.
+// `program` with the environment less TAV_* and BROWSER, plus `env`; 60 s.
 inline TavRun run_program(const std::string& program,
                           const std::vector<std::string>& args,
                           const std::map<std::string, std::string>& env) {
@@ -62,8 +60,7 @@ inline TavRun run_program(const std::string& program,
   return {ended ? WEXITSTATUS(status) : -1, io.read("out"), io.read("err")};
 }
 
-// Writes or reads a value under the program's key, the settings store's
-// reports dropped; "<absent>" when it cannot be read.
+// A value under the program's key, written or read ("<absent>": unreadable).
 inline void store(const char* name, const std::string& value) {
   stdout_of([&] {
     create_key(kTavKeyPath, name, value.c_str(),

@@ -83,6 +83,13 @@ class SiteTest(unittest.TestCase):
         else:
             shutil.rmtree(cls.work, ignore_errors=True)
 
+    def links(self):
+        return self.page.evaluate("[...document.links].map(a => a.href)")
+
+    def unit_links(self):  # the page's links to units
+        return {h for h in self.links() if h.startswith("http") and
+                "$$Refresh$" not in h and not h.endswith("/tavhelp.htm")}
+
 
 class NormalRunTest(SiteTest):
 
@@ -95,12 +102,8 @@ class NormalRunTest(SiteTest):
         cls.open_site("tav-e2e-", "chromium", then=show_page)
         cls.gateway = cls.site.gateway
 
-    def links(self):
-        return self.page.evaluate("[...document.links].map(a => a.href)")
-
     def assert_lists_exactly(self, units):
-        self.assertEqual({h for h in self.links() if h.startswith("http")
-                          and "$$Refresh$" not in h},
+        self.assertEqual(self.unit_links(),
                          {u.link(self.gateway) for u in units})
         text = self.page.evaluate("document.body.innerText")
         for u in units:

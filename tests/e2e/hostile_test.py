@@ -12,8 +12,7 @@ sys.dont_write_bytecode = True  # no caches in the source tree
 import e2e_test  # noqa: E402
 from e2e_test import cdp, fetch, tavsite  # noqa: E402
 
-# The junk holds every listen of discovery to its bound: about 40 s in all
-# here (15 s without junk). The slowest hostile page closes after 20 s.
+# Junk holds discovery's listens to their bound (~40 s); hostile pages: 20 s.
 DISCOVERY_BOUND, REQUEST_BOUND = 50, 30
 SANITIZER = "ERROR: (Address|Leak)Sanitizer|runtime error:|ThreadSanitizer"
 

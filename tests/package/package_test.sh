@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# The Debian package built, checked, installed, run by an ordinary user and
-# purged (see README.md). Needs root; skips (77) otherwise.
+# The Debian package built, checked, installed, run by a user, purged (root).
 #   [TAV_PACKAGE_IPX=ipv4] tests/package/package_test.sh [tav_*.deb]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -66,7 +65,6 @@ awk -v s="$score" 'BEGIN { exit !(s != "" && s < 3.0) }' ||
   fail "exposure $score, not below 3.0"
 
 echo "--- normal run as user $user on a private network (IPX over $ipx)"
-# tav's host .10 and the units' host .50 and .100, joined by a veth pair.
 useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
 for ns in host units; do ip netns add "$user-$ns"; done
 ip -n "$user-host" link add eth0 type veth peer name eth0 netns "$user-units"
@@ -86,8 +84,7 @@ sim_pid=$!
 timeout 20 sh -c "until [ -e '$work/sim.ready' ]; do sleep 0.2; done" ||
   fail "the simulator did not start: $(cat "$work/sim.log")"
 
-# The browser reads the page and the IPX unit's page through the gateway,
-# then ends with a failure, which tav takes for a closed browser.
+# The browser reads the page and the IPX unit's page, then fails (closed).
 install -m 755 /dev/stdin "$work/browser" <<EOF
 #!/bin/sh
 page=\${1#\\"}; page=\${page%\\"}

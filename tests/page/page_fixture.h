@@ -1,6 +1,4 @@
-// The page tests' set-up: one page folder for the whole binary (it is fixed
-// on first use), the real catalogue, gateway address 10.1.2.3, and verbs to
-// publish units.
+// Page tests: one page folder per binary, real catalogue, gateway 10.1.2.3.
 #ifndef TAV_TESTS_PAGE_PAGE_FIXTURE_H_
 #define TAV_TESTS_PAGE_PAGE_FIXTURE_H_
 
@@ -65,8 +63,7 @@ class PageTest : public ::testing::Test {
     std::string catalogue = source_dir() + "/catalogue/resc.cat";
     ::setenv("TAV_CATALOGUE", catalogue.c_str(), 1);
     ASSERT_TRUE(catalogue_load(catalogue));
-    // An empty current folder: the help source is found beside the
-    // catalogue unless a test puts one here.
+    // An empty current folder: help found beside the catalogue, or put here.
     ASSERT_EQ(::chdir(make_temp_dir("cwd").c_str()), 0);
   }
   void SetUp() override {

@@ -1,5 +1,4 @@
 // The discovery page's bytes, the help copy, and the page files' failures.
-// (How a browser shows the page is the end-to-end suite's part.)
 #include "page/page_writer.h"
 
 #include "platform/net.h"
@@ -23,8 +22,7 @@ std::string ipx_line(const std::string& name, const std::string& text,
 
 class PageWriterTest : public PageTest {
  protected:
-  // The page for these units (counts beyond the lists read nothing stale):
-  // the complete head, then exactly `sections` and the end.
+  // The page (counts past the lists read nothing stale): head, `sections`.
   void ExpectPage(const std::vector<IpUnit>& ip,
                   const std::vector<IpxUnit>& ipx,
                   const std::string& sections) {
@@ -71,9 +69,7 @@ TEST_F(PageWriterTest, SectionsAndLinesForEachMixOfUnits) {
                  ipx_line("VEM_000003", "MIO Based Printer"));
   ExpectPage({}, {{"VEM_000002", 0, "Print Server"}}, ipx_);
   ExpectPage({}, {}, catalogue_text(117));
-  // Names from devices cannot inject markup; in the gateway link a name is
-  // percent-encoded, so that it leads back to the unit whatever its
-  // characters.
+  // Names cannot inject markup; gateway links percent-encode them.
   ExpectPage({{"192.168.1.20", "<script>x()</script>", "a \"b\" & 'c'"}},
              {{"\"><img src=x>", 80, "<b>"}, {"a b#?%-x.y_z~", 80, "d"}},
              ip_ +
