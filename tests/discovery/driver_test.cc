@@ -69,8 +69,7 @@ TEST(DriverTest, SettingsSteerBothSearchesAndTheHopLimit) {
     ASSERT_EQ(network_count, c.networks);
     EXPECT_EQ(network_table[c.networks - 1].network, ip(c.last));
     if (c.values != nullptr) continue;
-    // Which units are found and how they are listed is the end-to-end
-    // suite's; here only that they are, after the wake-up datagrams.
+    // Found after the wake-up datagrams (how listed: the end-to-end suite).
     EXPECT_EQ(ip_count, 3);
     EXPECT_EQ(published_ip_units()->count, 3);
     sent_over_ip();
