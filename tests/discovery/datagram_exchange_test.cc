@@ -34,25 +34,25 @@ TEST(ListenForDatagramsTest, EndsQuietStoppedOrByItsDeadline) {
     SCOPED_TRACE(c.what);
     const net::SockAddrIn here =
         net::make_addr_in(net::inet_addr("127.0.0.1"), 0);
-    net::Socket rx = net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0);
-    net::Socket tx = net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0);
-    ASSERT_EQ(net::bind(rx, here), 0);
+    net::OwnedSocket rx(net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0)),
+        tx(net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0));
+    ASSERT_EQ(net::bind(rx.get(), here), 0);
     net::SockAddrIn to{};
-    ASSERT_EQ(net::getsockname(rx, &to), 0);
-    if (c.drain) net::ioctlsocket_fionbio(rx, 1);
+    ASSERT_EQ(net::getsockname(rx.get(), &to), 0);
+    if (c.drain) net::ioctlsocket_fionbio(rx.get(), 1);
     std::atomic<bool> done{false};
     std::thread sender([&] {
       for (int i = 0;
            c.send_every_ms > 0 && i < 8000 / c.send_every_ms && !done.load();
            ++i) {
-        net::sendto(tx, "junk", 4, to);
+        net::sendto(tx.get(), "junk", 4, to);
         Sleep(static_cast<uint32_t>(c.send_every_ms));
       }
     });
     int taken = 0;
     const int64_t start = milliseconds_now();
     ListenEnd end = listen_for_datagrams(
-        rx, {500, start + 1500, 64, c.drain},
+        rx.get(), {500, start + 1500, 64, c.drain},
         DatagramHandler<net::SockAddrIn>(
             [&](const uint8_t* data, int length, const net::SockAddrIn&) {
               EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(data),
@@ -63,8 +63,6 @@ TEST(ListenForDatagramsTest, EndsQuietStoppedOrByItsDeadline) {
     const int64_t took = milliseconds_now() - start;
     done.store(true);
     sender.join();
-    net::closesocket(rx);
-    net::closesocket(tx);
     EXPECT_EQ(end, c.end);
     EXPECT_GE(took, c.min_ms);
     EXPECT_LE(took, c.max_ms);

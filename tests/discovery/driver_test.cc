@@ -22,14 +22,14 @@ TEST(DriverTest, SettingsSteerBothSearchesAndTheHopLimit) {
       "10.94.0.0/16")});
   std::string error;
   ASSERT_TRUE(agent.start(&error) && responder.start(&error)) << error;
-  net::Socket discard = net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0);
-  ASSERT_EQ(net::bind(discard, net::make_addr_in(0, 9)), 0);
+  net::OwnedSocket discard(net::socket(net::AF_INET_, net::SOCK_DGRAM_, 0));
+  ASSERT_EQ(net::bind(discard.get(), net::make_addr_in(0, 9)), 0);
   int discarded = 0;
   auto sent_over_ip = [&] {
     uint8_t b[200];
     net::SockAddrIn from;
-    while (net::wait_readable(discard, 0) == 1 &&
-           net::recvfrom(discard, b, sizeof b, &from) > 0)
+    while (net::wait_readable(discard.get(), 0) == 1 &&
+           net::recvfrom(discard.get(), b, sizeof b, &from) > 0)
       ++discarded;
     return agent.requests_received() + responder.requests_received() +
            discarded;
@@ -69,14 +69,12 @@ TEST(DriverTest, SettingsSteerBothSearchesAndTheHopLimit) {
     ASSERT_EQ(network_count, c.networks);
     EXPECT_EQ(network_table[c.networks - 1].network, ip(c.last));
     if (c.values != nullptr) continue;
-    // Which units are found and how they are listed is the end-to-end
-    // suite's; here only that they are, after the wake-up datagrams.
+    // Found after the wake-up datagrams (how listed: the end-to-end suite).
     EXPECT_EQ(ip_count, 3);
     EXPECT_EQ(published_ip_units()->count, 3);
     sent_over_ip();
     EXPECT_GT(discarded, 0);
   }
-  net::closesocket(discard);
   publish_ip_units(ip_unit_list, 0);  // leave no units to later tests
 }
 

@@ -70,16 +70,14 @@ class Form : public ::testing::Test {
   std::string output_;
 };
 
-TEST_F(Form, ShowsControlsWithTheirStateAndConfirmsWithAnEmptyLine) {
+// Shown with their state; an empty line confirms, "q" and the end cancel.
+TEST_F(Form, ShowsControlsAndAnswersToggleEditConfirmAndCancel) {
   EXPECT_EQ(run("\n"), "OK 1 0 2");
   for (const char* shown :
        {"Form\n", "  1) [x] First & more\n", "      A label\n",
         "  2)     Number: 2\n", "  3) [ ] Third  (off)\n", "  a) About...\n",
         "HELP-LINE"})
     EXPECT_NE(output_.find(shown), std::string::npos) << shown << output_;
-}
-
-TEST_F(Form, AnswersToggleEditAndConfirm) {
   EXPECT_EQ(run("1\n1\n2\n  12 \nok\n"), "OK 1 0 12");
   // 3 is disabled from the start; unchecking 1 disables 2.
   EXPECT_EQ(run("3\n1\n2\n\n"), "OK 0 0 2");
@@ -87,9 +85,6 @@ TEST_F(Form, AnswersToggleEditAndConfirm) {
   EXPECT_NE(output_.find("  2)     Number: 2  (off)\n"), std::string::npos);
   // A failed confirm asks for the focused box at once.
   EXPECT_EQ(run("2\nbad\n\n5\n\n"), "OK 1 0 5");
-}
-
-TEST_F(Form, AboutLetterCancelAndEndOfInput) {
   EXPECT_EQ(run("a\nq\n"), "CANCEL");
   EXPECT_NE(output_.find("About-Title\n  About-Text\n"), std::string::npos)
       << output_;

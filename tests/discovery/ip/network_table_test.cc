@@ -108,8 +108,10 @@ TEST(RouteRequestTest, AsksForTheWholeTable) {
 }
 
 // Version 1 entries count against the hop limit; version 2 entries are
-// taken whatever the metric, with their masks.
-TEST(RouteReplyTest, MetricsAgainstTheHopLimitAndVersion2Masks) {
+// taken whatever the metric, with their masks; only whole IP entries of
+// replies from the RIP port count. Duplicates, the default route and a full
+// table are the fuzz harness's.
+TEST(RouteReplyTest, MetricsMasksAndWholeEntriesOfRouterReplies) {
   NetworkEntry t[kNetworkCapacity] = {
       tav_test::local_entry("192.168.1.5", "255.255.255.0", 0)};
   int n = process(t, 1, 2,
@@ -130,23 +132,14 @@ TEST(RouteReplyTest, MetricsAgainstTheHopLimitAndVersion2Masks) {
   // A known network announced again with a mask takes that mask.
   n = process(t, n, 2, response("version=2,routes=172.16.4.0/1/255.255.254.0"));
   EXPECT_EQ(rows(t, n).substr(48), "172.16.4.0/255.255.254.0");
-}
-
-TEST(RouteReplyTest, GuessedMaskIsRefinedFromAnnouncedSubnets) {
-  NetworkEntry t[kNetworkCapacity] = {
-      tav_test::local_entry("172.16.5.9", "255.255.0.0", 1)};
-  int n =
-      process(t, 1, 2, response("routes=172.16.2.0/1+172.16.4.0/1+10.0.0.0/1"));
+  // A guessed mask is refined from the announced subnets.
+  t[0] = tav_test::local_entry("172.16.5.9", "255.255.0.0", 1);
+  n = process(t, 1, 2, response("routes=172.16.2.0/1+172.16.4.0/1+10.0.0.0/1"));
   refine_guessed_mask(t, 0, 1, n);
   EXPECT_EQ(rows(t, n),
             "172.16.0.0/255.255.6.0? 172.16.2.0/255.255.6.0 "
             "172.16.4.0/255.255.6.0 10.0.0.0/255.0.0.0");
-}
-
-// Duplicates, the default route and a full table are the fuzz harness's.
-TEST(RouteReplyTest, OnlyWholeIpEntriesOfRepliesFromTheRipPortCount) {
-  NetworkEntry t[kNetworkCapacity] = {
-      tav_test::local_entry("192.168.1.5", "255.255.255.0", 0)};
+  t[0] = tav_test::local_entry("192.168.1.5", "255.255.255.0", 0);
   // The last entry lacks 3 bytes: everything before it is still taken.
   std::vector<uint8_t> d = response("routes=192.168.7.0/1+192.168.8.0/1");
   d.resize(d.size() - 3);
