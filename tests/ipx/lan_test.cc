@@ -306,6 +306,21 @@ TEST(IpxLan, TheNetworkIsLearntFromTheLanAndAFullBacklogStaysSilent) {
   EXPECT_NE(b.accept(l), 0);
   net.run(600);
   EXPECT_EQ(c.connection(second)->state(), spx::State::kEstablished);
+  // Our network is that of the type a program was first answered in (802.3
+  // here), not of the type first learnt (Ethernet II, from c's broadcast).
+  const NetworkNumber n2 = {0, 0, 0, 0x12};
+  Interface& host = net.add(kAllFrameTypes);
+  Interface& raw = net.add(k8023, n2);
+  Handle hs = host.open(SocketKind::kDatagram),
+         cs = c.open(SocketKind::kDatagram),
+         rs = raw.open(SocketKind::kDatagram);
+  ASSERT_EQ(host.bind(hs, 0x4444), 0);
+  c.sendto(cs, bytes("x"), {{}, kBroadcastMac, 0x4545});
+  net.run(5);
+  EXPECT_EQ(host.network(), kNet);
+  raw.sendto(rs, bytes("x"), {{}, host.node(), 0x4444});
+  net.run(5);
+  EXPECT_EQ(host.network(), n2);
 }
 
 // A site of several IPX networks: our wire carries N1 in Ethernet II, N2 in
@@ -436,13 +451,20 @@ TEST(IpxLan, EveryUnitOfAnInternetworkIsReachedAtEveryAddressListed) {
       EXPECT_EQ(f->destination, fast.mac());
     }
   }
-  // Router 1 vanishes: its route ages out, router 2's is taken.
+  // Router 1 vanishes mid-connection: the second resend asks for R again,
+  // router 1 does not answer within 1 s, router 2's answer is taken and the
+  // connection carries on through it within seconds.
+  Handle c = host.open(SocketKind::kStream);
+  ASSERT_EQ(host.connect(c, {r, routed.iface->node(), kService}, net.now), 0);
+  spx::Connection& m = *host.connection(c);
+  ASSERT_TRUE(net.run(2000, [&] { return m.writable() > 0; }));
   for (auto& router : net.routers)
     if (router.get() == &fast) router.reset();
-  for (Unit& u : units) u.got.clear();
-  net.run(181 * 1000);
-  listed = {{r, routed.iface->node(), kService}};
-  reach_all();
+  m.write(bytes("GET /again"), net.now);
+  EXPECT_TRUE(net.run(5000, [&] {
+    return units[0].got.find("GET /again") != std::string::npos;
+  }));
+  EXPECT_TRUE(net.run(2000, [&] { return m.writable() == 16 * 1024; }));
   ASSERT_TRUE(host.route(r, &via));
   EXPECT_EQ(via, slow.mac());
   EXPECT_GT(slow.forwarded(), 0u);
