@@ -84,33 +84,6 @@ void expect_big_bin(const std::string& name) {
                            body_of(unit, "/big.bin")) == 0);
 }
 
-// The host on one end of a veth pair with TAV_IPX=ethernet and the gateway
-// running.
-class IpxUnitsInEthernetFrames : public ::testing::Test {
- protected:
-  void SetUp() override {
-    TAV_REQUIRE_PRIVATE_NETWORK();
-    lan_ = ipx_test::host_lan();
-    ASSERT_TRUE(lan_ != nullptr);
-    ethernet_ = std::make_unique<ipx_test::ScopedEthernet>(lan_->name(0));
-    ASSERT_TRUE(ethernet_->ok());
-    static std::once_flag once;
-    std::call_once(once, [] {
-      ASSERT_TRUE(catalogue_load(tav_test::build_dir() + "/resc.cat"));
-      std::thread([] { gateway_listener(); }).detach();
-    });
-  }
-
-  // A simulator configuration of units on the other end of the pair.
-  sim::Config units(std::vector<std::string> args) {
-    args.insert(args.begin(), std::string("--ipx-interface=") + lan_->name(1));
-    return tav_test::sim_config(args);
-  }
-
-  ipx_test::Lan* lan_ = nullptr;
-  std::unique_ptr<ipx_test::ScopedEthernet> ethernet_;
-};
-
 TEST(IpxStack, DatagramErrorsAndOpensOrConnectionsNobodyAnswers) {
   TAV_REQUIRE_PRIVATE_NETWORK();
   spx::Timing quick{.connect_retry = 100, .rto_max = 400};
@@ -174,12 +147,20 @@ TEST(IpxStack, DatagramErrorsAndOpensOrConnectionsNobodyAnswers) {
 // answer), described and served, Far's packets going to the router's MAC,
 // every frame dissecting cleanly; then a 5 MB page crosses the router from
 // a lossy, reordering unit.
-TEST_F(IpxUnitsInEthernetFrames, UnitsOfOtherNetworksAreFoundThroughARouter) {
-  const ipx::NetworkNumber far_net = {0, 0, 0, 0x77};
+TEST(IpxUnitsInEthernetFrames, UnitsOfOtherNetworksAreFoundThroughARouter) {
+  TAV_REQUIRE_PRIVATE_NETWORK();
+  // The host on one end of a veth pair with TAV_IPX=ethernet and the
+  // gateway running.
+  ipx_test::Lan* lan = ipx_test::host_lan();
+  ASSERT_TRUE(lan != nullptr);
+  ipx_test::ScopedEthernet ethernet(lan->name(0));
+  ASSERT_TRUE(ethernet.ok());
+  ASSERT_TRUE(catalogue_load(tav_test::build_dir() + "/resc.cat"));
+  std::thread([] { gateway_listener(); }).detach();
   ipx_test::Lan far;
   ASSERT_TRUE(far.up());
   int code = 0;
-  auto near_port = ipx::PacketDevice::open(lan_->name(1), true, &code);
+  auto near_port = ipx::PacketDevice::open(lan->name(1), true, &code);
   auto far_port = ipx::PacketDevice::open(far.name(0), true, &code);
   ASSERT_TRUE(near_port && far_port) << code;
   const ipx::Mac router_mac = {0x02, 0xEE, 0, 0, 0, 0x01};
@@ -188,7 +169,7 @@ TEST_F(IpxUnitsInEthernetFrames, UnitsOfOtherNetworksAreFoundThroughARouter) {
       {{near_port.get(), ipx::FrameType::kEthernetII, kNet},
        {near_port.get(), ipx::FrameType::k8023Raw, {0, 0xBE, 0xEF, 2}},
        {near_port.get(), ipx::FrameType::k8022, {0, 0xBE, 0xEF, 3}},
-       {far_port.get(), ipx::FrameType::kEthernetII, far_net}});
+       {far_port.get(), ipx::FrameType::kEthernetII, {0, 0, 0, 0x77}}});
   std::jthread routing([&](std::stop_token stop) {
     auto t0 = std::chrono::steady_clock::now();
     std::vector<pollfd> fds;
@@ -200,8 +181,8 @@ TEST_F(IpxUnitsInEthernetFrames, UnitsOfOtherNetworksAreFoundThroughARouter) {
     }
   });
   Sleep(100);
-  sim::Config config = units(
-      {"--unit",
+  sim::Config config = tav_test::sim_config(
+      {std::string("--ipx-interface=") + lan->name(1), "--unit",
        "name=Far,ip=10.79.0.20,ipx=on,http=16385,bigbin=5000000,desc=Routed,"
        "ipx-interface=" +
            std::string(far.name(1)),
@@ -214,7 +195,7 @@ TEST_F(IpxUnitsInEthernetFrames, UnitsOfOtherNetworksAreFoundThroughARouter) {
   std::string error;
   ASSERT_TRUE(side.start(&error)) << error;
   ASSERT_TRUE(sim::start_web_side(config));
-  int capture = ipx_test::capture_on(lan_->name(0));
+  int capture = ipx_test::capture_on(lan->name(0));
   ASSERT_GE(capture, 0);
   Sleep(300);  // the units' announcements have reached the router
   // Before any word from the host, the units know their networks: the
@@ -251,7 +232,7 @@ TEST_F(IpxUnitsInEthernetFrames, UnitsOfOtherNetworksAreFoundThroughARouter) {
   // node zero, the MAC of its end and that of the pair's other end.
   net::Socket c =
       net::socket(net::AF_IPX_, net::SOCK_STREAM_, net::NSPROTO_SPX);
-  for (const ipx::Mac& own : {ipx::Mac{}, lan_->mac(0), lan_->mac(1)}) {
+  for (const ipx::Mac& own : {ipx::Mac{}, lan->mac(0), lan->mac(1)}) {
     EXPECT_EQ(net::connect(c, ipx_test::at(kNet, own, 0x4000)),
               net::SOCKET_ERROR);
     EXPECT_EQ(net::WSAGetLastError(), 10049) << int(own[5]);
