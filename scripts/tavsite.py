@@ -233,18 +233,18 @@ class Site:
         if not self.full:  # every 127/8 address is local already
             self._start_sim(None, self._unit_args(self.units), "units")
             return
-        a = [u for u in self.units if u.address.startswith("10.77.1.")]
-        b = [u for u in self.units if u.address.startswith("10.77.2.")]
-        self._start_sim(self.hosts["ua"], self._unit_args(a), "a")
-        self._start_sim(self.hosts["ub"], self._unit_args(b), "b")
-        # The IPX router last: it asks for the units' services as it starts
-        # (and every 60 s), and its first RIP broadcast tells segment A's
-        # units their network.
+        # The IPX router first (any order works: the units announce their
+        # services as they start, and it answers their RIP requests with
+        # their network).
         if ipx_in_frames():
             self._start_sim(self.rt, [
                 "--ipxrouter",
                 f"ports=ethernet_ii:{IPX_NETWORK_A}@eth0;"
                 f"ethernet_ii:{IPX_NETWORK_B}@eth1"], "ipxrouter")
+        a = [u for u in self.units if u.address.startswith("10.77.1.")]
+        b = [u for u in self.units if u.address.startswith("10.77.2.")]
+        self._start_sim(self.hosts["ua"], self._unit_args(a), "a")
+        self._start_sim(self.hosts["ub"], self._unit_args(b), "b")
         self._start_sim(self.rip, ["--router",
                                    "ip=10.77.1.2,version=1,"
                                    "routes=10.77.2.0/1"], "rip")

@@ -178,6 +178,15 @@ bool IpxSide::start(std::string* error) {
           stack_socket(u->stack, ipx::SocketKind::kDatagram, kSapPort, error);
       if (sap < 0) return false;
       receivers.push_back({sap, false, u->stack, {u}});
+      // It announces its services as it starts, as print servers do, so a
+      // router that started first lists it at once.
+      if (answers_sap(*u, 0xFFFF) && !u->foreign)
+        loop_->pending.push_back({now_ms() + u->delay_ms,
+                                  receivers.size() - 1,
+                                  {},
+                                  {{}, ipx::kBroadcastMac, kSapPort},
+                                  u->ip,
+                                  sap_response(*u, u->node())});
       if (!u->file_server) {
         int locator = stack_socket(u->stack, ipx::SocketKind::kDatagram,
                                    kLocatorPort, error);

@@ -49,7 +49,9 @@ int discover_units_using_ipx();
 
 // 1 when anything answers a SAP query for file servers within 2 s, else -1.
 int file_servers_present();
-// The local IPX network number, or 0 on failure.
+// The local IPX network number, or 0 on failure. In Ethernet frames, where
+// each frame type is a network of its own: that of the type the first unit
+// answered in, else of the first learnt.
 void get_local_ipx_network(uint8_t out[4]);
 // Family 6, the local network, node FF..FF, the given socket (host order).
 net::SockAddrIpx broadcast_destination(uint16_t socket);

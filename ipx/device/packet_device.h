@@ -1,7 +1,10 @@
 // The device of a real Ethernet interface: AF_PACKET raw sockets for the
 // three ways Linux hands IPX frames up (Ethernet II, 802.3 raw, 802.2 with
-// LLC or SNAP). Needs CAP_NET_RAW. Frames this host sends, and frames of
-// other interfaces, are not received. Not thread-safe.
+// LLC or SNAP), and one that sends and hears the IPX frames that other
+// sockets of this host send on the interface (Linux hands those to
+// every-protocol sockets only): several stacks, units and a router on one
+// interface hear each other as on a wire. Its own frames, and frames of
+// other interfaces, are not received. Needs CAP_NET_RAW. Not thread-safe.
 #ifndef TAV_IPX_DEVICE_PACKET_DEVICE_H_
 #define TAV_IPX_DEVICE_PACKET_DEVICE_H_
 
@@ -35,7 +38,7 @@ class PacketDevice : public Device {
 
  private:
   PacketDevice() = default;
-  std::array<int, 3> raw_ = {-1, -1, -1};
+  std::array<int, 4> raw_ = {-1, -1, -1, -1};  // the last: local senders'
   int ifindex_ = 0;
   Mac mac_{};
   size_t next_ = 0;  // the raw socket to read first

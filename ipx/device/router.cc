@@ -20,6 +20,7 @@ Router::Router(const Mac& mac, std::vector<RouterPort> ports, uint16_t ticks)
     : mac_(mac), ports_(std::move(ports)), ticks_(ticks) {}
 
 void Router::poll(int64_t now) {
+  now_ = now;
   std::vector<Device*> devices;
   for (const RouterPort& p : ports_)
     if (std::find(devices.begin(), devices.end(), p.device) == devices.end())
@@ -35,11 +36,9 @@ void Router::poll(int64_t now) {
   }
   if (now >= next_broadcast_) {
     next_broadcast_ = now + kBroadcastEveryMs;
-    auto query = encode_sap_query(kSapGeneralQuery, kAllServerTypes);
     for (size_t i = 0; i < ports_.size(); ++i) {
       broadcast_rip(i);
-      send(i, {ports_[i].network, kBroadcastMac, kSapSocket}, kBroadcastMac,
-           kPacketTypeExchange, kSapSocket, query);
+      ask_servers(i);
     }
   }
   for (Device* d : devices) d->flush();
@@ -102,6 +101,12 @@ void Router::broadcast_rip(size_t port) {
          kPacketTypeRip, kRipSocket, encode_rip(kRipResponse, known));
 }
 
+void Router::ask_servers(size_t port) {
+  send(port, {ports_[port].network, kBroadcastMac, kSapSocket}, kBroadcastMac,
+       kPacketTypeExchange, kSapSocket,
+       encode_sap_query(kSapGeneralQuery, kAllServerTypes));
+}
+
 void Router::answer_sap(size_t port, const Frame& f) {
   uint16_t op = 0, type = 0;
   std::vector<SapEntry> entries;
@@ -122,6 +127,12 @@ void Router::answer_sap(size_t port, const Frame& f) {
       continue;
     answer.push_back(s.entry);
     ++answer.back().hops;
+  }
+  if (answer.empty() && now_ >= next_ask_) {
+    // Nothing heard beyond this port yet: ask there, for the next query.
+    next_ask_ = now_ + kAskEmptyEveryMs;
+    for (size_t i = 0; i < ports_.size(); ++i)
+      if (i != port) ask_servers(i);
   }
   uint16_t reply =
       op == kSapNearestQuery ? kSapNearestResponse : kSapGeneralResponse;

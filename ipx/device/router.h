@@ -4,7 +4,9 @@
 // networks (transport control raised by one, dropped at 16), answers RIP
 // requests and broadcasts its table every 60 s on each network (split
 // horizon), and answers SAP queries with the servers it heard on its other
-// networks (which it asks for every 60 s), one hop further. Its routes all
+// networks (their announcements and answers: it asks at the start and every
+// 60 s, and when a query finds none, at most once a second), one hop
+// further, so it may start before or after the servers. Its routes all
 // cost `ticks` per hop, so that two routers to one network can differ. No
 // clock or thread inside: the owner calls poll(). Not thread-safe.
 #ifndef TAV_IPX_DEVICE_ROUTER_H_
@@ -31,6 +33,7 @@ struct RouterPort {
 class Router {
  public:
   static constexpr int64_t kBroadcastEveryMs = 60 * 1000;
+  static constexpr int64_t kAskEmptyEveryMs = 1000;
 
   Router(const Mac& mac, std::vector<RouterPort> ports, uint16_t ticks = 1);
 
@@ -49,6 +52,7 @@ class Router {
             uint16_t socket, std::span<const uint8_t> data);
   void answer_rip(size_t port, const Frame& f);
   void broadcast_rip(size_t port);
+  void ask_servers(size_t port);
   void answer_sap(size_t port, const Frame& f);
   void forward(const Frame& f);
 
@@ -57,6 +61,7 @@ class Router {
   const uint16_t ticks_;
   std::map<std::pair<std::string, uint16_t>, Heard> servers_;  // name, type
   int64_t next_broadcast_ = 0;
+  int64_t now_ = 0, next_ask_ = 0;
   size_t forwarded_ = 0;
 };
 

@@ -18,6 +18,11 @@ constexpr int kFramesPerPoll = 192;
 constexpr size_t kMaxRoutes = 1024;
 constexpr int64_t kRouteLifeMs = 180 * 1000;
 constexpr int64_t kRouteAskMs = 500;
+// A connection through a router that resends this many rounds asks for its
+// network again; a router that does not answer within the bound loses the
+// route (RIP answers on a LAN come in milliseconds).
+constexpr int kResendsBeforeAsking = 2;
+constexpr int64_t kRouteAnswerMs = 1000;
 constexpr uint16_t kUnreachable = 16;
 // A route learnt from a passed-on packet: any RIP answer is better.
 constexpr uint16_t kUnknownTicks = 0xFFFF;
@@ -45,7 +50,12 @@ Interface::Interface(const InterfaceConfig& config)
 }
 
 NetworkNumber Interface::network() const {
+  if (answered_ >= 0) return networks_[answered_];
   return first_learnt_ < 0 ? NetworkNumber{} : networks_[first_learnt_];
+}
+
+void Interface::answered(FrameType t) {
+  if (answered_ < 0 && !is_zero(network(t))) answered_ = static_cast<int>(t);
 }
 
 bool Interface::local(const NetworkNumber& n) const {
@@ -224,7 +234,8 @@ int Interface::close(Handle h, int64_t now) {
 void Interface::poll(int64_t now, Device& device) {
   now_ = now;
   std::erase_if(routes_, [now](const auto& r) {
-    return now - r.second.heard >= kRouteLifeMs;
+    return now - r.second.heard >= kRouteLifeMs ||
+           (r.second.answer_by > 0 && now >= r.second.answer_by);
   });
   std::erase_if(asked_,
                 [now](const auto& a) { return now - a.second >= kRouteAskMs; });
@@ -242,6 +253,7 @@ void Interface::poll(int64_t now, Device& device) {
   for (auto it = conns_.begin(); it != conns_.end();) {
     Conn& c = *it->second;
     c.machine.tick(now);
+    if (c.machine.unanswered() >= kResendsBeforeAsking) doubt_route(c.peer);
     flush(c);
     bool gone = c.released && c.machine.finished();
     it = gone ? conns_.erase(it) : std::next(it);
@@ -285,12 +297,15 @@ void Interface::learn_routes(const Frame& f, int64_t now) {
   const NetworkNumber& from = f.ipx.source.network;
   auto known = routes_.find(from);
   if (f.ipx.transport_control > 0 && !local(from)) {
-    // A router passed it on: its MAC is the way back.
-    if (known == routes_.end() && routes_.size() < kMaxRoutes)
+    // A router passed it on: its MAC is the way back (the peer may know
+    // only that router alive).
+    if (known != routes_.end() && known->second.router == f.source) {
+      known->second.heard = now;
+      known->second.answer_by = 0;
+    } else if (known != routes_.end() || routes_.size() < kMaxRoutes) {
       routes_[from] = {f.source, f.type, f.ipx.transport_control, kUnknownTicks,
                        now};
-    else if (known != routes_.end() && known->second.router == f.source)
-      known->second.heard = now;
+    }
   }
   uint16_t op = 0;
   std::vector<RipEntry> entries;
@@ -308,7 +323,7 @@ void Interface::learn_routes(const Frame& f, int64_t now) {
     Route r{f.source, f.type, e.hops, e.ticks, now};
     if (it == routes_.end()) {
       if (routes_.size() < kMaxRoutes) routes_[e.network] = r;
-    } else if (same || r.ticks < it->second.ticks ||
+    } else if (same || it->second.answer_by > 0 || r.ticks < it->second.ticks ||
                (r.ticks == it->second.ticks && r.hops < it->second.hops)) {
       it->second = r;
     }
@@ -342,6 +357,7 @@ void Interface::handle_spx(const Frame& f, int64_t now) {
         conn = c.get();
   }
   if (conn != nullptr) {
+    answered(f.type);
     conn->machine.receive(h, payload, now);
     flush(*conn);
     return;
@@ -384,6 +400,7 @@ void Interface::deliver_datagram(const Frame& f, int64_t now) {
   if (s->second.datagrams.size() >= kDatagramQueue) return;
   s->second.datagrams.push_back(
       {f.ipx.source, std::vector<uint8_t>(f.data.begin(), f.data.end())});
+  answered(f.type);
 }
 
 void Interface::flush(Conn& c) {
@@ -427,12 +444,20 @@ FrameTypes Interface::destination_of(const Address& to, Mac* mac) {
                            : config_.broadcast_types;
 }
 
-void Interface::ask_route(const NetworkNumber& network) {
-  if (asked_.count(network) != 0 || asked_.size() >= kMaxRoutes) return;
+void Interface::doubt_route(const Address& peer) {
+  auto r = routes_.find(peer.network);
+  if (r == routes_.end() || local(peer.network)) return;
+  if (ask_route(peer.network) && r->second.answer_by == 0)
+    r->second.answer_by = now_ + kRouteAnswerMs;
+}
+
+bool Interface::ask_route(const NetworkNumber& network) {
+  if (asked_.count(network) != 0 || asked_.size() >= kMaxRoutes) return false;
   asked_[network] = now_;
   const RipEntry wanted{network, 0xFFFF, 0xFFFF};
   send_packet({{}, kBroadcastMac, kRipSocket}, kPacketTypeRip, kRipSocket,
               encode_rip(kRipRequest, {&wanted, 1}));
+  return true;
 }
 
 void Interface::send_packet(const Address& to, uint8_t packet_type,

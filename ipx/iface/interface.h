@@ -21,7 +21,10 @@
 // to the MAC of a router, in the router's frame type. Routes come from RIP
 // answers and broadcasts (fewest ticks, then hops; 16 hops: unreachable)
 // and from packets that routers passed on (transport control above 0: their
-// source MAC and type); a route not heard for 3 minutes is dropped. A packet
+// source MAC and type, taking over the route); a route not heard for 3
+// minutes is dropped, and so is one whose router does not answer within 1 s
+// the RIP request sent when a connection through it resends a second round
+// (then the next best answer is taken). A packet
 // for a network with no route is dropped and a RIP request for it is
 // broadcast (once per 0.5 s, the SPX open's retry, which then gets through).
 // While none of our networks is known, every network is taken for ours.
@@ -124,7 +127,11 @@ class Interface {
   // sent), or spx::kNever.
   int64_t next_deadline() const;
 
-  // The network of the frame type first learnt (or given), 0 while none is.
+  // Our network: that of the frame type in which a program's socket first
+  // got a packet from another node (a datagram it was given, or one of its
+  // connection's packets) with that type's network known, the first unit
+  // that answered; until then that of the type first learnt (or given); 0
+  // while none is.
   NetworkNumber network() const;
   NetworkNumber network(FrameType t) const {
     return networks_[static_cast<int>(t)];
@@ -171,20 +178,26 @@ class Interface {
   // Where a packet to `to` goes: the MAC and the frame types to send it in
   // (none: no route yet, asked for).
   FrameTypes destination_of(const Address& to, Mac* mac);
-  void ask_route(const NetworkNumber& network);
+  // Sends a RIP request for `network` unless one went out within 0.5 s.
+  bool ask_route(const NetworkNumber& network);
+  // A connection to `peer` goes unanswered: its router is asked again.
+  void doubt_route(const Address& peer);
 
   struct Route {
     Mac router{};
     FrameType type = FrameType::kEthernetII;
     uint16_t hops = 0, ticks = 0;
     int64_t heard = 0;
+    int64_t answer_by = 0;  // asked again: dropped unless answered by then
   };
 
   InterfaceConfig config_;
   std::map<Handle, Socket> sockets_;
   std::map<uint16_t, std::unique_ptr<Conn>> conns_;
   std::array<NetworkNumber, kFrameTypeCount> networks_{};
-  int first_learnt_ = -1;  // the frame type of network()
+  int first_learnt_ = -1;  // the frame type of the first network known
+  int answered_ = -1;      // the frame type of network(), once answered
+  void answered(FrameType t);
   std::map<Mac, FrameType> peer_types_;
   std::map<NetworkNumber, Route> routes_;
   std::map<NetworkNumber, int64_t> asked_;  // RIP requests sent, when

@@ -134,6 +134,11 @@ class Connection {
   bool at_end() const;
   size_t readable() const { return received_.size(); }
   size_t writable() const;
+  // Timer rounds gone unanswered: repeats of the open, or of data since the
+  // last progress.
+  int unanswered() const {
+    return state_ == State::kConnecting ? connect_tries_ - 1 : tries_;
+  }
   uint16_t local_id() const { return local_id_; }
   uint16_t peer_id() const { return peer_id_; }
 
