@@ -28,7 +28,6 @@ class FakeBindery : public nw::NetWareClient {
     objects.push_back({name, socket, node_last});
   }
   std::vector<BinderyObject> objects;
-  static constexpr uint32_t kHandle = 0x00C0FFEE;
   int opened = 0, closed = 0;
 
   uint32_t NWCallsInit(void*, void*) override { return 0; }
@@ -38,7 +37,7 @@ class FakeBindery : public nw::NetWareClient {
   }
   uint32_t NWCCOpenConnByRef(uint32_t, uint32_t, uint32_t,
                              uint32_t* handle) override {
-    *handle = kHandle;
+    *handle = 0x00C0FFEE;
     ++opened;
     return 0;
   }
@@ -71,20 +70,11 @@ class FakeBindery : public nw::NetWareClient {
           type != kWireType ||
           o.name.compare(0, nw::kObjectNameSize - 1, name) != 0)
         continue;
-      const uint8_t address[12] = {0,
-                                   0,
-                                   0,
-                                   0,
-                                   0,
-                                   0,
-                                   127,
-                                   0,
-                                   0,
-                                   o.node_last,
-                                   uint8_t(o.socket >> 8),
-                                   uint8_t(o.socket)};
       std::memset(segment, 0, nw::kSegmentSize);
-      std::memcpy(segment, address, sizeof address);
+      segment[6] = 127;  // network 0, node 00 00 7F 00 00 node_last, socket
+      segment[9] = o.node_last;
+      segment[10] = uint8_t(o.socket >> 8);
+      segment[11] = uint8_t(o.socket);
       *more = *flags = 0;
       return 0;
     }
