@@ -22,8 +22,9 @@ namespace fake {
 struct Peer {
   std::vector<std::string> script;
   bool close_at_end = true;
-  size_t takes = SIZE_MAX;         // bytes it reads before it stops reading
-  size_t trickle = 0, credit = 0;  // when set: bytes it reads per 3 s wait
+  // Bytes it reads until its next wait, and (trickle) the more it reads per
+  // 3 s wait; with no trickle it stops reading when the credit is spent.
+  size_t credit = SIZE_MAX, trickle = 0;
   std::string sent;
   std::vector<int> wait_timeouts;
   int64_t clock_ms = 1000000, ms_per_chunk = 0;  // per chunk to arrive
@@ -90,11 +91,9 @@ inline int wait_readable_either(net::Socket a, net::Socket b, int timeout_ms,
 inline int send(net::Socket s, const void* data, int len) {
   Peer* p = find(s);
   if (p == nullptr) return net::send(s, data, len);
-  size_t room = p->takes - std::min(p->takes, p->sent.size());
-  if (p->trickle != 0) room = std::min(room, p->credit);
-  size_t n = std::min(room, static_cast<size_t>(len));
+  size_t n = std::min(p->credit, static_cast<size_t>(len));
   if (n == 0) return would_block();
-  if (p->trickle != 0) p->credit -= n;
+  p->credit -= n;
   p->sent.append(static_cast<const char*>(data), n);
   return static_cast<int>(n);
 }
@@ -102,10 +101,9 @@ inline int send(net::Socket s, const void* data, int len) {
 inline int wait_writable(net::Socket s, int timeout_ms) {
   Peer* p = find(s);
   if (p == nullptr) return net::wait_writable(s, timeout_ms);
-  bool room = p->trickle != 0 || p->sent.size() < p->takes;
-  p->clock_ms += p->trickle != 0 ? 3000 : room ? 0 : timeout_ms;
   p->credit += p->trickle;
-  return room ? 1 : 0;
+  p->clock_ms += p->trickle != 0 ? 3000 : p->credit != 0 ? 0 : timeout_ms;
+  return p->credit != 0 ? 1 : 0;
 }
 
 inline int64_t now(net::Socket s) {
