@@ -162,35 +162,6 @@ inline Outcome run_session(std::vector<std::string> request,
   return o;
 }
 
-// A session's scripts from one byte string, for the fuzz harnesses: flags
-// (bit 0: the unit closes; bit 1: chunks take 400 ms; bit 2: they stream),
-// the browser's bytes, 0xFF, the unit's; 0xFE separates chunks.
-struct Scripts {
-  std::vector<std::string> request, reply;
-  bool unit_closes = false;
-  int64_t ms_per_chunk = 0;
-  bool streams = false;
-};
-
-inline Scripts scripts_from_bytes(const uint8_t* data, size_t size) {
-  if (size == 0) return {};
-  Scripts out{{""},
-              {},
-              (data[0] & 1) != 0,
-              (data[0] & 2) != 0 ? 400 : 0,
-              (data[0] & 4) != 0};
-  std::vector<std::string>* side = &out.request;
-  for (size_t i = 1; i < size; ++i) {
-    bool to_reply = data[i] == 0xFF && side == &out.request;
-    if (to_reply) side = &out.reply;
-    if (to_reply || data[i] == 0xFE)
-      side->emplace_back();
-    else
-      side->back().push_back(static_cast<char>(data[i]));
-  }
-  return out;
-}
-
 // For its lifetime: a gateway at 10.0.0.5 with an IPX stack, in-memory
 // peers, and refresh requests that start no rediscovery.
 struct QuietGateway {
@@ -209,12 +180,25 @@ struct QuietGateway {
   }};
 };
 
-// The quiet gateway for the rest of the process: the fuzz harnesses' setting.
-inline void use_quiet_gateway() { static QuietGateway gateway; }
-
-inline Outcome run_session(const Scripts& s) {
-  return run_session(s.request, s.reply, s.unit_closes, s.ms_per_chunk,
-                     s.streams);
+// A session from one byte string, for the fuzz harnesses (under a quiet
+// gateway kept for the process): flags (bit 0: the unit closes; bit 1:
+// chunks take 400 ms; bit 2: they stream), the browser's bytes, 0xFF, the
+// unit's; 0xFE separates chunks.
+inline Outcome session_from_bytes(const uint8_t* data, size_t size) {
+  static QuietGateway gateway;
+  std::vector<std::string> request(size > 0 ? 1 : 0), reply;
+  std::vector<std::string>* side = &request;
+  for (size_t i = 1; i < size; ++i) {
+    bool to_reply = data[i] == 0xFF && side == &request;
+    if (to_reply) side = &reply;
+    if (to_reply || data[i] == 0xFE)
+      side->emplace_back();
+    else
+      side->back().push_back(static_cast<char>(data[i]));
+  }
+  int flags = size > 0 ? data[0] : 0;
+  return run_session(request, reply, (flags & 1) != 0, (flags & 2) ? 400 : 0,
+                     (flags & 4) != 0);
 }
 
 inline std::vector<std::string> single_bytes(const std::string& text) {
