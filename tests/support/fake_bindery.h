@@ -1,7 +1,6 @@
-// A fake NetWare client for tests: one connection to a bindery of unit
-// service objects (type 0x0414) at network 0, node 00 00 7F 00 00 node_last
-// (the IPX address of 127.0.0.node_last). Install it with
-// ScopedNetWareClient for the length of a test.
+// A fake NetWare client: one connection to a bindery of unit service objects
+// (type 0x0414), each at network 0, node 00 00 7F 00 00 node_last; installed
+// for a test's length with ScopedNetWareClient.
 #ifndef TAV_TESTS_SUPPORT_FAKE_BINDERY_H_
 #define TAV_TESTS_SUPPORT_FAKE_BINDERY_H_
 
