@@ -47,9 +47,7 @@ void enter_private_network() {
   gid_t gid = ::getegid();
   g_root = uid == 0;
   if (::unshare(g_root ? CLONE_NEWNET : CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-    g_problem = std::string(g_root ? "unshare(CLONE_NEWNET): "
-                                   : "unshare(CLONE_NEWUSER|CLONE_NEWNET): ") +
-                std::strerror(errno);
+    g_problem = std::string("unshare: ") + std::strerror(errno);
     return;
   }
   if (!g_root) {
