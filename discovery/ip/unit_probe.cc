@@ -40,6 +40,9 @@ int handle_hardware_reply(const uint8_t* data, int length,
     reverse_bits_of_bytes(hardware, canonical);
     return add_unit(from, canonical, list, capacity, count);
   }
+  // A device heard on two networks is asked, and holds a slot, once.
+  for (int i = 0; i < candidate_count; ++i)
+    if (candidate_list[i].sin_addr == from.sin_addr) return count;
   if (candidate_count < kCandidateCapacity)
     candidate_list[candidate_count++] = from;
   return count;

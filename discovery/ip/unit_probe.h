@@ -28,7 +28,8 @@ int probe_units_by_broadcast(const NetworkEntry* table, int networks,
 void send_wake_up_datagrams(const NetworkEntry* table, int networks);
 
 // Handles one reply to the broadcast: a unit is added, another device
-// becomes a candidate, anything else is ignored. Returns the new count.
+// becomes a candidate (once per address, while the list has room),
+// anything else is ignored. Returns the new count.
 int handle_hardware_reply(const uint8_t* data, int length,
                           const net::SockAddrIn& from, UnitRecord* list,
                           int capacity, int count);

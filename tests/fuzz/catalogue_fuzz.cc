@@ -1,7 +1,5 @@
-// The catalogue: whatever the file text, parsing keeps to the text it is
-// given; and whatever a text, used as a format and filled with inserts,
-// formatting reads no argument it was not given and writes no byte past the
-// result. Each input is tried both as a file and as one text.
+// The catalogue: parsing any file, and formatting any text (the input and
+// each text parsed) with inserts, reads and writes only what it is given.
 #include "platform/catalogue.h"
 #include "tests/fuzz/fuzz.h"
 

@@ -1,6 +1,5 @@
-// The settings hive's file text: whatever the text, parsing never fails
-// hard, and a hive read without damage writes back to a text that reads as
-// the same keys and values, and then to the same bytes.
+// Any settings hive text parses; one read without damage writes back to the
+// same keys and values, and then to the same bytes.
 #include "platform/hive_text.h"
 #include "tests/fuzz/fuzz.h"
 

@@ -22,8 +22,9 @@ namespace fake {
 struct Peer {
   std::vector<std::string> script;
   bool close_at_end = true;
-  size_t takes = SIZE_MAX;         // bytes it reads before it stops reading
-  size_t trickle = 0, credit = 0;  // when set: bytes it reads per 3 s wait
+  // Bytes it reads until its next wait, and (trickle) the more it reads per
+  // 3 s wait; with no trickle it stops reading when the credit is spent.
+  size_t credit = SIZE_MAX, trickle = 0;
   std::string sent;
   std::vector<int> wait_timeouts;
   int64_t clock_ms = 1000000, ms_per_chunk = 0;  // per chunk to arrive
@@ -90,11 +91,9 @@ inline int wait_readable_either(net::Socket a, net::Socket b, int timeout_ms,
 inline int send(net::Socket s, const void* data, int len) {
   Peer* p = find(s);
   if (p == nullptr) return net::send(s, data, len);
-  size_t room = p->takes - std::min(p->takes, p->sent.size());
-  if (p->trickle != 0) room = std::min(room, p->credit);
-  size_t n = std::min(room, static_cast<size_t>(len));
+  size_t n = std::min(p->credit, static_cast<size_t>(len));
   if (n == 0) return would_block();
-  if (p->trickle != 0) p->credit -= n;
+  p->credit -= n;
   p->sent.append(static_cast<const char*>(data), n);
   return static_cast<int>(n);
 }
@@ -102,10 +101,9 @@ inline int send(net::Socket s, const void* data, int len) {
 inline int wait_writable(net::Socket s, int timeout_ms) {
   Peer* p = find(s);
   if (p == nullptr) return net::wait_writable(s, timeout_ms);
-  bool room = p->trickle != 0 || p->sent.size() < p->takes;
-  p->clock_ms += p->trickle != 0 ? 3000 : room ? 0 : timeout_ms;
   p->credit += p->trickle;
-  return room ? 1 : 0;
+  p->clock_ms += p->trickle != 0 ? 3000 : p->credit != 0 ? 0 : timeout_ms;
+  return p->credit != 0 ? 1 : 0;
 }
 
 inline int64_t now(net::Socket s) {
@@ -164,35 +162,6 @@ inline Outcome run_session(std::vector<std::string> request,
   return o;
 }
 
-// A session's scripts from one byte string, for the fuzz harnesses: flags
-// (bit 0: the unit closes; bit 1: chunks take 400 ms; bit 2: they stream),
-// the browser's bytes, 0xFF, the unit's; 0xFE separates chunks.
-struct Scripts {
-  std::vector<std::string> request, reply;
-  bool unit_closes = false;
-  int64_t ms_per_chunk = 0;
-  bool streams = false;
-};
-
-inline Scripts scripts_from_bytes(const uint8_t* data, size_t size) {
-  if (size == 0) return {};
-  Scripts out{{""},
-              {},
-              (data[0] & 1) != 0,
-              (data[0] & 2) != 0 ? 400 : 0,
-              (data[0] & 4) != 0};
-  std::vector<std::string>* side = &out.request;
-  for (size_t i = 1; i < size; ++i) {
-    bool to_reply = data[i] == 0xFF && side == &out.request;
-    if (to_reply) side = &out.reply;
-    if (to_reply || data[i] == 0xFE)
-      side->emplace_back();
-    else
-      side->back().push_back(static_cast<char>(data[i]));
-  }
-  return out;
-}
-
 // For its lifetime: a gateway at 10.0.0.5 with an IPX stack, in-memory
 // peers, and refresh requests that start no rediscovery.
 struct QuietGateway {
@@ -211,12 +180,25 @@ struct QuietGateway {
   }};
 };
 
-// The quiet gateway for the rest of the process: the fuzz harnesses' setting.
-inline void use_quiet_gateway() { static QuietGateway gateway; }
-
-inline Outcome run_session(const Scripts& s) {
-  return run_session(s.request, s.reply, s.unit_closes, s.ms_per_chunk,
-                     s.streams);
+// A session from one byte string, for the fuzz harnesses (under a quiet
+// gateway kept for the process): flags (bit 0: the unit closes; bit 1:
+// chunks take 400 ms; bit 2: they stream), the browser's bytes, 0xFF, the
+// unit's; 0xFE separates chunks.
+inline Outcome session_from_bytes(const uint8_t* data, size_t size) {
+  static QuietGateway gateway;
+  std::vector<std::string> request(size > 0 ? 1 : 0), reply;
+  std::vector<std::string>* side = &request;
+  for (size_t i = 1; i < size; ++i) {
+    bool to_reply = data[i] == 0xFF && side == &request;
+    if (to_reply) side = &reply;
+    if (to_reply || data[i] == 0xFE)
+      side->emplace_back();
+    else
+      side->back().push_back(static_cast<char>(data[i]));
+  }
+  int flags = size > 0 ? data[0] : 0;
+  return run_session(request, reply, (flags & 1) != 0, (flags & 2) ? 400 : 0,
+                     (flags & 4) != 0);
 }
 
 inline std::vector<std::string> single_bytes(const std::string& text) {

@@ -1,7 +1,6 @@
-// A fake NetWare client for tests: one connection to a bindery of unit
-// service objects (type 0x0414) at network 0, node 00 00 7F 00 00 node_last
-// (the IPX address of 127.0.0.node_last). Install it with
-// ScopedNetWareClient for the length of a test.
+// A fake NetWare client: one connection to a bindery of unit service objects
+// (type 0x0414), each at network 0, node 00 00 7F 00 00 node_last; installed
+// for a test's length with ScopedNetWareClient.
 #ifndef TAV_TESTS_SUPPORT_FAKE_BINDERY_H_
 #define TAV_TESTS_SUPPORT_FAKE_BINDERY_H_
 
@@ -28,7 +27,6 @@ class FakeBindery : public nw::NetWareClient {
     objects.push_back({name, socket, node_last});
   }
   std::vector<BinderyObject> objects;
-  static constexpr uint32_t kHandle = 0x00C0FFEE;
   int opened = 0, closed = 0;
 
   uint32_t NWCallsInit(void*, void*) override { return 0; }
@@ -38,7 +36,7 @@ class FakeBindery : public nw::NetWareClient {
   }
   uint32_t NWCCOpenConnByRef(uint32_t, uint32_t, uint32_t,
                              uint32_t* handle) override {
-    *handle = kHandle;
+    *handle = 0x00C0FFEE;
     ++opened;
     return 0;
   }
@@ -71,20 +69,11 @@ class FakeBindery : public nw::NetWareClient {
           type != kWireType ||
           o.name.compare(0, nw::kObjectNameSize - 1, name) != 0)
         continue;
-      const uint8_t address[12] = {0,
-                                   0,
-                                   0,
-                                   0,
-                                   0,
-                                   0,
-                                   127,
-                                   0,
-                                   0,
-                                   o.node_last,
-                                   uint8_t(o.socket >> 8),
-                                   uint8_t(o.socket)};
       std::memset(segment, 0, nw::kSegmentSize);
-      std::memcpy(segment, address, sizeof address);
+      segment[6] = 127;  // network 0, node 00 00 7F 00 00 node_last, socket
+      segment[9] = o.node_last;
+      segment[10] = uint8_t(o.socket >> 8);
+      segment[11] = uint8_t(o.socket);
       *more = *flags = 0;
       return 0;
     }

@@ -43,35 +43,24 @@ bool bring_up_loopback() {
 }  // namespace
 
 void enter_private_network() {
-  const char* already = std::getenv("TAV_TEST_NETNS");
   uid_t uid = ::geteuid();
   gid_t gid = ::getegid();
   g_root = uid == 0;
-  if (already != nullptr && std::strcmp(already, "inherited") == 0) {
-    // A wrapper (scripts/) has already made the namespace for us.
-    g_root = std::getenv("TAV_TEST_HOSTS") != nullptr;
-  } else if (::unshare(g_root ? CLONE_NEWNET : CLONE_NEWUSER | CLONE_NEWNET) !=
-             0) {
-    g_problem = std::string(g_root ? "unshare(CLONE_NEWNET): "
-                                   : "unshare(CLONE_NEWUSER|CLONE_NEWNET): ") +
-                std::strerror(errno);
+  if (::unshare(g_root ? CLONE_NEWNET : CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+    g_problem = std::string("unshare: ") + std::strerror(errno);
     return;
-  } else {
-    if (!g_root) {
-      write_file("/proc/self/setgroups", "deny");
-      write_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-      write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
-    }
-    if (!bring_up_loopback()) {
-      g_problem = "cannot bring up the loopback in the new namespace";
-      return;
-    }
+  }
+  if (!g_root) {
+    write_file("/proc/self/setgroups", "deny");
+    write_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+    write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+  }
+  if (!bring_up_loopback()) {
+    g_problem = "cannot bring up the loopback in the new namespace";
+    return;
   }
   g_private = true;
   g_problem.clear();
-  // Child processes (the simulator, tav itself) inherit the namespace.
-  ::setenv("TAV_TEST_NETNS", "inherited", 1);
-  if (g_root) ::setenv("TAV_TEST_HOSTS", "1", 1);
 }
 
 bool in_private_network() { return g_private; }

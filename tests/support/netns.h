@@ -1,7 +1,6 @@
-// Every test binary enters a network namespace of its own (inside a user
-// namespace unless root) before any test runs: only the loopback is there,
-// so nothing a test sends leaves the machine. As real root a test may add
-// namespaces and veth pairs inside it. Tests skip where none was made.
+// Every test binary enters a network namespace of its own (in a user
+// namespace unless root) with only the loopback, so nothing sent leaves the
+// machine; as root a test may add namespaces and veth pairs inside it.
 #ifndef TAV_TESTS_SUPPORT_NETNS_H_
 #define TAV_TESTS_SUPPORT_NETNS_H_
 

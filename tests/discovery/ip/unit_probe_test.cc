@@ -17,7 +17,8 @@ class UnitProbeTest : public testing::Test {
   void SetUp() override {
     set_unit_model_strings("VEM_", "Print Server", "MIO Based Printer", 10001,
                            3);
-    loopback_ = tav_test::local_entry("127.0.0.1", "255.0.0.0");
+    loopback_[0] = tav_test::local_entry("127.0.0.1", "255.0.0.0");
+    loopback_[1] = tav_test::local_entry("127.0.0.1", "255.255.255.0");
   }
 
   // Broadcasts to the networks with the agent playing the units; returns
@@ -45,7 +46,7 @@ class UnitProbeTest : public testing::Test {
     return "";
   }
 
-  NetworkEntry loopback_{};
+  NetworkEntry loopback_[2] = {};  // every device answers on both
   UnitRecord list_[kIpUnitCapacity] = {};
   int count_ = -1, requests_ = -1;
 };
@@ -60,16 +61,15 @@ TEST_F(UnitProbeTest, RecognisesUnitsCandidatesAndMisbehavingReplies) {
              "ip=127.0.0.5,hw=08-00-09-11-22-34",  // foreign without a number
              "ip=127.0.0.6,hw=00-40-AF-00-00-10,truncate=47",
              "ip=127.0.0.9,hw=00-40-AF-00-00-28,delay=1500"},  // too late
-            &loopback_, 1);
-  EXPECT_EQ(line, "Found 3 units out of 5 packets received.\n");
+            loopback_, 2);
+  EXPECT_EQ(line, "Found 3 units out of 10 packets received.\n");
   ASSERT_EQ(count_, 3);
   EXPECT_EQ(unit_at("127.0.0.2"), "VEM_149130 10001");  // port 0: default
   EXPECT_EQ(unit_at("127.0.0.3"),
             "Second floor, east wing, next to the lif 8080");
   EXPECT_EQ(unit_at("127.0.0.4"), "VEM_123456 10001");
-  EXPECT_EQ(candidate_count, 2);
-  // No network, no datagram (a unit on two networks is listed once: the
-  // unit list's own test).
+  EXPECT_EQ(candidate_count, 2);  // each device once
+  // No network, no datagram.
   EXPECT_EQ(probe({"ip=127.0.0.2"}, nullptr, 0),
             "Found 0 units out of 0 packets received.\n");
   EXPECT_EQ(requests_, 0);
@@ -82,10 +82,10 @@ TEST(HardwareReplyHandlingTest, FullCandidateListDropsFurtherDevices) {
       snmp_units({"ip=10.0.0.1,hw=08-00-09-01-02-03"})[0], request, 42);
   UnitRecord list[1] = {};
   candidate_count = kCandidateCapacity - 1;
-  net::SockAddrIn from = net::make_addr_in(ip("10.0.0.1"), 161);
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(handle_hardware_reply(r.data(), int(r.size()), from, list, 1, 0),
-              0);
+  for (const char* from : {"10.0.0.1", "10.0.0.2"}) {
+    net::SockAddrIn address = net::make_addr_in(ip(from), 161);
+    EXPECT_EQ(
+        handle_hardware_reply(r.data(), int(r.size()), address, list, 1, 0), 0);
     EXPECT_EQ(candidate_count, kCandidateCapacity);
   }
   EXPECT_EQ(candidate_list[kCandidateCapacity - 1].sin_addr, ip("10.0.0.1"));
