@@ -14,6 +14,7 @@
 #include "ipx/device/fault_device.h"
 #include "ipx/device/router.h"
 #include "ipx/iface/interface.h"
+#include "ipx/wire/rip.h"
 #include "ipx/wire/sap.h"
 
 namespace {
@@ -73,6 +74,10 @@ struct Net {
     routers.push_back(std::make_unique<Router>(Mac{0x02, 0xEE, 0, 0, 0, n},
                                                std::move(ports), ticks));
     return *routers.back();
+  }
+  void remove(const Router& gone) {
+    for (auto& r : routers)
+      if (r.get() == &gone) r.reset();
   }
   // Runs until `done` holds or `ms` have passed; false on the time-out.
   bool run(
@@ -404,8 +409,7 @@ TEST(IpxLan, EveryUnitOfAnInternetworkIsReachedAtEveryAddressListed) {
   ASSERT_EQ(host.connect(c, {r, routed.iface->node(), kService}, net.now), 0);
   spx::Connection& m = *host.connection(c);
   ASSERT_TRUE(net.run(2000, [&] { return m.writable() > 0; }));
-  for (auto& router : net.routers)
-    if (router.get() == &fast) router.reset();
+  net.remove(fast);
   m.write(bytes("GET /again"), net.now);
   EXPECT_TRUE(net.run(5000, [&] {
     return units[0].got.find("GET /again") != std::string::npos;
@@ -414,6 +418,26 @@ TEST(IpxLan, EveryUnitOfAnInternetworkIsReachedAtEveryAddressListed) {
   ASSERT_TRUE(host.route(r, &via));
   EXPECT_EQ(via, slow.mac());
   EXPECT_GT(slow.forwarded(), 0u);
+  // Router 2 vanishes too, with no connection left: its route, unheard
+  // for 3 minutes, ages out, and the next packet for R asks RIP afresh.
+  host.close(c, net.now);
+  for (Unit& u : units)
+    for (Handle h : u.accepted) u.iface->close(h, net.now);
+  ASSERT_TRUE(
+      net.run(20000, [&] { return host.next_deadline() == spx::kNever; }));
+  net.remove(slow);
+  net.run(181 * 1000);
+  EXPECT_FALSE(host.route(r, &via));
+  for (std::vector<uint8_t> b; spy.receive(&b);) continue;
+  host.sendto(q, bytes("x"), {r, routed.iface->node(), kService});
+  net.run(1);
+  bool asked = false;
+  for (std::vector<uint8_t> b; spy.receive(&b);) {
+    auto f = decode_frame(b);
+    asked |= f && f->source == host.node() &&
+             f->ipx.destination.socket == kRipSocket;
+  }
+  EXPECT_TRUE(asked);
 }
 
 }  // namespace
