@@ -3,12 +3,8 @@
 // (the stack end's hang-up is reported on every poll), closed by the
 // program with a full queue behind the peer's shut window, or lingering
 // after the peer's close when a late packet reaches it.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/if_packet.h>
-#include <net/ethernet.h>
-#include <net/if.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,18 +24,6 @@ int64_t cpu_ms() {
   ::getrusage(RUSAGE_SELF, &u);
   return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000 +
          (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000;
-}
-
-// A raw socket on `interface` that sees the frames sent there.
-int tap(const char* interface) {
-  int s = ::socket(AF_PACKET, SOCK_RAW | SOCK_NONBLOCK, htons(ETH_P_ALL));
-  sockaddr_ll where{};
-  where.sll_family = AF_PACKET;
-  where.sll_protocol = htons(ETH_P_ALL);
-  where.sll_ifindex = static_cast<int>(if_nametoindex(interface));
-  if (s >= 0 && ::bind(s, reinterpret_cast<sockaddr*>(&where), sizeof where))
-    ::close(s), s = -1;
-  return s;
 }
 
 // The first SPX end of connection seen on `tap` within 3 s; `meanwhile`
@@ -92,7 +76,7 @@ TEST(IpxStack, ConnectionsLeftInAnyStateCostNoProcessorTime) {
        }},
       {"lingering after the peer's close when a late FE comes",
        [](ipx_test::Lan& lan, ipx::Stack&, ipx::Stack& b, int c, int accepted) {
-         int t = tap(lan.name(1));
+         int t = ipx_test::capture_on(lan.name(1));
          ASSERT_GE(t, 0);
          // a's program reads slowly: when the end comes, data it has not
          // read yet still waits in the connection, which keeps it.
