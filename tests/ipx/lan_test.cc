@@ -370,26 +370,23 @@ TEST(IpxLan, EveryUnitOfAnInternetworkIsReachedAtEveryAddressListed) {
             listed.end());
   // The silent unit, heard of by other means, at no network yet known.
   listed.push_back({{}, units[3].iface->node(), kService});
-  auto reach_all = [&] {
-    for (const Address& a : listed) {
-      SCOPED_TRACE(testing::Message() << "unit node " << int(a.node[5]));
-      Handle c = host.open(SocketKind::kStream);
-      ASSERT_EQ(host.connect(c, a, net.now), 0);
-      spx::Connection& m = *host.connection(c);
-      ASSERT_TRUE(net.run(2000, [&] { return m.writable() > 0; }));
-      m.write(bytes("GET /"), net.now);
-      ASSERT_TRUE(net.run(
-          500, [&] { return m.readable() == 0 && m.writable() == 16 * 1024; }));
-      host.close(c, net.now);
-      net.run(50);
-    }
-    for (const Unit& u : units)
-      for (const Address& a : listed)
-        if (a.node == u.iface->node()) {
-          EXPECT_NE(u.got.find("GET /"), std::string::npos) << u.what;
-        }
-  };
-  reach_all();
+  for (const Address& a : listed) {
+    SCOPED_TRACE(testing::Message() << "unit node " << int(a.node[5]));
+    Handle c = host.open(SocketKind::kStream);
+    ASSERT_EQ(host.connect(c, a, net.now), 0);
+    spx::Connection& m = *host.connection(c);
+    ASSERT_TRUE(net.run(2000, [&] { return m.writable() > 0; }));
+    m.write(bytes("GET /"), net.now);
+    ASSERT_TRUE(net.run(
+        500, [&] { return m.readable() == 0 && m.writable() == 16 * 1024; }));
+    host.close(c, net.now);
+    net.run(50);
+  }
+  for (const Unit& u : units)
+    for (const Address& a : listed)
+      if (a.node == u.iface->node()) {
+        EXPECT_NE(u.got.find("GET /"), std::string::npos) << u.what;
+      }
   // Packets for R went to the router with fewer ticks, in its frame type.
   Mac via;
   ASSERT_TRUE(host.route(r, &via));
