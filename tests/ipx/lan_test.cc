@@ -1,6 +1,6 @@
 // Interfaces on an in-memory LAN, driven by a simulated clock: nodes of
 // every frame type and network, routers, the SPX open and its bound, loss,
-// a vanishing peer, both closes; without root or a network namespace.
+// both closes; without root or a network namespace.
 #include "ipx/device/lan.h"
 
 #include <gtest/gtest.h>
@@ -164,17 +164,13 @@ TEST(IpxLan, ConnectionsOpenCarryAndEndWithinTheirBounds) {
     big[i] = static_cast<char>(i * 2654435761u >> 24);
   struct Row {
     const char* what;
-    int drop, reorder;       // on the server's device, both ways
-    int vanish_after_bytes;  // -1: the server stays
-    int closer;              // 0 client, 1 server
-    int expected_error;      // of the client's connection
-    int64_t bound_ms;        // the end comes within this
+    int drop, reorder;  // on the server's device, both ways
+    int closer;         // 0 client, 1 server
+    int64_t bound_ms;   // the end comes within this
   } rows[] = {
-      {"client closes", 0, 0, -1, 0, 0, 100},
-      {"server closes", 0, 0, -1, 1, 0, 100},
-      {"lossy and reordering wire", 10, 5, -1, 0, 0, 60000},
-      {"peer vanishes", 0, 0, 1000, 0, spx::kConnectionReset,
-       100 + 200 + 6 * 400 + 500},
+      {"client closes", 0, 0, 0, 100},
+      {"server closes", 0, 0, 1, 100},
+      {"lossy and reordering wire", 10, 5, 0, 60000},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
@@ -189,7 +185,6 @@ TEST(IpxLan, ConnectionsOpenCarryAndEndWithinTheirBounds) {
     // The client sends `big`; the server echoes what it reads.
     size_t sent = 0;
     std::string echoed, got, back;
-    int64_t vanished = -1;
     net.run(r.bound_ms + 60000, [&] {
       sent += client.write(bytes(big, sent), net.now);
       std::string in = read_all(server, net.now);
@@ -197,19 +192,8 @@ TEST(IpxLan, ConnectionsOpenCarryAndEndWithinTheirBounds) {
       echoed += in;
       echoed.erase(0, server.write(bytes(echoed), net.now));
       back += read_all(client, net.now);
-      if (r.vanish_after_bytes >= 0 && vanished < 0 &&
-          got.size() >= size_t(r.vanish_after_bytes)) {
-        net.nodes[1]->fault.set_loss(100, 0);
-        vanished = net.now;
-      }
       return client.finished() || back.size() == big.size();
     });
-    if (vanished >= 0) {
-      EXPECT_TRUE(client.finished());
-      EXPECT_LT(net.now - vanished, r.bound_ms);
-      EXPECT_EQ(client.error(), r.expected_error);
-      continue;
-    }
     ASSERT_EQ(got, big);
     ASSERT_EQ(back, big);
     // The closing side's end reaches the other, which reads it after all
