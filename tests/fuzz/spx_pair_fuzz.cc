@@ -1,20 +1,11 @@
-// Two SPX connections, each driven by a program, over a simulated wire
-// whose loss, duplication, delays (and so reordering) and third-party
-// packets come from the input; what the programs write, read and close too.
-// When the input runs out, the wire turns lossless and both programs read
-// everything for a long while. What must hold:
-// - what a program reads is a prefix of what the other program wrote;
-// - no data packet is sent past the allocation its peer gave;
-// - after tick(), the next deadline is in the future (never stays past);
-// - after the lossless period, everything written before a close has
-//   arrived, or an error is reported: an end read without error follows
-//   every byte written before it;
-// - one call queues at most a window of data and two system packets, none
-//   longer than SPX allows, and an end never holds more than its buffer.
-// Third-party packets are system packets (acknowledgements and
-// allocations, forged or corrupt) of other connection ids or of the pair's
-// own, or data forged with the pair's ids: SPX cannot tell that from real,
-// so what the end it reaches reads is then checked only for its bounds.
+// Two SPX connections over a wire whose loss, repeats, delays and forged
+// packets come from the input, as do the programs' writes, reads and
+// closes; then a long lossless period. What must hold: reads are a prefix
+// of the other's writes; no data past the peer's allocation; deadlines
+// after tick() in the future; everything written before a close arrives,
+// or an error is reported; one call queues at most a window and two system
+// packets, none too long, and an end holds no more than its buffer. Forged
+// data (the pair's ids) leaves only the reading end's bounds checked.
 #include <map>
 #include <vector>
 

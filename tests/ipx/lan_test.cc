@@ -196,9 +196,8 @@ TEST(IpxLan, ConnectionsOpenCarryAndEndWithinTheirBounds) {
     });
     ASSERT_EQ(got, big);
     ASSERT_EQ(back, big);
-    // The closing side's end reaches the other, which reads it after all
-    // the data; both connections then end in order, and the closed one is
-    // dropped.
+    // The other reads the end after all the data; both end in order, and
+    // the closed one is dropped.
     Interface& closer = r.closer == 0 ? a : b;
     Handle closing = r.closer == 0 ? p->client : p->server;
     spx::Connection& other = r.closer == 0 ? server : client;
@@ -258,13 +257,9 @@ TEST(IpxLan, TheNetworkIsLearntFromTheLanAndAFullBacklogStaysSilent) {
   EXPECT_EQ(host.network(), n2);
 }
 
-// A site of several IPX networks: our wire carries N1 in Ethernet II, N2 in
-// 802.3 and N3 in 802.2, all three bound to router 1, which also routes to
-// network R on the far wire; router 2 reaches R too, at more ticks. Units:
-// a routed one on R, an 802.3-only one, one in Ethernet II and 802.2 (two
-// networks), one in SNAP of no network known, and one on 802.2 that never
-// answers SAP. The host, of no network given, finds them by SAP and reaches
-// each at every address it was told, the routed one through the router.
+// N1, N2, N3 on our wire (Ethernet II, 802.3, 802.2) via router 1 to R on
+// the far wire; router 2 reaches R at more ticks. The host, of no network
+// given, finds the units by SAP and reaches each at every address told.
 TEST(IpxLan, EveryUnitOfAnInternetworkIsReachedAtEveryAddressListed) {
   const NetworkNumber n1 = {0, 0, 0, 0x11}, n2 = {0, 0, 0, 0x12},
                       n3 = {0, 0, 0, 0x13}, r = {0, 0, 0, 0x77};
@@ -383,9 +378,8 @@ TEST(IpxLan, EveryUnitOfAnInternetworkIsReachedAtEveryAddressListed) {
       EXPECT_EQ(f->destination, fast.mac());
     }
   }
-  // Router 1 vanishes mid-connection: the second resend asks for R again,
-  // router 1 does not answer within 1 s, router 2's answer is taken and the
-  // connection carries on through it within seconds.
+  // Router 1 vanishes mid-connection: the second resend asks for R again
+  // and within 1 s router 2's answer is taken.
   Handle c = host.open(SocketKind::kStream);
   ASSERT_EQ(host.connect(c, {r, routed.iface->node(), kService}, net.now), 0);
   spx::Connection& m = *host.connection(c);

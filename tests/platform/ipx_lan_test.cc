@@ -1,7 +1,5 @@
-// IPX in Ethernet frames on a veth pair in the test's private network
-// namespace: two stacks, or the program (TAV_IPX=ethernet) on one end and
-// simulated units and a router on the other (what the in-memory LAN cannot
-// show: real frames, the platform's sockets, the simulator's nodes).
+// IPX in Ethernet frames on a veth pair in the test's namespace: two stacks,
+// or the program (TAV_IPX=ethernet) facing simulated units and a router.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -117,14 +115,9 @@ TEST(IpxStack, DatagramErrorsAndOpensOrConnectionsNobodyAnswers) {
   EXPECT_EQ(a->socket_error(e), 10054);
 }
 
-// A site of several IPX networks: a router with three networks on the
-// host's wire (kNet in Ethernet II, 00BEEF02 in 802.3, 00BEEF03 in 802.2)
-// and network 77 on a second segment, where unit Far is; unit Raw3 on the
-// host's wire in 802.3 only; unit Two in Ethernet II and 802.2. The router
-// starts first, the units learn their networks from it, and it lists Far
-// from its announcement. Each is found once (Far by the router's SAP
-// answer), described and served, every frame dissecting cleanly; then a
-// 5 MB page crosses the router from a lossy, reordering unit.
+// A router of kNet, 00BEEF02, 00BEEF03 (Ethernet II, 802.3, 802.2) here and
+// 77 (unit Far) beyond; units Raw3 (802.3) and Two (Ethernet II, 802.2).
+// Each is found once, described and served through the gateway.
 TEST(IpxUnitsInEthernetFrames, UnitsOfOtherNetworksAreFoundThroughARouter) {
   TAV_REQUIRE_PRIVATE_NETWORK();
   // The host on one end of a veth pair with TAV_IPX=ethernet and the

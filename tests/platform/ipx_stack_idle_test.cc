@@ -1,8 +1,5 @@
 // The stack thread sleeps while nothing is to be done, whatever state a
-// connection was left in: ended by the peer but not closed by the program
-// (the stack end's hang-up is reported on every poll), closed by the
-// program with a full queue behind the peer's shut window, or lingering
-// after the peer's close when a late packet reaches it.
+// connection was left in.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
