@@ -93,10 +93,6 @@ struct Net {
   }
 };
 
-Address at(const Interface& i, uint16_t socket) {
-  return {i.network(), i.node(), socket};
-}
-
 std::span<const uint8_t> bytes(const std::string& s, size_t from = 0) {
   return {reinterpret_cast<const uint8_t*>(s.data()) + from, s.size() - from};
 }
@@ -135,6 +131,7 @@ TEST(IpxLan, SocketNumbersAndDatagramsAreCheckedAsWinsockDoes) {
   Handle s = a.open(SocketKind::kStream);
   Address me;
   std::vector<uint8_t> huge(kMaxIpxPacket);
+  const Address self{a.network(), a.node(), 1};
   struct Row {
     const char* what;
     std::function<int()> call;
@@ -144,8 +141,8 @@ TEST(IpxLan, SocketNumbersAndDatagramsAreCheckedAsWinsockDoes) {
       {"bind", [&] { return a.bind(u, 0x8449); }, 0},
       {"in use", [&] { return a.bind(v, 0x8449); }, -10048},
       {"bound twice", [&] { return a.bind(u, 0x0453); }, -10022},
-      {"too long", [&] { return a.sendto(u, huge, at(a, 1)); }, -10040},
-      {"datagram on SPX", [&] { return a.sendto(s, huge, at(a, 1)); }, -10022},
+      {"too long", [&] { return a.sendto(u, huge, self); }, -10040},
+      {"datagram on SPX", [&] { return a.sendto(s, huge, self); }, -10022},
       {"connect to node 0", [&] { return a.connect(s, {}, 0); }, -10049},
       {"unknown socket", [&] { return a.bind(999, 1); }, -10038},
   };

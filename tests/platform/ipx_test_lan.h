@@ -103,9 +103,8 @@ inline int capture_on(const char* interface) {
   return bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 ? fd : -1;
 }
 
-// The command that has tshark read the frames `capture` saw (closed here),
-// written into `dir`, once the full dissection found nothing malformed and
-// no error; "" when tshark is not installed.
+// tshark's command reading the frames `capture` saw (closed here) from `dir`,
+// once their dissection showed nothing malformed; "" without tshark.
 inline std::string tshark_read(int capture, tav_test::ScratchDir& dir) {
   const uint32_t head[6] = {0xA1B2C3D4, 0x00040002, 0, 0, 65535, 1};
   std::string pcap(reinterpret_cast<const char*>(head), sizeof head);
@@ -125,9 +124,8 @@ inline std::string tshark_read(int capture, tav_test::ScratchDir& dir) {
   return read;
 }
 
-// The LAN of the process-wide stack of platform/net (which lives as long as
-// the process, and so does its interface): made once, nullptr when it
-// cannot be.
+// The LAN of platform/net's process-wide stack (it lasts as long as the
+// process): made once, nullptr when it cannot be.
 inline Lan* host_lan() {
   static Lan* lan = [] {
     auto* l = new Lan();

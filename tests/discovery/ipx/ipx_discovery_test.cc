@@ -132,9 +132,8 @@ TEST(IpxDiscoveryRun, NoIpxStackFailsAndKeepsThePublishedList) {
   EXPECT_EQ(published_ipx_units()->count, 1);
 }
 
-// The units answer the broadcasts from their own addresses and serve their
-// descriptions over SPX; a file server answers whose bindery is empty at
-// first, then holds one unit, which is probed without broadcasts.
+// Units answer broadcasts and serve descriptions over SPX; a file server's
+// bindery, empty at first, then holds one unit, probed without broadcasts.
 TEST(IpxDiscoveryRun, FindsSimulatedUnitsByBroadcastOrFromTheBindery) {
   TAV_REQUIRE_IPX_NETWORK();
   std::vector<std::string> args = {"--fileserver", "name=FS1,ip=127.0.0.20"};
