@@ -28,9 +28,8 @@ struct Input {
   std::span<const uint8_t> in;
   bool empty() const { return in.empty(); }
   uint8_t next() {
-    if (in.empty()) return 0;
-    uint8_t b = in[0];
-    in = in.subspan(1);
+    uint8_t b = in.empty() ? 0 : in[0];
+    in = in.subspan(in.empty() ? 0 : 1);
     return b;
   }
 };

@@ -1,6 +1,5 @@
-// Interfaces on an in-memory LAN, driven by a simulated clock: nodes of
-// every frame type and network, routers, the SPX open and its bound, loss,
-// both closes; without root or a network namespace.
+// Interfaces on an in-memory LAN with a simulated clock: frame types,
+// networks, routers, SPX opens, loss and closes, without root.
 #include "ipx/device/lan.h"
 
 #include <gtest/gtest.h>

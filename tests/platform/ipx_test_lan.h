@@ -1,6 +1,5 @@
-// A test LAN for the IPX stack: a veth pair made inside the test's private
-// network namespace (the test binaries enter one before any test runs), and
-// stacks on its two ends. Removed again when the Lan goes.
+// A test LAN for the IPX stack: a veth pair in the test's own network
+// namespace and stacks on its two ends, removed when the Lan goes.
 #ifndef TAV_TESTS_PLATFORM_IPX_TEST_LAN_H_
 #define TAV_TESTS_PLATFORM_IPX_TEST_LAN_H_
 

@@ -1,6 +1,5 @@
-// Every kind of frame the stack sends, in every frame type, captured on a
-// test LAN and dissected by tshark, an implementation we did not write: it
-// must read as the packet meant, with nothing malformed and no error.
+// Every kind of frame the stack sends, in every frame type, as tshark (not
+// ours) reads it: as the packet meant, nothing malformed, no error.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
