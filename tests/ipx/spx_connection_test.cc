@@ -1,5 +1,4 @@
-// The SPX connection machine between two peers over a simulated wire that
-// loses, repeats and reorders packets, with a simulated clock.
+// The SPX machine between two peers over a lossy wire and a simulated clock.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -74,8 +73,7 @@ Bytes pattern(size_t n, uint8_t seed) {
   return b;
 }
 
-// One end: it writes `out` (closing after it if told), reads into `in`
-// unless told not to, and sends over `wire` to the other end.
+// One end: writes `out` (then closes if told), reads into `in` if told.
 struct End {
   End(uint16_t id, const Limits& l) : conn(id, {}, l) {}
   Connection conn;
@@ -216,8 +214,7 @@ TEST(SpxConnection, ASilentPeerEndsTheConnectionWithinItsBounds) {
   EXPECT_EQ(r.client.wire.log.size(), 8u);
 }
 
-// Faults a unit or a hostile packet can lead the machine into; each must
-// end well and within its bound.
+// Faults a unit or a hostile packet may cause: each ends well, in bounds.
 TEST(SpxConnection, SlowPeersForgedPacketsAndShutWindowsStayBounded) {
   const struct {
     const char* name;
