@@ -1,17 +1,11 @@
-// Two SPX connections, each driven by a program, over a simulated wire
-// whose loss, duplication, delays (and so reordering) and third-party
-// packets come from the input; what the programs write, read and close too.
-// When the input runs out, the wire turns lossless and both programs read
-// everything for a long while. What must hold:
-// - what a program reads is a prefix of what the other program wrote;
-// - no data packet is sent past the allocation its peer gave;
-// - after tick(), the next deadline is in the future (never stays past);
-// - after the lossless period, everything written before a close has
-//   arrived, or an error is reported: an end read without error follows
-//   every byte written before it.
-// Third-party packets are system packets (acknowledgements and
-// allocations, forged or corrupt) of other connection ids or of the pair's
-// own: SPX cannot tell forged data from real, so none is sent.
+// Two SPX connections over a wire whose loss, repeats, delays and forged
+// packets come from the input, as do the programs' writes, reads and
+// closes; then a long lossless period. What must hold: reads are a prefix
+// of the other's writes; no data past the peer's allocation; deadlines
+// after tick() in the future; everything written before a close arrives,
+// or an error is reported; one call queues at most a window and two system
+// packets, none too long, and an end holds no more than its buffer. Forged
+// data (the pair's ids) leaves only the reading end's bounds checked.
 #include <map>
 #include <vector>
 
@@ -34,9 +28,8 @@ struct Input {
   std::span<const uint8_t> in;
   bool empty() const { return in.empty(); }
   uint8_t next() {
-    if (in.empty()) return 0;
-    uint8_t b = in[0];
-    in = in.subspan(1);
+    uint8_t b = in.empty() ? 0 : in[0];
+    in = in.subspan(in.empty() ? 0 : 1);
     return b;
   }
 };
@@ -46,7 +39,8 @@ struct End {
   Connection conn;
   size_t written = 0, read = 0;
   bool closed = false;
-  bool forged = false;  // a forged packet with our ids reached us
+  bool forged = false;       // a forged packet with our ids reached us
+  bool forged_data = false;  // and it was data
   // The highest allocation the peer's own packets gave, and whether one did.
   uint16_t granted = 0;
   bool granted_known = false;
@@ -71,11 +65,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   end[0].conn.open(now);
 
   // Sends what an end has queued, each packet to its fate.
+  auto bounded = [&](End& e, size_t queued) {
+    fuzz::require(e.conn.outbox().size() <= queued + limits.window + 2);
+    fuzz::require(e.conn.readable() <=
+                  limits.receive_packets * ipx::kSpxMaxData);
+  };
   auto flush = [&](int from, bool lossless) {
     auto& out = end[from].conn.outbox();
     for (; !out.empty(); out.pop_front()) {
       const Packet& p = out.front();
       const End& e = end[from];
+      fuzz::require(p.size <= ipx::kSpxMaxData);
       if (!(p.header.connection_control & ipx::kSpxSystem) && e.granted_known &&
           !e.forged)
         fuzz::require(!before(e.granted, p.header.sequence));
@@ -89,12 +89,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto deliver = [&](const InFlight& f, bool real) {
     End& e = end[f.to];
     const ipx::SpxHeader& h = f.packet.header;
+    const size_t queued = e.conn.outbox().size();
     if (e.conn.state() == spx::State::kIdle) {
       if (h.destination_id != ipx::kSpxUnknownId || !real) return;
       e.conn.accept(h, now);
     } else {
       e.conn.receive(h, f.packet.bytes(), now);
     }
+    bounded(e, queued);
     uint16_t peer_id = end[1 - f.to].conn.local_id();
     if (real && h.source_id == peer_id &&
         (!e.granted_known || before(e.granted, h.allocation))) {
@@ -104,6 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   auto programs = [&](int side, uint8_t cmd, uint8_t arg) {
     End& e = end[side];
+    const size_t queued = e.conn.outbox().size();
     uint8_t buf[2048];
     if ((cmd & 3) == 0 && !e.closed) {
       size_t n = std::min<size_t>(arg * 8u, sizeof buf);
@@ -111,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       e.written += e.conn.write({buf, n}, now);
     } else if ((cmd & 3) == 1 || cmd == 0xFF) {
       size_t n = e.conn.read({buf, cmd == 0xFF ? sizeof buf : arg * 8u}, now);
-      for (size_t i = 0; i < n; ++i, ++e.read) {
+      for (size_t i = 0; i < n && !e.forged_data; ++i, ++e.read) {
         fuzz::require(e.read < end[1 - side].written);
         fuzz::require(buf[i] == stream_byte(1 - side, e.read));
       }
@@ -119,6 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       e.closed = true;
       e.conn.close(now);
     }
+    bounded(e, queued);
   };
   auto advance = [&](int64_t to) {
     while (!wire.empty() && wire.begin()->first <= to) {
@@ -130,8 +134,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     now = std::max(now, to);
     for (End& e : end) {
+      const size_t queued = e.conn.outbox().size();
       e.conn.tick(now);
       fuzz::require(e.conn.next_deadline() > now);
+      bounded(e, queued);
     }
   };
 
@@ -160,6 +166,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           h.source_id = end[1 - side].conn.local_id();
           h.destination_id = end[side].conn.local_id();
           end[side].forged = true;
+          if (arg & 2) {
+            h.connection_control &= ~ipx::kSpxSystem;
+            end[side].forged_data = true;
+          }
         } else if (h.source_id == end[1 - side].conn.local_id()) {
           ++h.source_id;
         }
@@ -188,6 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (int s : {0, 1}) {
     const End &writer = end[s], &reader = end[1 - s];
+    if (reader.forged_data) continue;
     bool error = writer.conn.error() != 0 || reader.conn.error() != 0;
     // An end read without error (not of the reader's own close) follows
     // every byte written before it.

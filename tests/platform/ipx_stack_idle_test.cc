@@ -1,14 +1,7 @@
 // The stack thread sleeps while nothing is to be done, whatever state a
-// connection was left in: ended by the peer but not closed by the program
-// (the stack end's hang-up is reported on every poll), closed by the
-// program with a full queue behind the peer's shut window, or lingering
-// after the peer's close when a late packet reaches it.
-#include <arpa/inet.h>
+// connection was left in.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/if_packet.h>
-#include <net/ethernet.h>
-#include <net/if.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,36 +21,6 @@ int64_t cpu_ms() {
   ::getrusage(RUSAGE_SELF, &u);
   return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000 +
          (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000;
-}
-
-// A raw socket on `interface` that sees the frames sent there.
-int tap(const char* interface) {
-  int s = ::socket(AF_PACKET, SOCK_RAW | SOCK_NONBLOCK, htons(ETH_P_ALL));
-  sockaddr_ll where{};
-  where.sll_family = AF_PACKET;
-  where.sll_protocol = htons(ETH_P_ALL);
-  where.sll_ifindex = static_cast<int>(if_nametoindex(interface));
-  if (s >= 0 && ::bind(s, reinterpret_cast<sockaddr*>(&where), sizeof where))
-    ::close(s), s = -1;
-  return s;
-}
-
-// The first SPX end of connection seen on `tap` within 3 s; `meanwhile`
-// runs every 10 ms.
-std::vector<uint8_t> end_of_connection(int tap,
-                                       const std::function<void()>& meanwhile) {
-  std::vector<uint8_t> frame(1600);
-  for (int i = 0; i < 300; ++i, meanwhile(), Sleep(10)) {
-    for (ssize_t n; (n = ::recv(tap, frame.data(), 1600, 0)) > 0;) {
-      auto f = ipx::decode_frame({frame.data(), static_cast<size_t>(n)});
-      ipx::SpxHeader h;
-      if (f && f->ipx.packet_type == ipx::kPacketTypeSpx &&
-          ipx::decode_spx_header(f->data, &h) &&
-          h.datastream_type == ipx::kSpxEndOfConnection)
-        return {frame.begin(), frame.begin() + n};
-    }
-  }
-  return {};
 }
 
 TEST(IpxStack, ConnectionsLeftInAnyStateCostNoProcessorTime) {
@@ -92,14 +55,16 @@ TEST(IpxStack, ConnectionsLeftInAnyStateCostNoProcessorTime) {
        }},
       {"lingering after the peer's close when a late FE comes",
        [](ipx_test::Lan& lan, ipx::Stack&, ipx::Stack& b, int c, int accepted) {
-         int t = tap(lan.name(1));
+         int t = ipx_test::capture_on(lan.name(1));
          ASSERT_GE(t, 0);
          // a's program reads slowly: when the end comes, data it has not
          // read yet still waits in the connection, which keeps it.
          std::vector<char> page(150 * 1000, 'p');
          ::fcntl(accepted, F_SETFL, O_NONBLOCK);
          size_t sent = 0;
-         std::vector<uint8_t> fe = end_of_connection(t, [&] {
+         // b's end of connection, as captured within 3 s.
+         std::vector<uint8_t> fe, frame(1600);
+         for (int i = 0; i < 300 && fe.empty(); ++i, Sleep(10)) {
            if (sent < page.size()) {
              auto n = ::send(accepted, page.data() + sent, page.size() - sent,
                              MSG_NOSIGNAL);
@@ -107,7 +72,16 @@ TEST(IpxStack, ConnectionsLeftInAnyStateCostNoProcessorTime) {
              if (sent == page.size()) b.close(accepted);
            }
            [[maybe_unused]] auto n = ::recv(c, page.data(), 2000, MSG_DONTWAIT);
-         });
+           for (ssize_t m;
+                fe.empty() && (m = ::recv(t, frame.data(), 1600, 0)) > 0;) {
+             auto f = ipx::decode_frame({frame.data(), static_cast<size_t>(m)});
+             ipx::SpxHeader h;
+             if (f && f->ipx.packet_type == ipx::kPacketTypeSpx &&
+                 ipx::decode_spx_header(f->data, &h) &&
+                 h.datastream_type == ipx::kSpxEndOfConnection)
+               fe.assign(frame.begin(), frame.begin() + m);
+           }
+         }
          ASSERT_FALSE(fe.empty());
          Sleep(100);  // a repeat, as after a lost acknowledgement
          ASSERT_EQ(::send(t, fe.data(), fe.size(), 0),

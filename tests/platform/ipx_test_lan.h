@@ -1,9 +1,9 @@
-// A test LAN for the IPX stack: a veth pair made inside the test's private
-// network namespace (the test binaries enter one before any test runs), and
-// stacks on its two ends. Removed again when the Lan goes.
+// A test LAN for the IPX stack: a veth pair in the test's own network
+// namespace and stacks on its two ends, removed when the Lan goes.
 #ifndef TAV_TESTS_PLATFORM_IPX_TEST_LAN_H_
 #define TAV_TESTS_PLATFORM_IPX_TEST_LAN_H_
 
+#include <gtest/gtest.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <sys/socket.h>
@@ -12,27 +12,15 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 
 #include "ipx/host/stack.h"
 #include "platform/net.h"
+#include "tests/support/scratch.h"
 
 namespace ipx_test {
 
-// The program's address of a node.
-inline net::SockAddrIpx at(const ipx::NetworkNumber& network,
-                           const ipx::Mac& node, uint16_t socket) {
-  net::SockAddrIpx a{};
-  a.sa_family = net::AF_IPX_;
-  std::memcpy(a.sa_netnum, network.data(), 4);
-  std::memcpy(a.sa_nodenum, node.data(), 6);
-  a.sa_socket = net::htons_(socket);
-  return a;
-}
-
-// Its ends: ipx<pid>a<n> with MAC 02:00:00:00:<n>:01, and ...b<n> with :02.
 // A listening SPX socket of `stack`, its address in *where; -1 on failure.
 inline int listening_socket(ipx::Stack& stack, ipx::Address* where) {
   int l = stack.socket(ipx::SocketKind::kStream);
@@ -40,6 +28,7 @@ inline int listening_socket(ipx::Stack& stack, ipx::Address* where) {
   return l;
 }
 
+// Its ends: ipx<pid>a<n> with MAC 02:00:00:00:<n>:01, and ...b<n> with :02.
 class Lan {
  public:
   Lan() {
@@ -113,22 +102,29 @@ inline int capture_on(const char* interface) {
   return bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 ? fd : -1;
 }
 
-// The frames captured so far, as a pcap file.
-inline std::string pcap_of(int fd) {
+// tshark's command reading the frames `capture` saw (closed here) from `dir`,
+// once their dissection showed nothing malformed; "" without tshark.
+inline std::string tshark_read(int capture, tav_test::ScratchDir& dir) {
   const uint32_t head[6] = {0xA1B2C3D4, 0x00040002, 0, 0, 65535, 1};
   std::string pcap(reinterpret_cast<const char*>(head), sizeof head);
   char frame[65536];
-  for (ssize_t n; (n = ::recv(fd, frame, sizeof frame, 0)) > 0;) {
+  for (ssize_t n; (n = ::recv(capture, frame, sizeof frame, 0)) > 0;) {
     const uint32_t record[4] = {0, 0, uint32_t(n), uint32_t(n)};
     pcap.append(reinterpret_cast<const char*>(record), sizeof record);
     pcap.append(frame, static_cast<size_t>(n));
   }
-  return pcap;
+  ::close(capture);
+  dir.write("ipx.pcap", pcap);
+  if (access("/usr/bin/tshark", X_OK) != 0) return "";
+  std::string read = "/usr/bin/tshark -r " + dir.file("ipx.pcap");
+  std::string detail = tav_test::command_output(read + " -V 2>/dev/null");
+  EXPECT_EQ(detail.find("Malformed"), std::string::npos) << detail;
+  EXPECT_EQ(detail.find("Severity level: Error"), std::string::npos);
+  return read;
 }
 
-// The LAN of the process-wide stack of platform/net (which lives as long as
-// the process, and so does its interface): made once, nullptr when it
-// cannot be.
+// The LAN of platform/net's process-wide stack (it lasts as long as the
+// process): made once, nullptr when it cannot be.
 inline Lan* host_lan() {
   static Lan* lan = [] {
     auto* l = new Lan();
