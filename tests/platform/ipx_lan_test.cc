@@ -214,7 +214,15 @@ TEST(IpxUnitsInEthernetFrames, UnitsOfOtherNetworksAreFoundThroughARouter) {
 
   Sleep(300);
   tav_test::ScratchDir dir;
-  ipx_test::tshark_read(capture, dir);  // dissects cleanly
+  std::string read = ipx_test::tshark_read(capture, dir);  // dissects cleanly
+  if (!read.empty()) {
+    // SPX packets for network 77 leave for the router's MAC, none for Far's.
+    std::string to_far = tav_test::command_output(
+        read + " -Y 'spx && ipx.dst.net == 0x00000077' -T fields -e eth.dst" +
+        " 2>/dev/null | sort | uniq -c");
+    EXPECT_NE(to_far.find(" 02:ee:00:00:00:01"), std::string::npos) << to_far;
+    EXPECT_EQ(to_far.find('\n'), to_far.size() - 1) << to_far;
+  }
 
   // 10% lost and 5% reordered each way at the unit, behind the router: its
   // 5 MB page comes through the gateway byte for byte.
